@@ -1,0 +1,161 @@
+// The data file reader: opens a Btrieve data file read only, builds its page
+// directory and hands out its records one at a time.
+//
+// Calling order, for both programs:
+//   DataFile df = {};
+//   ReaderStatus s = OpenDataFile(path, &df, ReaderVariant::Console);
+//   while (s == kReaderOk) {
+//     RecordBuffer rb = {};  rb.length = 64000;
+//     s = ReadNextRecord(&df, &rb, area);   // 0: record in area, rb.length bytes
+//   }
+//   CloseDataFile(&df, s);
+//
+// The reader prints nothing and keeps no state outside the DataFile; one
+// thread uses a DataFile at a time.  The on-disk layout is described in
+// reader/format.h, the version-dependent rules in reader/version_layout.h.
+#ifndef GANDREL_READER_DATAFILE_H_
+#define GANDREL_READER_DATAFILE_H_
+
+#include <cstdint>
+#include <cstdio>
+
+// Result of every reader operation.  Code 1 is not used.
+enum ReaderStatus : uint16_t {
+  kReaderOk = 0,
+  kReaderUnusable = 2,      // cannot open, seek/read failed, no memory at
+                            // open, unknown layout signature or geometry
+  kReaderDirectoryFull = 3, // a page directory list could not grow
+  kReaderNoDataFile = 4,    // no DataFile given
+  kReaderEnd = 5,           // no more records or pages
+  kReaderTooSmall = 6,      // destination smaller than the record
+  kReaderBadVersion = 7,    // unsupported format version
+};
+
+// Short English name of a status, for messages and test output.
+const char* ReaderStatusName(ReaderStatus status);
+
+// The two programs read files in slightly different ways; the variant is
+// chosen at open and kept in the DataFile.
+enum class ReaderVariant : uint8_t {
+  Console = 0,  // pagrove
+  Wizard = 1,   // gandrelgui
+};
+
+// One entry of the page directory.
+struct PageEntry {
+  uint32_t pageNumber;  // from the page header, widened per version
+  int64_t offset;       // file offset the page was read from
+  uint16_t usage;       // usage counter from the page header
+};
+
+// The caller's transfer record for one record.
+struct RecordBuffer {
+  uint32_t length;         // in: capacity of the destination; out: record length
+  uint32_t recordCounter;  // the console's running count; never touched here
+};
+
+struct VersionLayout;  // reader/version_layout.h
+struct ReaderScratch;  // reader-private indexes and caches (reader/scratch.h)
+
+// The reader's whole state for one open data file.  Owned by the caller,
+// filled by OpenDataFile, emptied by CloseDataFile.  After status 0 a caller
+// may read version, pageSize, recordCount and recordLength; everything else
+// belongs to the reader.
+struct DataFile {
+  FILE* file;
+  uint16_t version;            // absolute value of the stored version word
+  uint16_t pageSize;
+  int64_t pageCount;           // file size / pageSize, measured at open
+  int32_t mapEntriesPerPage;   // (pageSize - 8) / 4 for 0x0600/0x0610, else 0
+  uint32_t recordCount;        // from the chosen control page copy
+  int32_t recordIndex;         // index of the last record handed out, -1 first
+  uint8_t fragmentHeaderSize;  // 0, 4 or 6 by version class
+  uint8_t variableLength;      // control page byte 56
+  uint16_t recordLength;       // fixed record length
+  uint16_t slotLength;         // distance between slots in a data page
+  uint8_t slotDataOffset;      // 0, or 2 in the "FC" layout
+  int32_t pageCursor;          // Console: next logical page; Wizard: next index
+  const uint8_t* currentRecord;  // slot of the last record, inside pageBuffer
+  uint32_t nextSlot;           // next slot of the loaded page; ~0 after open
+  uint8_t* pageBuffer;         // pageSize bytes
+  uint8_t* variablePageBuffer; // pageSize bytes, only for variable-length files
+  uint32_t variablePageCount;
+  PageEntry* variablePages;
+  uint32_t dataPageCount;
+  PageEntry* dataPages;
+
+  // Not part of the file's description: how this DataFile reads.
+  ReaderVariant variant;
+  const VersionLayout* layout;  // rules of the file's version
+  ReaderScratch* scratch;       // indexes, map page cache, stream position
+};
+
+// Open: reads the control page copies, the version and geometry, measures
+// the file and builds the page directory.  `dataFile` must be empty (zeroed
+// or closed).  Returns 0 with the DataFile open; 4 without a DataFile; 2 when
+// the file cannot be used; 7 for an unknown version.  On any non-zero status
+// the DataFile holds nothing.
+ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
+                          ReaderVariant variant);
+
+// Releases the stream, the page buffers and the directory, leaves the
+// DataFile empty and returns `status` unchanged.  Closing an empty DataFile,
+// or none, does nothing.
+ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status);
+
+// --- Page addressing and the page directory (reader/pages.cc) -------------
+
+enum class PageKindResult : uint8_t { Neither = 0, Data = 1, Variable = 2 };
+
+// File offset of a logical page, through the page map where the version and
+// variant use one; -1 when the page has no physical page (no map entry, a
+// map page that cannot be read, a page number of 0 or below).  Reads from
+// `file` but never touches pageBuffer.
+int64_t PageOffset(DataFile* dataFile, int32_t logicalPage);
+
+// Classifies a page by its header.  `page` holds at least 8 bytes.
+PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
+
+// Records a data or variable page in its list; of two pages with one page
+// number the one with the higher usage counter is kept (equal: the earlier).
+// Returns 0, or 3 when the list cannot grow.
+ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
+                          PageKindResult kind, int64_t offset);
+
+// Fills dataPages and variablePages at open (variant-dependent walk).
+void ScanPages(DataFile* dataFile);
+
+// Sorts dataPages by ascending unsigned page number (versions 0x0600 on).
+void SortDataPages(DataFile* dataFile);
+
+// Wizard cursor step: loads the page of dataPages[pageCursor] into
+// pageBuffer and advances.  0, 5 when the list is used up, 2 on read failure.
+ReaderStatus ReadNextDataPage(DataFile* dataFile);
+
+// --- The record cursor (reader/cursor.cc) -----------------------------------
+
+// Hands out the next record: copies it (fixed and variable part) into
+// `destination`, which holds at least record->length bytes, or may be null.
+// 0: record->length is the record's length.  6: the record is longer than the
+// capacity; the first capacity bytes were copied and record->length is the
+// full length.  5: no more records.  2: a page could not be read.  4: no
+// DataFile.
+ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
+                            uint8_t* destination);
+
+// Moves currentRecord to the next slot, loading the next data page when the
+// loaded one is used up.  0, 5 or 2.
+ReaderStatus AdvanceSlot(DataFile* dataFile);
+
+// Console cursor step: walks logical pages upward from pageCursor until one
+// is a data page.  0, 5 or 2.
+ReaderStatus FindNextDataPage(DataFile* dataFile);
+
+// --- Variable-length records (reader/variable.cc) ---------------------------
+
+// Copies the fixed part from `slot` and follows the fragment chain through
+// the variable pages.  Statuses as for ReadNextRecord (0, 6, 2).
+ReaderStatus AssembleVariableRecord(const uint8_t* slot, DataFile* dataFile,
+                                    uint8_t* destination, RecordBuffer* record);
+
+#endif  // GANDREL_READER_DATAFILE_H_
