@@ -1,0 +1,38 @@
+// Helpers shared by the reader tests: open a built file in a variant and
+// collect what the cursor hands out.
+#ifndef GANDREL_TESTS_READER_READER_TEST_UTIL_H_
+#define GANDREL_TESTS_READER_READER_TEST_UTIL_H_
+
+#include <string>
+#include <vector>
+
+#include "reader/datafile.h"
+#include "tests/fixture/fixture_writer.h"
+
+namespace readertest {
+
+constexpr ReaderVariant kBothVariants[] = {ReaderVariant::Console,
+                                           ReaderVariant::Wizard};
+constexpr uint16_t kAllVersions[] = {0x0300, 0x0400, 0x0500, 0x0600,
+                                     0x0610, 0x0700, 0x0800, 0x0900};
+
+const char* VariantName(ReaderVariant variant);
+
+struct ReadResult {
+  ReaderStatus openStatus = kReaderOk;
+  ReaderStatus endStatus = kReaderOk;  // the status that ended the walk
+  std::vector<std::vector<uint8_t>> records;
+  std::vector<ReaderStatus> statuses;   // per record handed out (0 or 6)
+};
+
+// Opens `path`, reads every record with the given capacity (status 6 does not
+// end the walk) and closes.  Stops after `limit` calls as a guard.
+ReadResult ReadAll(const std::string& path, ReaderVariant variant,
+                   uint32_t capacity = 64000, size_t limit = 10000000);
+
+// The record bytes a reader should hand out for a built record.
+std::vector<uint8_t> Expected(const fixture::FixtureRecord& record);
+
+}  // namespace readertest
+
+#endif  // GANDREL_TESTS_READER_READER_TEST_UTIL_H_
