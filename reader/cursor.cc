@@ -77,7 +77,15 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
     if (offset < 0) return kReaderEnd;
     // Beyond the end of the file: pass over without reading.  The buffer
     // still holds a page that failed the test.
-    if (offset > fileEnd) continue;
+    if (offset > fileEnd) {
+      // Without a page map the offset grows with the page number, so every
+      // later page lies beyond the end too.  Stepping through them would end
+      // at page 0xFFFFFF, which PageOffset reports as no page, after some
+      // sixteen million empty turns (a file shorter than one page): give the
+      // same answer now.
+      if (!UsesPageMap(dataFile)) return kReaderEnd;
+      continue;
+    }
     if (!ReadFileAt(dataFile, offset, page, pageSize)) return kReaderUnusable;
     if (layout->consoleChecksPageNumber) {
       // A data page that does not carry the logical number it was looked up

@@ -33,6 +33,25 @@ ReadResult ReadAll(const std::string& path, ReaderVariant variant,
 // The record bytes a reader should hand out for a built record.
 std::vector<uint8_t> Expected(const fixture::FixtureRecord& record);
 
+// A file assembled page by page in a test: control pages at 0 (and 1 from
+// version 0x0600), everything else written by the test.
+struct RawFile {
+  fixture::FixtureOptions options;
+  std::vector<uint8_t> bytes;
+
+  RawFile(uint16_t version, uint16_t pageSize, uint32_t pages,
+          uint16_t recordLength, uint16_t slotLength, uint32_t recordCount);
+  size_t Page(uint32_t physical) const;  // byte offset, adjustment included
+  void EnsurePages(uint32_t pages);
+  // A map page copy: its counter and the entries j = 1.. in `targets`.
+  void PutMapPage(uint32_t physical, uint16_t counter,
+                  const std::vector<std::pair<uint32_t, uint32_t>>& entries);
+};
+
+// Opens `bytes` from a temporary file; the caller closes.
+ReaderStatus OpenBytes(const std::vector<uint8_t>& bytes, ReaderVariant variant,
+                       DataFile* df, std::string* keepPath = nullptr);
+
 }  // namespace readertest
 
 #endif  // GANDREL_TESTS_READER_READER_TEST_UTIL_H_
