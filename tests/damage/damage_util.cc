@@ -38,7 +38,7 @@ class ReportPrinter : public ::testing::Environment {
     std::printf("\nDamaged-file report: per group and variant, the cases tried, how\n"
                 "opens and walks ended, the records handed out, and how many of the\n"
                 "records lying before the damage came back byte for byte.\n");
-    std::printf("%-40s %6s %6s %-22s %8s %15s %8s\n", "group / variant", "cases",
+    std::printf("%-46s %6s %6s %-22s %8s %15s %8s\n", "group / variant", "cases",
                 "noopen", "walk ended (status x n)", "records", "before damage",
                 "max ms");
     size_t cases = 0, survived = 0, must = 0;
@@ -50,7 +50,7 @@ class ReportPrinter : public ::testing::Environment {
       }
       char kept[32];
       std::snprintf(kept, sizeof kept, "%zu/%zu", row.survived, row.mustSurvive);
-      std::printf("%-40s %6zu %6zu %-22s %8zu %15s %8.1f\n", name.c_str(), row.cases,
+      std::printf("%-46s %6zu %6zu %-22s %8zu %15s %8.1f\n", name.c_str(), row.cases,
                   row.openFailed, ends.c_str(), row.handedOut, kept, row.slowestMs);
       cases += row.cases;
       survived += row.survived;

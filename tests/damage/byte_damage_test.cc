@@ -1,0 +1,231 @@
+// Single-byte and single-bit damage at every field the reader uses: the
+// control page copies, the page map, page headers, slot headers, variable
+// pointers and fragment tables.  Every damaged copy is walked in both
+// variants; the records that the walk meets before the damage must come out
+// unchanged.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/damage/damage_util.h"
+
+namespace damage {
+namespace {
+
+constexpr size_t kNoRecord = static_cast<size_t>(-1);
+
+// One damaged byte and what it may affect: records from `firstRecord` on,
+// and records with a page at or after `firstPage`.
+struct Spot {
+  size_t offset;
+  uint32_t firstPage = kNoDamagedPage;
+  size_t firstRecord = kNoRecord;
+};
+
+// Bit flips at both ends and the middle, and the two extreme values.
+std::vector<uint8_t> DamagedValues(uint8_t good) {
+  const uint8_t candidates[] = {0x00, 0xFF, static_cast<uint8_t>(good ^ 0x01),
+                                static_cast<uint8_t>(good ^ 0x10),
+                                static_cast<uint8_t>(good ^ 0x80)};
+  std::vector<uint8_t> values;
+  for (uint8_t v : candidates) {
+    if (v != good && std::find(values.begin(), values.end(), v) == values.end()) {
+      values.push_back(v);
+    }
+  }
+  return values;
+}
+
+void Sweep(const std::string& group, const Sample& sample, const std::vector<Spot>& spots) {
+  for (const Spot& spot : spots) {
+    if (spot.offset >= sample.built.bytes.size()) continue;
+    for (uint8_t value : DamagedValues(sample.built.bytes[spot.offset])) {
+      std::vector<uint8_t> bytes = sample.built.bytes;
+      bytes[spot.offset] = value;
+      for (ReaderVariant variant : kBothVariants) {
+        std::vector<size_t> must = RecordsBefore(sample, spot.firstPage, bytes, variant);
+        must.erase(std::remove_if(must.begin(), must.end(),
+                                  [&](size_t i) { return i >= spot.firstRecord; }),
+                   must.end());
+        SCOPED_TRACE(sample.name + ": byte " + std::to_string(spot.offset) + " set to " +
+                     std::to_string(value));
+        ExpectSalvaged(group, sample, variant, WalkBytes(bytes, variant), must);
+      }
+    }
+  }
+}
+
+bool HasPageMap(uint16_t version) { return version >= 0x0600 && version <= 0x0800; }
+
+// Fields of a control page copy that the reader reads.
+constexpr size_t kControlFields[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  22, 23,
+                                     24, 25, 26, 27, 28, 29, 43, 56, 74, 75};
+
+// --- Control page copies -------------------------------------------------------
+
+TEST(ByteDamage, ControlPageCopy1) {
+  // The counter and the record count may be damaged without losing the
+  // file: both copies announce the same records, and a wrong count only
+  // shortens the walk (the reachable count is what RecordsBefore allows).
+  // Any other field of copy 1 describes the whole file: nothing is owed.
+  for (const Sample& sample : AllSamples()) {
+    std::vector<Spot> spots;
+    for (size_t at : kControlFields) {
+      const bool countOrCounter = (at >= 4 && at <= 5) || (at >= 26 && at <= 29);
+      spots.push_back({at, countOrCounter ? kNoDamagedPage : 0u, kNoRecord});
+    }
+    Sweep("control page copy 1", sample, spots);
+  }
+}
+
+TEST(ByteDamage, ControlPageCopy2) {
+  // Only the counter and the record count of copy 2 are read; damage
+  // anywhere else in it changes nothing.  Version 0x0900 keeps copy 2 where
+  // each variant reads it (pages 1 and 2), 0x0800 has the first map page
+  // where the wizard looks.
+  for (const Sample& sample : AllSamples()) {
+    if (sample.options.version < 0x0600) continue;
+    const size_t pageSize = sample.options.pageSize;
+    std::vector<Spot> spots;
+    for (size_t copy : {pageSize, 2 * pageSize}) {
+      if (copy == 2 * pageSize && sample.options.version < 0x0800) continue;
+      for (size_t at : kControlFields) spots.push_back({copy + at});
+      spots.push_back({copy + 100});
+      spots.push_back({copy + 300});
+    }
+    Sweep("control page copy 2", sample, spots);
+  }
+}
+
+// --- Page map --------------------------------------------------------------------
+
+TEST(ByteDamage, MapPagePair) {
+  // Map pair 0 (physical pages 2 and 3).  The copies are identical, so a
+  // damaged counter changes nothing whichever copy wins.  A damaged entry of
+  // the current copy (the second) loses the logical page it described; the
+  // first copy is not read.
+  for (const Sample& sample : AllSamples()) {
+    if (!HasPageMap(sample.options.version)) continue;
+    const size_t pageSize = sample.options.pageSize;
+    const size_t first = PageStart(sample, sample.built.mapPages.at(0));
+    const auto& b = sample.built.bytes;
+    std::vector<Spot> spots;
+    for (size_t copy = 0; copy < 2; ++copy) {
+      const size_t page = first + copy * pageSize;
+      spots.push_back({page + 4});
+      spots.push_back({page + 5});
+      for (size_t j = 1; j <= 14; ++j) {
+        const size_t entry = page + 4 + 4 * j;
+        const uint32_t target = (b[entry] << 16) | b[entry + 2] | (b[entry + 3] << 8);
+        const uint32_t firstPage =
+            copy == 0 || target == 0xFFFFFF ? kNoDamagedPage : target;
+        for (size_t k = 0; k < 4; ++k) spots.push_back({entry + k, firstPage, kNoRecord});
+      }
+    }
+    Sweep("map page pair", sample, spots);
+  }
+}
+
+// --- Pages and slots ---------------------------------------------------------------
+
+TEST(ByteDamage, PageHeaders) {
+  for (const Sample& sample : AllSamples()) {
+    std::vector<Spot> spots;
+    std::vector<uint32_t> pages = sample.built.dataPages;
+    pages.insert(pages.end(), sample.built.variablePages.begin(),
+                 sample.built.variablePages.end());
+    for (uint32_t page : pages) {
+      for (size_t k = 0; k < 8; ++k) spots.push_back({PageStart(sample, page) + k, page});
+    }
+    Sweep("page headers", sample, spots);
+  }
+}
+
+TEST(ByteDamage, SlotHeadersAndVariablePointers) {
+  // The first bytes of a slot (the used-slot word, and in the "FC" layout
+  // the two bytes before the data) and the variable pointer behind the
+  // fixed part.  Only the damaged record and what follows it may be lost.
+  for (const Sample& sample : AllSamples()) {
+    const fixture::FixtureOptions& o = sample.options;
+    const size_t dataOffset = o.fcLayout ? 2 : 0;
+    std::vector<Spot> spots;
+    for (size_t i = 0; i < sample.built.records.size(); i += 3) {
+      const size_t slot = SlotStart(sample, i);
+      for (size_t k = 0; k < 4; ++k) spots.push_back({slot + k, kNoDamagedPage, i});
+      if (!o.variableLength) continue;
+      const size_t pointer = slot + dataOffset + o.recordLength;
+      for (size_t k = 0; k < 4; ++k) spots.push_back({pointer + k, kNoDamagedPage, i});
+      if (o.version >= 0x0800) {
+        // The fragment word of these versions.
+        spots.push_back({slot + o.recordLength + 10, kNoDamagedPage, i});
+        spots.push_back({slot + o.recordLength + 11, kNoDamagedPage, i});
+      }
+    }
+    Sweep("slot headers and variable pointers", sample, spots);
+  }
+}
+
+TEST(ByteDamage, FragmentTablesAndNextPointers) {
+  // The used words of every fragment table (at the end of the page) and the
+  // first bytes of every fragment, where its next pointer lies.
+  for (const Sample& sample : AllSamples()) {
+    const size_t pageSize = sample.options.pageSize;
+    const auto& b = sample.built.bytes;
+    std::vector<Spot> spots;
+    for (uint32_t page : sample.built.variablePages) {
+      const size_t start = PageStart(sample, page);
+      // The first dozen fragments of each page: their entries, the entries
+      // that close them, and their starts.
+      const size_t top = (pageSize - 1) >> 1;
+      for (size_t word = top; word > 0 && word + 12 > top; --word) {
+        const size_t at = start + 2 * word;
+        const uint16_t entry = static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+        if (entry == 0 || entry == 0xFFFF) break;  // end of the used table
+        spots.push_back({at, page});
+        spots.push_back({at + 1, page});
+        const size_t fragment = start + (entry & 0x7FFF);
+        for (size_t k = 0; k < 6 && fragment + k < start + pageSize; ++k) {
+          spots.push_back({fragment + k, page});
+        }
+      }
+    }
+    Sweep("fragment tables and next pointers", sample, spots);
+  }
+}
+
+TEST(ByteDamage, ZeroedPages) {
+  // A whole page of zeros, every page in turn.  Zeroed control page copy 1
+  // leaves nothing; a zeroed copy 2 loses its counter and copy 1 wins; a
+  // zeroed map page loses the pages it maps.
+  for (const Sample& sample : AllSamples()) {
+    const size_t pageSize = sample.options.pageSize;
+    const size_t pages = sample.built.bytes.size() / pageSize;
+    uint32_t firstUsed = kNoDamagedPage;
+    for (const auto& recordPages : sample.built.recordPages) {
+      firstUsed = std::min(firstUsed, recordPages[0]);
+    }
+    for (uint32_t page = 0; page < pages; ++page) {
+      std::vector<uint8_t> bytes = sample.built.bytes;
+      const size_t start = PageStart(sample, page);
+      std::fill(bytes.begin() + start, bytes.begin() + start + pageSize, 0);
+      const bool isMap = std::find(sample.built.mapPages.begin(), sample.built.mapPages.end(),
+                                   page) != sample.built.mapPages.end() ||
+                         std::find(sample.built.mapPages.begin(), sample.built.mapPages.end(),
+                                   page - 1) != sample.built.mapPages.end();
+      const bool isControlCopy2 = page >= 1 && page <= 2 && sample.options.version >= 0x0600 &&
+                                  !isMap;
+      const uint32_t firstPage = page == 0 ? 0u
+                                 : isMap ? firstUsed
+                                 : isControlCopy2 ? kNoDamagedPage
+                                                  : page;
+      for (ReaderVariant variant : kBothVariants) {
+        SCOPED_TRACE(sample.name + ": page " + std::to_string(page) + " zeroed");
+        ExpectSalvaged("zeroed pages", sample, variant, WalkBytes(bytes, variant),
+                       RecordsBefore(sample, firstPage, bytes, variant));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace damage
