@@ -1,0 +1,73 @@
+// Dump writers: each record handed out by the reader becomes one entry of a
+// dump file.  A dump file has no header; it is the entries in reader order,
+// followed in the console's formats '1' and '2' by a one-byte trailer.
+//
+// Entry elements, byte for byte:
+//   decimal number  ASCII digits of an unsigned 32-bit value ("%u")
+//   comma           0x2C
+//   hex CRC         lower-case hex, at least two digits, at most eight ("%02x")
+//   colon           0x3A
+//   hex byte        two lower-case hex digits per data byte, high nibble first
+//   raw bytes       the record unchanged (may hold CR, LF, ',', 0x1A, 0x00)
+//   line end        0x0D 0x0A
+//   trailer         0x1A
+//
+// Console formats ('1'..'4'):          Wizard formats (1..6):
+//   '1' length , raw  CRLF  + trailer    1 raw CRLF
+//   '2' raw CRLF            + trailer    2 length , raw CRLF
+//   '3' hexCRC : hex  CRLF               3 decimalCRC , raw CRLF
+//   '4' hex CRLF                         4 hex CRLF
+//                                        5 length , hex CRLF
+//                                        6 hexCRC : hex CRLF
+// A format outside the range writes nothing.
+//
+// The caller opens the dump file in binary mode ("wb") and closes it; the
+// writers only write.  Each piece goes to the stream as it is made (prefix,
+// the raw bytes in one write, each hex byte, the line end); write results are
+// left for the caller to check on the stream (ferror) once it is done.
+#ifndef GANDREL_DUMP_DUMP_WRITER_H_
+#define GANDREL_DUMP_DUMP_WRITER_H_
+
+#include <cstdint>
+#include <cstdio>
+
+// Console DumpFormat characters.
+constexpr char kConsoleFormatButil = '1';       // BUTIL save format
+constexpr char kConsoleFormatButilNoLen = '2';  // BUTIL without the length
+constexpr char kConsoleFormatHexCrc = '3';      // hex dump with leading CRC
+constexpr char kConsoleFormatHex = '4';         // pure hex dump
+
+// Wizard DumpFormat numbers.
+constexpr uint8_t kWizardFormatBinary = 1;
+constexpr uint8_t kWizardFormatBinaryLength = 2;
+constexpr uint8_t kWizardFormatBinaryCrc = 3;
+constexpr uint8_t kWizardFormatHex = 4;
+constexpr uint8_t kWizardFormatHexLength = 5;
+constexpr uint8_t kWizardFormatHexCrc = 6;
+
+constexpr uint8_t kDumpTrailer = 0x1A;
+constexpr size_t kDumpTextBufferSize = 1024;
+
+// The console writer's state for one run.  The driver opens `outputFile`,
+// allocates `textBuffer` (kDumpTextBufferSize bytes) and releases both; while
+// either is null the console writer writes nothing.
+struct DumpOutput {
+  FILE* outputFile;
+  char* textBuffer;
+  char format;  // console DumpFormat, '1'..'4'
+};
+
+// Console writer: one entry for the record of `length` bytes at `bytes`
+// (null allowed when `length` is 0) in output->format.
+void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes);
+
+// Console writer: the 0x1A trailer, in formats '1' and '2' only.  Called once
+// after the last record, whatever ended the record loop.
+void WriteDumpTrailer(DumpOutput* output);
+
+// Wizard writer: one entry in wizard format `dumpFormat` to `dumpFile`;
+// writes nothing when `dumpFile` is null.  Keeps no state between calls.
+void WriteDumpRecord(uint8_t dumpFormat, uint32_t length, const uint8_t* bytes,
+                     FILE* dumpFile);
+
+#endif  // GANDREL_DUMP_DUMP_WRITER_H_
