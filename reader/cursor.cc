@@ -44,6 +44,14 @@ bool SlotIsEmpty(const DataFile* dataFile) {
       return !AnyByteSet(dataFile, slotOffset, 4);
     case EmptySlotRule::FirstWord:
       return FirstWord(dataFile, slotOffset) == 0;
+    case EmptySlotRule::UsedMarkerAt6: {
+      // The first bytes of a compressed slot are a page pointer, or the
+      // free-slot chain's link in a free one: only the marker tells.
+      uint8_t marker[kV8UsedMarkerSize];
+      CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize,
+                    slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize, marker);
+      return marker[0] == 0 && marker[1] == 0 && marker[2] == 0;
+    }
   }
   return true;
 }
@@ -102,7 +110,8 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
 }
 
 ReaderStatus AdvanceSlot(DataFile* dataFile) {
-  const uint32_t slotsPerPage = (dataFile->pageSize - 2u) / dataFile->slotLength;
+  const uint32_t slotsPerPage =
+      (dataFile->pageSize - dataFile->layout->slotCountReserve) / dataFile->slotLength;
   if (dataFile->recordIndex != -1 &&
       static_cast<uint32_t>(dataFile->recordIndex) >= dataFile->recordCount - 1u) {
     return kReaderEnd;
@@ -112,9 +121,9 @@ ReaderStatus AdvanceSlot(DataFile* dataFile) {
     ++dataFile->nextSlot;
     return kReaderOk;
   }
-  const ReaderStatus status = dataFile->variant == ReaderVariant::Console
-                                  ? FindNextDataPage(dataFile)
-                                  : ReadNextDataPage(dataFile);
+  const ReaderStatus status = CursorReadsDirectory(dataFile)
+                                  ? ReadNextDataPage(dataFile)
+                                  : FindNextDataPage(dataFile);
   if (status != kReaderOk) return status;
   dataFile->nextSlot = 1;
   PointAtSlot(dataFile, 0);

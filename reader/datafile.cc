@@ -29,6 +29,8 @@ bool FirstCopyIsCurrent(const uint8_t* copy1, const uint8_t* copy2) {
          DecodeLE16(copy2 + kControlCounterOffset);
 }
 
+ReaderStatus OpenPages(DataFile* dataFile);
+
 }  // namespace
 
 const char* ReaderStatusName(ReaderStatus status) {
@@ -132,6 +134,12 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (layout == nullptr) return CloseDataFile(dataFile, kReaderBadVersion);
   dataFile->layout = layout;
 
+  if (layout->controlRule == ControlRule::ActiveCopyByWord6) {
+    const ReaderStatus status = ReadV8ControlPage(dataFile);
+    if (status != kReaderOk) return CloseDataFile(dataFile, status);
+    return OpenPages(dataFile);
+  }
+
   const uint32_t pageSize =
       layout->pageSizeFromByte43 ? copy1[kControlPageSizeBy256Offset] * 256u
                                  : DecodeLE16(copy1 + kControlPageSizeOffset);
@@ -159,7 +167,16 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (layout->hasMapEntriesPerPage) {
     dataFile->mapEntriesPerPage = static_cast<int32_t>((pageSize - 8) / 4);
   }
+  return OpenPages(dataFile);
+}
 
+namespace {
+
+// The part of open that follows the control page: buffers, the file's size
+// in pages and the page directory.
+ReaderStatus OpenPages(DataFile* dataFile) {
+  const VersionLayout* layout = dataFile->layout;
+  const uint32_t pageSize = dataFile->pageSize;
   dataFile->pageBuffer = static_cast<uint8_t*>(malloc(pageSize));
   if (dataFile->pageBuffer == nullptr) {
     return CloseDataFile(dataFile, kReaderUnusable);
@@ -185,6 +202,8 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   }
   return kReaderOk;
 }
+
+}  // namespace
 
 ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status) {
   if (dataFile == nullptr) return status;

@@ -70,10 +70,13 @@ struct DataFile {
   uint32_t recordCount;        // from the chosen control page copy
   int32_t recordIndex;         // index of the last record handed out, -1 first
   uint8_t fragmentHeaderSize;  // 0, 4 or 6 by version class
-  uint8_t variableLength;      // control page byte 56
-  uint16_t recordLength;       // fixed record length
+  uint8_t variableLength;      // control page byte 56; from 0x0800 the flags
+                               // word: a variable tail or compression
+  uint16_t recordLength;       // fixed record length; for a compressed file
+                               // the length of the decoded record
   uint16_t slotLength;         // distance between slots in a data page
-  uint8_t slotDataOffset;      // 0, or 2 in the "FC" layout
+  uint8_t slotDataOffset;      // 0, or 2 in the "FC" layout; from 0x0800
+                               // 2, 10 with system data, 0 when compressed
   int32_t pageCursor;          // Console: next logical page; Wizard: next index
   const uint8_t* currentRecord;  // slot of the last record, inside pageBuffer
   uint32_t nextSlot;           // next slot of the loaded page; ~0 after open

@@ -132,6 +132,16 @@ int64_t PageOffset(DataFile* dataFile, int32_t logicalPage) {
   // Entry 0 of a map page would be its counter word: page numbers below 1
   // have no page.
   if (logicalPage <= 0) return -1;
+  if (dataFile->layout->directoryRule == DirectoryRule::AllocationTables) {
+    // The allocation tables were resolved into the directory at open; the
+    // data and variable pages are all that the reader addresses.
+    const uint32_t number = static_cast<uint32_t>(logicalPage);
+    ReaderScratch* scratch = dataFile->scratch;
+    int64_t at = FindPageEntry(scratch->dataIndex, dataFile->dataPages, number);
+    if (at >= 0) return dataFile->dataPages[at].offset;
+    at = FindPageEntry(scratch->variableIndex, dataFile->variablePages, number);
+    return at < 0 ? -1 : dataFile->variablePages[at].offset;
+  }
   uint32_t physical = static_cast<uint32_t>(logicalPage);
   if (UsesPageMap(dataFile)) {
     const uint32_t entriesPerPage = dataFile->pageSize / 4 - 2;
@@ -152,7 +162,14 @@ PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page) {
       return (DecodeLE16(page + 4) & 0x8000) ? PageKindResult::Data
                                              : PageKindResult::Neither;
     case KindRule::ByteAtOffset1:
-    case KindRule::ByteAtOffset4: {
+    case KindRule::ByteAtOffset4:
+    case KindRule::ByteAtOffset4NotIndex: {
+      // An index page keeps its key number at 4 and 0x80 at 5: key 68 would
+      // read as 'D'.
+      if (dataFile->layout->kindRule == KindRule::ByteAtOffset4NotIndex &&
+          page[5] != 0) {
+        return PageKindResult::Neither;
+      }
       const uint8_t kind =
           page[dataFile->layout->kindRule == KindRule::ByteAtOffset1 ? 1 : 4];
       if (kind == 'D') return PageKindResult::Data;
@@ -169,6 +186,10 @@ static void DecodePageHeader(const DataFile* dataFile, const uint8_t* page,
   if (dataFile->layout->pageNumberRule == PageNumberRule::Number24UsageWord4) {
     *pageNumber = DecodePageNumber24(page);
     *usage = DecodeLE16(page + 4);
+  } else if (dataFile->layout->pageNumberRule == PageNumberRule::Number32UsageWord6) {
+    // Bit 15 of the usage word marks data pages; it is not part of the count.
+    *pageNumber = DecodeLE32(page);
+    *usage = DecodeLE16(page + 6) & kV8UsageMask;
   } else {
     *pageNumber = static_cast<uint32_t>(
         static_cast<int32_t>(static_cast<int16_t>(DecodeLE16(page))));
@@ -228,6 +249,10 @@ ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
 }
 
 void ScanPages(DataFile* dataFile) {
+  if (dataFile->layout->directoryRule == DirectoryRule::AllocationTables) {
+    ScanV8Pages(dataFile);
+    return;
+  }
   uint8_t* page = dataFile->pageBuffer;
   const uint32_t pageSize = dataFile->pageSize;
   if (dataFile->variant == ReaderVariant::Console) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reader/datafile.h"
+#include "reader/v8_layout.h"
 
 // Open-addressing index from page number to position in a PageEntry list.
 // Slots hold position + 1; 0 is free.
@@ -40,6 +41,8 @@ struct ReaderScratch {
 
   int64_t variablePageOffset = -1;  // page now in variablePageBuffer
   VisitedSet visited;
+
+  V8FileInfo v8;                    // versions 0x0800 and 0x0900 only
 };
 
 // Reads `length` bytes at `offset` into `buffer`; false when the seek fails
@@ -52,6 +55,12 @@ bool ReadFileAt(DataFile* dataFile, int64_t offset, uint8_t* buffer,
 // bytes; bytes beyond the page are supplied as zeros.
 void CopyPageBytes(const uint8_t* page, uint32_t pageSize, uint64_t start,
                    uint32_t length, uint8_t* out);
+
+// Adds (page, fragment) to the set; true when it was there already, that is
+// when a chain walk comes back to a fragment it has read.
+bool AlreadyVisited(VisitedSet& set, int64_t pageNumber, uint32_t fragment);
+// Empties the set before the next walk.
+void ClearVisited(VisitedSet& set);
 
 // Position of `pageNumber` in `entries`, or -1.
 int64_t FindPageEntry(const PageIndex& index, const PageEntry* entries,

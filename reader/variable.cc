@@ -31,6 +31,8 @@ int64_t SignedWord(const uint8_t* p) {
   return static_cast<int16_t>(DecodeLE16(p));
 }
 
+}  // namespace
+
 // Remembers which fragments a chain has visited, so that a chain leading
 // back to one of them ends instead of going round for ever.
 bool AlreadyVisited(VisitedSet& set, int64_t pageNumber, uint32_t fragment) {
@@ -65,6 +67,8 @@ void ClearVisited(VisitedSet& set) {
   for (uint32_t i : set.usedSlots) set.slots[i] = 0;
   set.usedSlots.clear();
 }
+
+namespace {
 
 // File offset of a variable page, or -1 when it cannot be located.
 int64_t LocateVariablePage(DataFile* dataFile, int64_t pageNumber) {
@@ -101,6 +105,9 @@ ReaderStatus Finish(uint32_t assembled, RecordBuffer* record, uint32_t capacity)
 ReaderStatus AssembleVariableRecord(const uint8_t* slot, DataFile* dataFile,
                                     uint8_t* destination, RecordBuffer* record) {
   const VersionLayout* layout = dataFile->layout;
+  if (layout->pointerRule == PointerRule::Page32Fragment16) {
+    return AssembleV8Record(slot, dataFile, destination, record);
+  }
   const uint32_t pageSize = dataFile->pageSize;
   const uint32_t capacity = record->length;
   const uint64_t slotOffset = static_cast<uint64_t>(slot - dataFile->pageBuffer);

@@ -1,0 +1,165 @@
+// The layout of format versions 0x0800 and 0x0900 (and their negative
+// version words), as the engine writes them, and the reader's entry points
+// for it.  All offsets are in bytes, all fields little-endian.
+//
+// A file starts with two copies of the file control page, each F bytes long
+// (F = max(2 x pageSize, 2048)): copy 1 at offset 0, copy 2 at offset F.  The
+// copy with the greater usage counter is the active one, and every field is
+// taken from it.  Page allocation tables (the page map) follow in pairs; all
+// other pages carry an 8-byte header and are found through the tables.
+#ifndef GANDREL_READER_V8_LAYOUT_H_
+#define GANDREL_READER_V8_LAYOUT_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "reader/datafile.h"
+
+// --- File control page -------------------------------------------------------
+//
+//   offset width  field
+//   0      4      "FC\0\0"
+//   4      1      'C' (page kind); byte 5 is 0
+//   6      2      usage counter: the copy with the greater one is active
+//   22     2      record length; 0 in a compressed file
+//   24     2      slot length (physical record length)
+//   26     4      record count, high word at 26, low word at 28
+//   43     1      page size / 256
+//   74     2      version word (0x0800, 0xF800, 0x0900); the copies may differ
+//   76     2      number of page allocation tables
+//   116    2      linked-duplicate pointer pairs (8 bytes each) per slot
+//   160    4      first free slot as a record address, 0xFFFFFFFF for none
+//   400    2      file flags (below)
+//   402    2      record length of a compressed file, once decoded
+constexpr size_t kV8ControlBytes = 404;
+constexpr size_t kV8ControlKindOffset = 4;
+constexpr uint8_t kV8ControlKind = 'C';
+constexpr size_t kV8ControlUsageOffset = 6;
+constexpr size_t kV8RecordLengthOffset = 22;
+constexpr size_t kV8SlotLengthOffset = 24;
+constexpr size_t kV8RecordCountOffset = 26;
+constexpr size_t kV8PageSizeBy256Offset = 43;
+constexpr size_t kV8VersionOffset = 74;
+constexpr size_t kV8DuplicatePairsOffset = 116;
+constexpr size_t kV8FlagsOffset = 400;
+constexpr size_t kV8DecodedLengthOffset = 402;
+
+// File flags (word 400).  Other bits occur (0x0400 among them) but do not
+// change where anything lies.
+constexpr uint16_t kV8FlagVariable = 0x0001;      // records have a variable tail
+constexpr uint16_t kV8FlagCompressed = 0x0008;    // records are run-length streams
+constexpr uint16_t kV8FlagSystemData = 0x0200;    // 8 bytes of system data per slot
+constexpr uint16_t kV8FlagNoSystemData = 0x1000;  // overrides kV8FlagSystemData
+
+// One control page copy (and one allocation table copy) is this long.
+inline uint32_t V8ControlCopyBytes(uint32_t pageSize) {
+  return pageSize * 2 > 2048 ? pageSize * 2 : 2048;
+}
+
+// --- Page allocation tables (the page map) -----------------------------------
+//
+// The file is cut into extents of X = 320 x F / 2048 physical pages.  Table k
+// (k = 1, 2, ...) has copy A at physical page 4F/pageSize + (k-1) X and copy B
+// F/pageSize pages later; each copy is F bytes.  Of the two, the copy with a
+// good header and the greater usage counter is current.
+//
+//   offset   width  field
+//   0        4      0x50000000 | k
+//   4        1      'P'; byte 5 is 0
+//   6        2      usage counter
+//   20+6j    6      entry j (j < E = X - 2F/pageSize): u32 physical page of
+//                   logical page (k-1) E + j + 1, then that page's bytes 4
+//                   and 5; 0xFFFFFFFE for a logical page not in use
+constexpr uint32_t kV8TableSignature = 0x50000000;
+constexpr size_t kV8TableKindOffset = 4;
+constexpr uint8_t kV8TableKind = 'P';
+constexpr size_t kV8TableUsageOffset = 6;
+constexpr size_t kV8TableEntriesOffset = 20;
+constexpr size_t kV8TableEntrySize = 6;
+constexpr uint32_t kV8TableUnused = 0xFFFFFFFE;
+constexpr uint32_t kV8ExtentPagesPer2048 = 320;
+
+// --- Page header (every page but control pages and allocation tables) --------
+//
+//   offset width  field
+//   0      4      logical page number
+//   4      1      kind: 'D' data, 'V' variable; index pages hold their key
+//                 number here
+//   5      1      0, or 0x80 on index pages
+//   6      2      usage counter; bit 15 is set on data pages and is not part
+//                 of the count
+constexpr size_t kV8PageHeaderSize = 8;
+constexpr size_t kV8PageKindHighOffset = 5;
+constexpr uint16_t kV8UsageMask = 0x7FFF;
+
+// --- Data page slots -----------------------------------------------------------
+//
+// Slot i lies at 8 + i x slotLength; a page holds (pageSize - 8) / slotLength.
+//
+// Uncompressed file:
+//   0        2    1 (or another non-zero value) when used, 0 when free; a free
+//                 slot holds the next free record address at 2
+//   2        8    system data, when the flags say so
+//   2(+8)    rl   the record
+//   then     6    variable pointer, when flag 0x0001 is set
+//   then     8xD  linked-duplicate pointers (D = word 116)
+// Compressed file:
+//   0        6    variable pointer to the record's first fragment (a free slot
+//                 holds the next free record address here instead)
+//   6        3    01 01 00 when used, 00 00 00 when free
+//   9        8    system data, when the flags say so
+//   then     8xD  linked-duplicate pointers
+constexpr size_t kV8SlotWordSize = 2;
+constexpr size_t kV8SystemDataSize = 8;
+constexpr size_t kV8UsedMarkerOffset = 6;
+constexpr size_t kV8UsedMarkerSize = 3;
+
+// Variable pointer: u32 logical page, then u16 fragment number.  A page of
+// 0xFFFFFFFF means none (a record without a tail, the end of a chain).
+constexpr size_t kV8PointerSize = 6;
+constexpr uint32_t kV8NoPage = 0xFFFFFFFF;
+
+// --- Variable pages --------------------------------------------------------------
+//
+//   offset          width  field
+//   0               8      page header ('V')
+//   14              2      n = number of fragments
+//   16                     fragment 0
+//   pageSize-2-2f   2      offset of fragment f; n + 1 entries, entry n is
+//                          where the free space starts.  0xFFFF: no fragment.
+// A fragment runs up to the next larger offset in the table and starts with
+// the pointer to the next fragment of its chain (6 bytes), then data.
+constexpr size_t kV8FragmentCountOffset = 14;
+constexpr uint32_t kV8FirstFragmentOffset = 16;
+constexpr uint16_t kV8NoFragment = 0xFFFF;
+
+// What the active control page says about the records of an open file;
+// kept in the reader's scratch state.
+struct V8FileInfo {
+  uint16_t flags = 0;
+  bool compressed = false;
+  bool variableTail = false;   // uncompressed records with a variable pointer
+  uint16_t duplicatePairs = 0;
+  uint32_t controlCopyBytes = 0;  // F
+};
+
+// Open step for these versions: reads both control page copies (404 bytes
+// each, in both variants), chooses the active one and fills version,
+// pageSize, recordCount, recordLength (the decoded length for compressed
+// files), slotLength, slotDataOffset, variableLength and fragmentHeaderSize.
+// 0, or 2 when the file cannot be read this way.
+ReaderStatus ReadV8ControlPage(DataFile* dataFile);
+
+// Fills dataPages and variablePages with the current copy of every logical
+// data and variable page: through the allocation tables, or, for logical
+// pages whose table or entry cannot be used, the copy with the highest usage
+// counter.  Control page and table areas are never taken for pages.
+void ScanV8Pages(DataFile* dataFile);
+
+// Hands out the record in `slot` (inside pageBuffer): the fixed part and the
+// variable tail of an uncompressed file, or the decoded stream of a
+// compressed one.  Statuses as for ReadNextRecord (0, 6, 2).
+ReaderStatus AssembleV8Record(const uint8_t* slot, DataFile* dataFile,
+                              uint8_t* destination, RecordBuffer* record);
+
+#endif  // GANDREL_READER_V8_LAYOUT_H_
