@@ -254,6 +254,8 @@ size_t PageStart(const Sample& sample, uint32_t page) {
 }
 
 size_t SlotStart(const Sample& sample, size_t i) {
+  // The 0x0800/0x0900 writer says where each record's slot is.
+  if (i < sample.built.recordSlots.size()) return sample.built.recordSlots[i];
   // The writer does not say which slot a record went to; find its fixed
   // part among the slots of its data page.
   const fixture::FixtureOptions& o = sample.options;
