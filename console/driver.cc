@@ -1,0 +1,124 @@
+#include "console/driver.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/options.h"
+#include "console/platform.h"
+#include "dump/dump_writer.h"
+#include "reader/datafile.h"
+
+namespace {
+
+// Four arguments at least: the data file option alone does not make a run.
+constexpr int kMinArguments = 4;
+
+// Ends the run at once with exit code 1, without the trailer.  The dump file
+// keeps what has reached it: a clean run of entries, cut off where the
+// signal came.  The streams are deliberately not flushed: the signal may
+// interrupt a write half way, and flushing the stream from the handler then
+// writes its buffer out of order, so the dump would hold misplaced bytes.
+// A terminal left in key-prompt mode gets its echo back first.
+void OnSignal(int) {
+  RestoreConsoleInput();
+  _Exit(1);
+}
+
+bool WantsUsage(int argc, char** argv) {
+  if (argc - 1 < kMinArguments) return true;
+  return strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0;
+}
+
+// Reads every record into `area` and dumps it.  Returns when the reader has
+// no more records or fails; nothing is printed about why it stopped.
+void DumpRecords(DataFile* dataFile, uint8_t* area, DumpOutput* output,
+                 bool silent) {
+  RecordBuffer record = {};
+  for (;;) {
+    record.length = kRecordAreaSize;
+    const ReaderStatus status = ReadNextRecord(dataFile, &record, area);
+    if (status == kReaderTooSmall) {
+      // A record longer than the area has only been read in part.  The
+      // cursor has moved past it, so the records after it are still
+      // salvaged; the cut record itself stays out of the dump.
+      if (!silent) {
+        ++record.recordCounter;
+        printf("Rec: %u - Len: %u - too long, not dumped \n",
+               record.recordCounter, record.length);
+      }
+      continue;
+    }
+    if (status != kReaderOk) return;
+    if (!silent) {
+      ++record.recordCounter;
+      printf("Rec: %u - Len: %u \n", record.recordCounter, record.length);
+    }
+    WriteDumpRecord(output, record.length, area);
+  }
+}
+
+}  // namespace
+
+int RunPagrove(int argc, char** argv) {
+  PrepareConsoleStreams();
+  if (WantsUsage(argc, argv)) {
+    PrintUsage(stderr);
+    return 1;
+  }
+  InstallSignalHandlers(OnSignal);
+
+  static ConsoleSettings settings;
+  set_option(argv, &settings);
+
+  DataFile dataFile = {};
+  DumpOutput output = {nullptr, nullptr, settings.format};
+  uint8_t* area = nullptr;
+  bool writeFailed = false;
+
+  const ReaderStatus openStatus =
+      OpenDataFile(settings.inputPath, &dataFile, ReaderVariant::Console);
+  if (openStatus != kReaderOk) {
+    printf("File could not be opened (ErrorCode: %u)\n",
+           static_cast<unsigned>(openStatus));
+  } else {
+    area = static_cast<uint8_t*>(malloc(kRecordAreaSize));
+    if (area != nullptr) {
+      output.textBuffer = static_cast<char*>(malloc(kDumpTextBufferSize));
+    }
+    if (area == nullptr || output.textBuffer == nullptr) {
+      printf("Error allocating memory\n");
+    } else {
+      memset(area, 0, kRecordAreaSize);
+      output.outputFile = fopen(settings.outputPath, "wb");
+      if (output.outputFile == nullptr) {
+        printf("Unable to create output file (%s)\n", settings.outputPath);
+      } else {
+        DumpRecords(&dataFile, area, &output, settings.silent);
+      }
+    }
+  }
+
+  CloseDataFile(&dataFile, kReaderOk);
+  WriteDumpTrailer(&output);
+  free(area);
+  free(output.textBuffer);
+  output.textBuffer = nullptr;
+  if (output.outputFile != nullptr) {
+    // A full disk or a vanished medium shows up in the stream's error flag
+    // or, for the last buffered bytes, in the close.
+    const bool streamFailed = ferror(output.outputFile) != 0;
+    const bool closeFailed = fclose(output.outputFile) != 0;
+    output.outputFile = nullptr;
+    if (streamFailed || closeFailed) {
+      printf("Error writing output file (%s)\n", settings.outputPath);
+      writeFailed = true;
+    }
+  }
+
+  if (!settings.silent) {
+    printf("press any key to exit the app\n");
+    WaitForKey();
+  }
+  return writeFailed ? 1 : 0;
+}
