@@ -93,10 +93,17 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (path == nullptr) return kReaderUnusable;
   dataFile->file = fopen(path, "rb");
   if (dataFile->file == nullptr) return kReaderUnusable;
-  setvbuf(dataFile->file, nullptr, _IOFBF, kStreamBufferSize);
   dataFile->scratch = new (std::nothrow) ReaderScratch();
   if (dataFile->scratch == nullptr) {
     return CloseDataFile(dataFile, kReaderUnusable);
+  }
+  // The runtime takes a buffer size only together with a buffer: given none,
+  // glibc keeps its 4 KiB default and reads the file 4 KiB per system call.
+  // Without the memory the stream keeps its own buffer, only slower.
+  dataFile->scratch->streamBuffer = static_cast<char*>(malloc(kStreamBufferSize));
+  if (dataFile->scratch->streamBuffer != nullptr) {
+    setvbuf(dataFile->file, dataFile->scratch->streamBuffer, _IOFBF,
+            kStreamBufferSize);
   }
   dataFile->scratch->streamPosition = 0;
 
@@ -212,6 +219,8 @@ ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status) {
   free(dataFile->variablePages);
   free(dataFile->pageBuffer);
   free(dataFile->variablePageBuffer);
+  // The stream's buffer outlives the stream: freed only after fclose.
+  if (dataFile->scratch != nullptr) free(dataFile->scratch->streamBuffer);
   delete dataFile->scratch;
   dataFile->file = nullptr;
   dataFile->dataPages = nullptr;

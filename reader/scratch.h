@@ -27,6 +27,7 @@ struct VisitedSet {
 struct ReaderScratch {
   int64_t fileSize = 0;
   int64_t streamPosition = -1;      // where the stream stands, -1 unknown
+  char* streamBuffer = nullptr;     // the data file stream's buffer (malloc)
 
   uint32_t dataCapacity = 0;        // allocated entries of dataPages
   uint32_t variableCapacity = 0;
