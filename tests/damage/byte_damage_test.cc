@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "tests/damage/damage_util.h"
+#include "tests/fixture/fixture_v8.h"
 
 namespace damage {
 namespace {
@@ -55,45 +56,67 @@ void Sweep(const std::string& group, const Sample& sample, const std::vector<Spo
   }
 }
 
-bool HasPageMap(uint16_t version) { return version >= 0x0600 && version <= 0x0800; }
+bool HasPageMap(uint16_t version) { return version >= 0x0600 && version <= 0x0700; }
+bool EngineLayout(uint16_t version) { return version >= 0x0800; }
 
-// Fields of a control page copy that the reader reads.
+// Fields of a control page copy that the reader reads, in every version,
+// and those that only 0x0800 and 0x0900 read (usage, table count,
+// duplicate pointers, free slot, flags, decoded length).
 constexpr size_t kControlFields[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  22, 23,
                                      24, 25, 26, 27, 28, 29, 43, 56, 74, 75};
+constexpr size_t kEngineControlFields[] = {76,  77,  116, 117, 160, 161,
+                                           162, 163, 400, 401, 402, 403};
+
+bool IsCountOrCounter(size_t at, uint16_t version) {
+  const size_t counter = EngineLayout(version) ? 6 : 4;
+  return at == counter || at == counter + 1 || (at >= 26 && at <= 29);
+}
 
 // --- Control page copies -------------------------------------------------------
 
-TEST(ByteDamage, ControlPageCopy1) {
-  // The counter and the record count may be damaged without losing the
-  // file: both copies announce the same records, and a wrong count only
-  // shortens the walk (the reachable count is what RecordsBefore allows).
-  // Any other field of copy 1 describes the whole file: nothing is owed.
+TEST(ByteDamage, ControlPageCopies) {
+  // Both copies announce the same records, so a damaged counter or record
+  // count never loses the file: a wrong count only shortens the walk, and
+  // RecordsBefore allows for it.  Up to 0x0700 every other field comes from
+  // copy 1, which describes the whole file (nothing is owed when it is
+  // damaged), and the rest of copy 2 is not read.  From 0x0800 every field
+  // comes from the active copy, copy 2 in these files: a copy that is no
+  // longer sound (signature, kind, page size) gives way to the other, equal
+  // one; copy 1's signature, version word and page size say how the file
+  // is read at all and where copy 2 lies.
   for (const Sample& sample : AllSamples()) {
-    std::vector<Spot> spots;
-    for (size_t at : kControlFields) {
-      const bool countOrCounter = (at >= 4 && at <= 5) || (at >= 26 && at <= 29);
-      spots.push_back({at, countOrCounter ? kNoDamagedPage : 0u, kNoRecord});
-    }
-    Sweep("control page copy 1", sample, spots);
-  }
-}
-
-TEST(ByteDamage, ControlPageCopy2) {
-  // Only the counter and the record count of copy 2 are read; damage
-  // anywhere else in it changes nothing.  Version 0x0900 keeps copy 2 where
-  // each variant reads it (pages 1 and 2), 0x0800 has the first map page
-  // where the wizard looks.
-  for (const Sample& sample : AllSamples()) {
-    if (sample.options.version < 0x0600) continue;
+    const uint16_t version = sample.options.version;
     const size_t pageSize = sample.options.pageSize;
-    std::vector<Spot> spots;
-    for (size_t copy : {pageSize, 2 * pageSize}) {
-      if (copy == 2 * pageSize && sample.options.version < 0x0800) continue;
-      for (size_t at : kControlFields) spots.push_back({copy + at});
-      spots.push_back({copy + 100});
-      spots.push_back({copy + 300});
+    std::vector<size_t> fields(std::begin(kControlFields), std::end(kControlFields));
+    if (EngineLayout(version)) {
+      fields.insert(fields.end(), std::begin(kEngineControlFields),
+                    std::end(kEngineControlFields));
     }
-    Sweep("control page copy 2", sample, spots);
+    fields.push_back(100);  // read by no version
+    fields.push_back(300);
+    std::vector<size_t> copies = {0};
+    if (EngineLayout(version)) {
+      copies.push_back(sample.built.controlCopyBytes);
+    } else if (version >= 0x0600) {
+      copies.push_back(pageSize);
+    }
+    std::vector<Spot> spots;
+    for (size_t copy : copies) {
+      for (size_t at : fields) {
+        bool harmless = IsCountOrCounter(at, version) || at == 100 || at == 300;
+        if (EngineLayout(version)) {
+          const bool soundness = at <= 4 || at == 43;
+          // Copy 1's signature and version word say which layout and
+          // version the file has at all.
+          const bool identity = at <= 3 || at == 43 || at == 74 || at == 75;
+          harmless = harmless || (copy == 0 ? !identity : soundness);
+        } else {
+          harmless = harmless || copy != 0;
+        }
+        spots.push_back({copy + at, harmless ? kNoDamagedPage : 0u, kNoRecord});
+      }
+    }
+    Sweep("control page copies", sample, spots);
   }
 }
 
@@ -123,6 +146,35 @@ TEST(ByteDamage, MapPagePair) {
       }
     }
     Sweep("map page pair", sample, spots);
+  }
+}
+
+TEST(ByteDamage, AllocationTables) {
+  // 0x0800 and 0x0900: table 1, both copies.  A copy whose header no
+  // longer names it gives way to the other, which maps the same pages; a
+  // damaged entry of the current copy (B in these files) loses the logical
+  // page it described, one of the other copy is not read.
+  for (const Sample& sample : AllSamples()) {
+    if (!EngineLayout(sample.options.version)) continue;
+    const uint16_t pageSize = sample.options.pageSize;
+    const auto& b = sample.built.bytes;
+    std::vector<Spot> spots;
+    for (int copy = 0; copy < 2; ++copy) {
+      const size_t table = fixture::V8TableEntryOffset(pageSize, 1, copy) - 20;
+      for (size_t k = 0; k < 8; ++k) spots.push_back({table + k});
+      std::vector<uint32_t> logical = sample.built.dataPageNumbers;
+      logical.insert(logical.end(), sample.built.variablePageNumbers.begin(),
+                     sample.built.variablePageNumbers.end());
+      for (uint32_t l : logical) {
+        const size_t entry = fixture::V8TableEntryOffset(pageSize, l, copy);
+        const uint32_t target = b[entry] | (b[entry + 1] << 8) | (b[entry + 2] << 16) |
+                                (static_cast<uint32_t>(b[entry + 3]) << 24);
+        const uint32_t firstPage = copy == sample.options.currentTableCopy ? target
+                                                                          : kNoDamagedPage;
+        for (size_t k = 0; k < 6; ++k) spots.push_back({entry + k, firstPage, kNoRecord});
+      }
+    }
+    Sweep("allocation tables", sample, spots);
   }
 }
 
@@ -212,9 +264,22 @@ TEST(ByteDamage, ZeroedPages) {
                                    page) != sample.built.mapPages.end() ||
                          std::find(sample.built.mapPages.begin(), sample.built.mapPages.end(),
                                    page - 1) != sample.built.mapPages.end();
-      const bool isControlCopy2 = page >= 1 && page <= 2 && sample.options.version >= 0x0600 &&
-                                  !isMap;
-      const uint32_t firstPage = page == 0 ? 0u
+      const bool isControlCopy2 = page == 1 && HasPageMap(sample.options.version);
+      // 0x0800 and 0x0900 keep two whole copies of the control page and of
+      // every table: a zeroed page of one leaves the other.
+      bool engineCopy = false;
+      if (EngineLayout(sample.options.version)) {
+        const fixture::V8Geometry g = fixture::V8GeometryOf(sample.options.pageSize);
+        engineCopy = page < 2 * g.copyPages;
+        for (uint32_t k = 1; k <= sample.built.mapPages.size(); ++k) {
+          for (int copy = 0; copy < 2; ++copy) {
+            const uint32_t first = fixture::V8TablePage(g, k, copy);
+            engineCopy = engineCopy || (page >= first && page < first + g.copyPages);
+          }
+        }
+      }
+      const uint32_t firstPage = engineCopy ? kNoDamagedPage
+                                 : page == 0 ? 0u
                                  : isMap ? firstUsed
                                  : isControlCopy2 ? kNoDamagedPage
                                                   : page;

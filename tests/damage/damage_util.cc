@@ -160,6 +160,12 @@ uint32_t RecordCountSeen(const Sample& sample, const std::vector<uint8_t>& bytes
   auto count = [&](size_t copy) { return (word(copy + 26) << 16) | word(copy + 28); };
   const uint16_t version = sample.options.version;
   if (version < 0x0600) return count(0);
+  if (version >= 0x0800) {
+    // Every field comes from the active copy: the sound one with the
+    // greater usage counter.  Damage can make either copy active, so the
+    // smaller count is the one a walk is sure to reach.
+    return std::min(count(0), count(sample.built.controlCopyBytes));
+  }
   const size_t pageSize = sample.options.pageSize;
   const size_t copy2 =
       version >= 0x0800 && variant == ReaderVariant::Wizard ? 2 * pageSize : pageSize;

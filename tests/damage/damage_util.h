@@ -67,7 +67,8 @@ std::vector<size_t> RecordsBefore(const Sample& sample, uint32_t firstDamagedPag
 
 // The record count a variant takes from the control page copies of `bytes`,
 // laid out with the sample's page size: copy 1 for the oldest versions, else
-// the copy with the greater counter (equal: copy 2).
+// the copy with the greater counter (equal: copy 2); for 0x0800 and 0x0900,
+// where damage may make either copy active, the smaller count of the two.
 uint32_t RecordCountSeen(const Sample& sample, const std::vector<uint8_t>& bytes,
                          ReaderVariant variant);
 

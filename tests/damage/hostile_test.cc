@@ -274,7 +274,9 @@ TEST(Hostile, PageSizesTheGeometryCannotUse) {
     for (uint32_t size : sizes) {
       std::vector<uint8_t> bytes = sample.built.bytes;
       if (byte43) {
+        // Both copies, so that neither can stand in for the other.
         bytes[43] = static_cast<uint8_t>(size / 256);
+        bytes[sample.built.controlCopyBytes + 43] = static_cast<uint8_t>(size / 256);
       } else {
         PutWord(bytes, 8, static_cast<uint16_t>(size));
       }
@@ -316,17 +318,19 @@ TEST(Hostile, SlotLengthsTheGeometryCannotUse) {
 }
 
 TEST(Hostile, NegativePageNumbersInPageHeaders) {
-  // Versions 0x0800 and 0x0900 keep a page's number in a signed word:
-  // 0x8000 and up are negative and sort after every other data page.  The
-  // pages before the damaged one still come out.
+  // Versions 0x0800 and 0x0900 keep a page's number in 32 bits; numbers
+  // from 0x80000000 on are negative as signed values.  A data or variable
+  // page whose header carries such a number, or 0, or all ones: the pages
+  // before it still come out.
   for (const Sample& sample : AllSamples()) {
     if (!NewPointers(sample)) continue;
     for (uint32_t page : {sample.built.dataPages.at(1),
                           sample.built.variablePages.empty() ? sample.built.dataPages.at(2)
                                                              : sample.built.variablePages[0]}) {
-      for (uint16_t number : {0x8000, 0xFFFF, 0x0000}) {
+      for (uint32_t number : {0x80000000u, 0xFFFFFFFFu, 0x00008000u, 0u}) {
         std::vector<uint8_t> bytes = sample.built.bytes;
-        PutWord(bytes, PageStart(sample, page), number);
+        PutWord(bytes, PageStart(sample, page), static_cast<uint16_t>(number));
+        PutWord(bytes, PageStart(sample, page) + 2, static_cast<uint16_t>(number >> 16));
         for (ReaderVariant variant : kBothVariants) {
           SCOPED_TRACE(sample.name + ": page " + std::to_string(page) + " numbered " +
                        std::to_string(number));
