@@ -16,7 +16,9 @@ step() { printf '\n=== %s ===\n' "$*"; }
 
 # --- packages -------------------------------------------------------------
 NATIVE_PKGS="g++ cmake make libgtest-dev googletest zlib1g-dev xxd time clang libclang-rt-14-dev libbenchmark-dev"
-WINDOWS_PKGS="g++-mingw-w64-i686 wine wine32:i386 xvfb"
+# wine64 brings a native wineserver; qemu-user-static runs the 32-bit Wine
+# loader where the kernel has no IA-32 emulation (see scripts/with-wine.sh).
+WINDOWS_PKGS="g++-mingw-w64-i686 wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static xvfb"
 missing=()
 for p in $NATIVE_PKGS; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if [ -z "${SKIP_WINDOWS:-}" ]; then
