@@ -101,15 +101,10 @@ std::vector<uint32_t> ReadAllocationTables(DataFile* dataFile, const Geometry& g
     if (current == nullptr) continue;  // the scan decides for this extent
     uint32_t* entries = mapped.data() + mapped.size() - g.entriesPerTable;
     for (uint32_t j = 0; j < g.entriesPerTable; ++j) {
-      const uint32_t physical =
-          DecodeLE32(current + kV8TableEntriesOffset + kV8TableEntrySize * j);
-      // An entry that cannot be a page of this file is as good as none: the
-      // scan decides for that logical page.
-      if (physical == kV8TableUnused) {
-        entries[j] = kV8TableUnused;
-      } else if (physical < pageCount && !IsReservedPage(g, physical)) {
-        entries[j] = physical;
-      }
+      // An entry is only believed once the scan finds the page it names
+      // carrying its logical number (ScanV8Pages): one past the end of the
+      // file, or in a reserved area, never is.
+      entries[j] = DecodeLE32(current + kV8TableEntriesOffset + kV8TableEntrySize * j);
     }
   }
   return mapped;
