@@ -18,42 +18,115 @@ struct EntryLayout {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Writes one entry piece by piece, formatting each piece into `scratch`
-// (at least 16 bytes) as a terminated string first.
+// The two hex digits of every byte value, high nibble first: one lookup per
+// data byte instead of two shifts and two lookups.
+struct HexPairs {
+  char digits[2 * 256];
+};
+
+constexpr HexPairs MakeHexPairs() {
+  HexPairs pairs{};
+  for (int value = 0; value < 256; ++value) {
+    pairs.digits[2 * value] = kHexDigits[value >> 4];
+    pairs.digits[2 * value + 1] = kHexDigits[value & 0x0F];
+  }
+  return pairs;
+}
+
+constexpr HexPairs kHexPairs = MakeHexPairs();
+
+// The digits of "%u": no sign, no leading zeros.  Returns how many.
+size_t PutDecimal(uint32_t value, char* out) {
+  char reversed[10];
+  size_t count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+  return count;
+}
+
+// The digits of "%02x": lower case, leading zeros dropped down to two.
+size_t PutHex(uint32_t value, char* out) {
+  size_t count = 2;
+  while (count < 8 && (value >> (4 * count)) != 0) ++count;
+  for (size_t i = 0; i < count; ++i) {
+    out[i] = kHexDigits[(value >> (4 * (count - 1 - i))) & 0x0F];
+  }
+  return count;
+}
+
+// An entry's pieces are gathered in the caller's text buffer and handed to
+// the stream when it is full and at the end of the entry, so an entry that
+// fits the buffer costs one write instead of one per piece (and, in the hex
+// formats, one per data byte).
+struct Pieces {
+  char* buffer;
+  size_t capacity;
+  size_t used;
+  FILE* file;
+};
+
+void Flush(Pieces& pieces) {
+  if (pieces.used > 0) fwrite(pieces.buffer, 1, pieces.used, pieces.file);
+  pieces.used = 0;
+}
+
+void PutHexBytes(Pieces& pieces, const uint8_t* bytes, uint32_t length) {
+  uint32_t done = 0;
+  while (done < length) {
+    if (pieces.capacity - pieces.used < 2) Flush(pieces);
+    const size_t room = (pieces.capacity - pieces.used) / 2;
+    const uint32_t n = length - done < room ? length - done : static_cast<uint32_t>(room);
+    char* out = pieces.buffer + pieces.used;
+    for (uint32_t i = 0; i < n; ++i) {
+      memcpy(out + 2 * i, &kHexPairs.digits[2 * bytes[done + i]], 2);
+    }
+    pieces.used += 2 * static_cast<size_t>(n);
+    done += n;
+  }
+}
+
+// Writes one entry through `scratch` (scratchSize bytes, at least 16).
 void WriteEntry(const EntryLayout& layout, uint32_t length,
                 const uint8_t* bytes, char* scratch, size_t scratchSize,
                 FILE* file) {
-  int prefixLength = 0;
+  Pieces pieces = {scratch, scratchSize, 0, file};
   switch (layout.prefix) {
     case EntryPrefix::None:
       break;
     case EntryPrefix::DecimalLength:
-      prefixLength = snprintf(scratch, scratchSize, "%u,", length);
+      pieces.used = PutDecimal(length, scratch);
+      scratch[pieces.used++] = ',';
       break;
     case EntryPrefix::DecimalCrc:
-      prefixLength = snprintf(scratch, scratchSize, "%u,",
-                              static_cast<unsigned>(Crc32(length, bytes)));
+      pieces.used = PutDecimal(Crc32(length, bytes), scratch);
+      scratch[pieces.used++] = ',';
       break;
     case EntryPrefix::HexCrc:
-      prefixLength = snprintf(scratch, scratchSize, "%02x:",
-                              static_cast<unsigned>(Crc32(length, bytes)));
+      pieces.used = PutHex(Crc32(length, bytes), scratch);
+      scratch[pieces.used++] = ':';
       break;
   }
-  if (prefixLength > 0) fwrite(scratch, 1, static_cast<size_t>(prefixLength), file);
 
   if (layout.body == EntryBody::Raw) {
-    if (length > 0) fwrite(bytes, 1, length, file);
-  } else {
-    for (uint32_t i = 0; i < length; ++i) {
-      scratch[0] = kHexDigits[bytes[i] >> 4];
-      scratch[1] = kHexDigits[bytes[i] & 0x0F];
-      scratch[2] = '\0';
-      fwrite(scratch, 1, 2, file);
+    if (length <= pieces.capacity - pieces.used) {
+      if (length > 0) memcpy(scratch + pieces.used, bytes, length);
+      pieces.used += length;
+    } else {
+      // Too long to gather: straight from the caller's record area.
+      Flush(pieces);
+      fwrite(bytes, 1, length, file);
     }
+  } else {
+    PutHexBytes(pieces, bytes, length);
   }
 
-  memcpy(scratch, "\r\n", 3);
-  fwrite(scratch, 1, 2, file);
+  if (pieces.capacity - pieces.used < 2) Flush(pieces);
+  memcpy(scratch + pieces.used, "\r\n", 2);
+  pieces.used += 2;
+  Flush(pieces);
 }
 
 // Layout of a console format; false for a character outside '1'..'4'.
@@ -121,6 +194,6 @@ void WriteDumpRecord(uint8_t dumpFormat, uint32_t length, const uint8_t* bytes,
                      FILE* dumpFile) {
   EntryLayout layout;
   if (dumpFile == nullptr || !WizardLayout(dumpFormat, &layout)) return;
-  char scratch[32];
+  char scratch[kDumpTextBufferSize];
   WriteEntry(layout, length, bytes, scratch, sizeof scratch, dumpFile);
 }

@@ -22,8 +22,10 @@
 // A format outside the range writes nothing.
 //
 // The caller opens the dump file in binary mode ("wb") and closes it; the
-// writers only write.  Each piece goes to the stream as it is made (prefix,
-// the raw bytes in one write, each hex byte, the line end); write results are
+// writers only write.  The pieces of an entry (prefix, data bytes or their
+// hex digits, line end) are gathered in a text buffer of kDumpTextBufferSize
+// bytes and written when it is full and when the entry ends; raw data too
+// long for the buffer is written straight from the record.  Write results are
 // left for the caller to check on the stream (ferror) once it is done.
 #ifndef GANDREL_DUMP_DUMP_WRITER_H_
 #define GANDREL_DUMP_DUMP_WRITER_H_

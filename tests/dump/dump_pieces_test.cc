@@ -1,0 +1,135 @@
+// Entries are gathered in the text buffer and written in pieces as it fills;
+// whatever the record length, the bytes must be those of the entry written
+// element by element.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dump/crc32.h"
+#include "dump/dump_writer.h"
+#include "tests/fixture/fixture_writer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class Prefix { None, Length, DecimalCrc, HexCrc };
+
+struct Format {
+  bool console;
+  int number;  // '1'..'4' for the console, 1..6 for the wizard
+  Prefix prefix;
+  bool hex;
+};
+
+constexpr Format kFormats[] = {
+    {true, '1', Prefix::Length, false},  {true, '2', Prefix::None, false},
+    {true, '3', Prefix::HexCrc, true},   {true, '4', Prefix::None, true},
+    {false, 1, Prefix::None, false},     {false, 2, Prefix::Length, false},
+    {false, 3, Prefix::DecimalCrc, false}, {false, 4, Prefix::None, true},
+    {false, 5, Prefix::Length, true},    {false, 6, Prefix::HexCrc, true},
+};
+
+// The entry element by element, with printf for the numbers and the digits.
+Bytes Reference(const Format& format, const Bytes& record) {
+  std::string text;
+  char number[16];
+  const uint32_t length = static_cast<uint32_t>(record.size());
+  const uint32_t crc = Crc32(length, record.empty() ? nullptr : record.data());
+  switch (format.prefix) {
+    case Prefix::None: break;
+    case Prefix::Length: snprintf(number, sizeof number, "%u,", length); text += number; break;
+    case Prefix::DecimalCrc: snprintf(number, sizeof number, "%u,", crc); text += number; break;
+    case Prefix::HexCrc: snprintf(number, sizeof number, "%02x:", crc); text += number; break;
+  }
+  Bytes entry(text.begin(), text.end());
+  for (uint8_t b : record) {
+    if (format.hex) {
+      snprintf(number, sizeof number, "%02x", b);
+      entry.push_back(static_cast<uint8_t>(number[0]));
+      entry.push_back(static_cast<uint8_t>(number[1]));
+    } else {
+      entry.push_back(b);
+    }
+  }
+  entry.push_back(0x0D);
+  entry.push_back(0x0A);
+  return entry;
+}
+
+// Writes `records` one after the other in `format` into a real file.
+Bytes Written(const Format& format, const std::vector<Bytes>& records) {
+  fixture::ScopedTempFile file({}, ".dump");
+  FILE* stream = fopen(file.path().c_str(), "wb");
+  EXPECT_NE(stream, nullptr);
+  if (stream == nullptr) return {};
+  std::vector<char> text(kDumpTextBufferSize);
+  DumpOutput output = {stream, text.data(), static_cast<char>(format.number)};
+  for (const Bytes& record : records) {
+    const uint32_t length = static_cast<uint32_t>(record.size());
+    const uint8_t* bytes = record.empty() ? nullptr : record.data();
+    if (format.console) {
+      WriteDumpRecord(&output, length, bytes);
+    } else {
+      WriteDumpRecord(static_cast<uint8_t>(format.number), length, bytes, stream);
+    }
+  }
+  EXPECT_EQ(fclose(stream), 0);
+  return fixture::ReadFileBytes(file.path());
+}
+
+Bytes RandomRecord(size_t length, uint32_t* state) {
+  Bytes record(length);
+  for (uint8_t& b : record) {
+    *state = *state * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(*state >> 16);
+  }
+  return record;
+}
+
+// --- Lengths around the buffer's size ------------------------------------------
+
+TEST(DumpPiecesTest, EveryFormatAtLengthsAroundTheBufferSize) {
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 12; ++n) lengths.push_back(n);
+  // Raw data fills the buffer near its size, hex digits near half of it;
+  // prefixes of 1 to 11 characters shift both.
+  for (size_t n = 495; n <= 530; ++n) lengths.push_back(n);
+  for (size_t n = 1005; n <= 1040; ++n) lengths.push_back(n);
+  for (size_t n : {2043u, 2044u, 2045u, 4096u, 64000u}) lengths.push_back(n);
+
+  const uint32_t seed = 20261207;
+  uint32_t state = seed;
+  std::vector<Bytes> records;
+  for (size_t n : lengths) records.push_back(RandomRecord(n, &state));
+
+  for (const Format& format : kFormats) {
+    SCOPED_TRACE(testing::Message() << (format.console ? "console '" : "wizard ")
+                                    << (format.console ? static_cast<char>(format.number) : ' ')
+                                    << (format.console ? 0 : format.number) << ", seed " << seed);
+    // All records in one run: each entry as written alone, and the buffer
+    // carries nothing over from one entry to the next.
+    Bytes expected;
+    std::vector<size_t> ends;
+    for (const Bytes& record : records) {
+      const Bytes one = Reference(format, record);
+      expected.insert(expected.end(), one.begin(), one.end());
+      ends.push_back(expected.size());
+    }
+    const Bytes written = Written(format, records);
+    size_t same = 0;
+    while (same < written.size() && same < expected.size() && written[same] == expected[same]) {
+      ++same;
+    }
+    size_t entry = 0;
+    while (entry < ends.size() && ends[entry] <= same) ++entry;
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_EQ(same, expected.size())
+        << "first wrong byte in the entry of the record of length "
+        << (entry < records.size() ? records[entry].size() : 0);
+  }
+}
+
+}  // namespace
