@@ -1,0 +1,161 @@
+// Start-up, the main window and its window procedure.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "dump/crc32.h"
+#include "wizard/wizard.h"
+
+WizardState g_wizard;
+
+namespace {
+
+constexpr char kWindowClass[] = "mirelta_XClass";
+constexpr char kWindowCaption[] = "Visual Gandrel 1.0";
+constexpr int kWindowWidth = 560;
+constexpr int kWindowHeight = 420;
+constexpr WPARAM kEscape = 27;
+
+LRESULT OnCreate() {
+  g_wizard.whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
+  return 0;
+}
+
+void OnDestroy() {
+  if (g_wizard.whiteBrush != nullptr) {
+    DeleteObject(g_wizard.whiteBrush);
+    g_wizard.whiteBrush = nullptr;
+  }
+  PostQuitMessage(0);
+}
+
+// Any command from a registered control calls its handler; the
+// notification code is not looked at.
+void OnCommand(LPARAM lParam) {
+  ControlRecord* record = FindControl(reinterpret_cast<HWND>(lParam));
+  if (record != nullptr && record->onClick != nullptr) record->onClick();
+}
+
+// Texts and group boxes are drawn transparently on the white window, radio
+// buttons on white.
+LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
+  HDC dc = reinterpret_cast<HDC>(wParam);
+  SetBkColor(dc, RGB(255, 255, 255));
+  SetTextColor(dc, RGB(0, 0, 0));
+  SetBkMode(dc, TRANSPARENT);
+  ControlRecord* record = FindControl(reinterpret_cast<HWND>(lParam));
+  if (record != nullptr && record->kind.code == KindCode::RadioButton) {
+    return reinterpret_cast<LRESULT>(g_wizard.whiteBrush);
+  }
+  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate();
+    case WM_DESTROY:
+      OnDestroy();
+      break;
+    case WM_CHAR:
+      if ((wParam & 0xFFFF) == kEscape) {
+        ConfirmQuit();
+        return 0;
+      }
+      break;
+    case WM_COMMAND:
+      OnCommand(lParam);
+      break;
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+      return OnControlColour(wParam, lParam);
+    case kMsgWorkerFinished:
+      OnWorkerFinished(static_cast<uint32_t>(wParam));
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterMainWindowClass() {
+  WNDCLASSEXA windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC | CS_DROPSHADOW;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.hInstance = g_wizard.instance;
+  windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  windowClass.lpszClassName = kWindowClass;
+  return RegisterClassExA(&windowClass) != 0;
+}
+
+HFONT CreateTextFont() {
+  return CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, "Arial");
+}
+
+}  // namespace
+
+void ConfirmQuit() {
+  if (MessageBoxA(g_wizard.mainWindow, "Are you sure you want to quit?", "Quit?",
+                  MB_ICONQUESTION | MB_YESNO) == IDYES) {
+    SendMessageA(g_wizard.mainWindow, WM_CLOSE, 0, 0);
+  }
+}
+
+void SetLabelText(HWND label, const char* text) {
+  if (!SetWindowTextA(label, text)) return;  // the page has gone
+  // The label paints no background of its own, so the window under it has
+  // to repaint the label's area (and the group box frame crossing it).
+  HWND parent = GetParent(label);
+  RECT area;
+  if (parent == nullptr || !GetWindowRect(label, &area)) return;
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  WizardState& w = g_wizard;
+  w.instance = instance;
+  w.page = kPageNone;
+  w.sourceMode = kModeUnset;
+  w.dumpFormat = 1;
+  GetCurrentDirectoryA(kPathCapacity, w.sourcePath);
+
+  // The CRC table is read by the worker; build it before any worker exists.
+  BuildCrcTable();
+  InitCommonControls();
+  RegisterMainWindowClass();  // a failure shows as no main window below
+
+  w.mainWindow = CreateWindowExA(WS_EX_COMPOSITED, kWindowClass, kWindowCaption,
+                                 WS_DLGFRAME | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 kWindowWidth, kWindowHeight, nullptr, nullptr, instance,
+                                 nullptr);
+  if (w.mainWindow == nullptr) return 1;
+  ShowWindow(w.mainWindow, SW_SHOWNORMAL);
+  UpdateWindow(w.mainWindow);
+  w.font = CreateTextFont();
+
+  BuildAgreementPage();
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    // Escape asks to quit wherever the focus is: a key typed into an edit
+    // field or on a button that was clicked last goes to that control, so
+    // it is handed to the main window instead.
+    if (message.message == WM_CHAR && message.wParam == kEscape &&
+        message.hwnd != w.mainWindow && IsChild(w.mainWindow, message.hwnd)) {
+      message.hwnd = w.mainWindow;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}

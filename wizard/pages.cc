@@ -1,0 +1,333 @@
+// The agreement, source and output pages, the navigation between the four
+// pages, the mode and format radio buttons and the Browse dialogs.  Each
+// builder creates its page's controls in the order of the page's table;
+// where controls overlap (fields inside group boxes, the extension field
+// over the end of its label) that order decides what lies on top.
+#include <windows.h>
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "wizard/wizard.h"
+
+namespace {
+
+constexpr char kExtensionLabel[] = "File Extension:      myFile.";
+constexpr char kDefaultOutputExtension[] = "dmp";
+
+HWND Main() { return g_wizard.mainWindow; }
+
+HWND Static(const char* text, int x, int y, int width, int height) {
+  return CreateControl(text, ClassKind("STATIC"), Main(), nullptr, x, y, width, height);
+}
+
+HWND Button(const char* text, ClickHandler onClick, int x, int y, int width, int height) {
+  return CreateControl(text, ClassKind("BUTTON"), Main(), onClick, x, y, width, height);
+}
+
+HWND Edit(const char* text, int x, int y, int width, int height) {
+  return CreateControl(text, ClassKind("EDIT"), Main(), nullptr, x, y, width, height);
+}
+
+// Reads a field into a path buffer (at most 259 characters).  A field whose
+// window was never made leaves the buffer as it is.
+void ReadField(HWND field, char* out) {
+  if (field == nullptr) return;
+  GetWindowTextA(field, out, static_cast<int>(kPathCapacity));
+}
+
+void SetCheck(HWND radio, bool checked) {
+  SendMessageA(radio, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void SelectSingleFile() { SelectSourceMode(kModeSingleFile); }
+void SelectSingleDirectory() { SelectSourceMode(kModeSingleDirectory); }
+void SelectRecursive() { SelectSourceMode(kModeRecursive); }
+
+void SelectBinary() { SelectDumpFormat(1); }
+void SelectBinaryLength() { SelectDumpFormat(2); }
+void SelectBinaryCrc() { SelectDumpFormat(3); }
+void SelectHex() { SelectDumpFormat(4); }
+void SelectHexLength() { SelectDumpFormat(5); }
+void SelectHexCrc() { SelectDumpFormat(6); }
+
+bool SingleFileMode() {
+  return g_wizard.sourceMode == kModeUnset || g_wizard.sourceMode == kModeSingleFile;
+}
+
+// Both source fields into the settings, as Next and Back on the source
+// page do: the extension only in the directory modes.
+void ReadSourceFields() {
+  WizardState& w = g_wizard;
+  if (w.sourceMode != kModeSingleFile) ReadField(w.sourceExtensionField, w.sourceExtension);
+  ReadField(w.sourcePathField, w.sourcePath);
+}
+
+// The open-file or save-file dialog over `path` (kPathCapacity bytes).
+// True when the user chose a file; `path` is unchanged otherwise.
+bool AskForFile(char* path, bool save, const char* filter, const char* title) {
+  char chosen[kPathCapacity];
+  std::memcpy(chosen, path, kPathCapacity);
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Main();
+  dialog.lpstrFilter = filter;
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = chosen;
+  dialog.nMaxFile = kPathCapacity;
+  dialog.lpstrTitle = title;
+  dialog.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  const BOOL ok = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
+  if (!ok) return false;
+  std::memcpy(path, chosen, kPathCapacity);
+  return true;
+}
+
+// The shell's folder browser; true when the user chose a file system
+// folder, whose path is then in `path`.
+bool AskForFolder(char* path) {
+  char displayName[kPathCapacity] = {};
+  BROWSEINFOA browse = {};
+  browse.hwndOwner = GetParent(Main());  // the main window has none
+  browse.pszDisplayName = displayName;
+  browse.ulFlags = BIF_RETURNONLYFSDIRS;
+  LPITEMIDLIST item = SHBrowseForFolderA(&browse);
+  if (item == nullptr) return false;
+  char chosen[kPathCapacity] = {};
+  const bool ok = SHGetPathFromIDListA(item, chosen) != FALSE;
+  CoTaskMemFree(item);
+  if (ok) std::memcpy(path, chosen, kPathCapacity);
+  return ok;
+}
+
+}  // namespace
+
+void BuildAgreementPage() {
+  DestroyAllControls();
+  Static("Legal Agreement", 5, 72, 140, 15);
+  CreateControl("", GroupBox, Main(), nullptr, 25, 100, 490, 205);
+  // The notice is longer than a record's text, so it goes onto the window.
+  HWND notice = Static("", 35, 113, 450, 200);
+  Button("I Agree", OnNext, 440, 330, 100, 25);
+  Button("Cancel", ConfirmQuit, 330, 330, 100, 25);
+  CreateControl("Salqua.ocx", Bitmap, Main(), nullptr, 0, 0, 0, 0);
+  if (notice != nullptr) SetWindowTextA(notice, kAgreementNotice);
+  g_wizard.page = kPageAgreement;
+}
+
+void BuildSourcePage() {
+  WizardState& w = g_wizard;
+  DestroyAllControls();
+  w.sourcePathField = nullptr;
+  w.sourceExtensionField = nullptr;
+  w.sourceExtensionLabel = nullptr;
+
+  Static("Source - Setup", 160, 72, 140, 15);
+  HWND define = Static("", 20, 105, 550, 15);
+  if (define != nullptr) SetWindowTextA(define, "Define the source file(s):");
+  HWND type = CreateControl("Type", GroupBox, Main(), nullptr, 20, 130, 160, 100);
+  w.sourceModeRadios[0] =
+      CreateControl("Single File", RadioButton, type, SelectSingleFile, 30, 145, 150, 25);
+  w.sourceModeRadios[1] = CreateControl("Single Directory", RadioButton, w.sourceModeRadios[0],
+                                        SelectSingleDirectory, 30, 170, 150, 25);
+  w.sourceModeRadios[2] = CreateControl("Directory Recursive", RadioButton,
+                                        w.sourceModeRadios[1], SelectRecursive, 30, 195, 150, 25);
+  CreateControl("File / Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
+  w.sourcePathField = Edit("", 210, 157, 200, 18);
+  w.sourceExtensionField = Edit("btr", 330, 188, 30, 18);
+  w.sourceExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
+  Button("Browse", OnBrowseSource, 415, 152, 100, 25);
+  Button("Next", OnNext, 440, 330, 100, 25);
+  Button("Back", OnBack, 330, 330, 100, 25);
+  Button("Cancel", ConfirmQuit, 220, 330, 100, 25);
+  CreateControl("Trevik.dll", Bitmap, Main(), nullptr, 0, 0, 0, 0);
+
+  // The path field is still empty here, so the trim of the directory modes
+  // leaves sourcePath alone.
+  if (SingleFileMode()) {
+    SelectSourceMode(kModeSingleFile);
+  } else if (w.sourceMode == kModeSingleDirectory) {
+    SelectSourceMode(kModeSingleDirectory);
+  } else {
+    SelectSourceMode(kModeRecursive);
+  }
+  if (w.sourcePathField != nullptr) SetWindowTextA(w.sourcePathField, w.sourcePath);
+  w.page = kPageSource;
+}
+
+void SelectSourceMode(uint8_t mode) {
+  WizardState& w = g_wizard;
+  w.sourceMode = mode;
+  if (mode != kModeSingleFile) TrimSourceToDirectory();
+  for (int i = 0; i < 3; ++i) SetCheck(w.sourceModeRadios[i], i + 1 == mode);
+  const int show = mode == kModeSingleFile ? SW_HIDE : SW_SHOWNORMAL;
+  if (w.sourceExtensionField != nullptr) ShowWindow(w.sourceExtensionField, show);
+  if (w.sourceExtensionLabel != nullptr) ShowWindow(w.sourceExtensionLabel, show);
+}
+
+void TrimSourceToDirectory() {
+  WizardState& w = g_wizard;
+  if (w.sourcePathField == nullptr) return;
+  char text[kPathCapacity] = {};
+  GetWindowTextA(w.sourcePathField, text, static_cast<int>(kPathCapacity));
+  if (IsDirectory(text)) return;  // kept as typed, closing backslash or not
+  if (!CutAfterLastBackslash(text)) return;
+  std::memcpy(w.sourcePath, text, kPathCapacity);
+  SetWindowTextA(w.sourcePathField, w.sourcePath);
+}
+
+// Asks the file system for the path's attributes rather than making it the
+// current directory for a moment: the worker may be resolving relative
+// paths against the current directory at the same time.
+bool IsDirectory(const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void OnBrowseSource() {
+  WizardState& w = g_wizard;
+  bool chosen;
+  if (SingleFileMode()) {
+    chosen = AskForFile(w.sourcePath, false, "Btrieve file(*.*)\0*.*\0",
+                        "Please select the input file(Btrieve data file)");
+  } else {
+    chosen = AskForFolder(w.sourcePath);
+  }
+  if (chosen && w.sourcePathField != nullptr) SetWindowTextA(w.sourcePathField, w.sourcePath);
+}
+
+void BuildOutputPage() {
+  WizardState& w = g_wizard;
+  DestroyAllControls();
+  w.outputPathField = nullptr;
+  w.outputExtensionField = nullptr;
+  w.outputExtensionLabel = nullptr;
+
+  Static("Output - Setup", 300, 72, 140, 15);
+  HWND define = Static("", 20, 105, 550, 15);
+  if (define != nullptr) SetWindowTextA(define, "Define the target file(s):");
+  HWND box = CreateControl("Output Format", GroupBox, Main(), nullptr, 20, 130, 160, 150);
+  static const struct {
+    const char* label;
+    ClickHandler onClick;
+  } kFormats[6] = {
+      {"Binary", SelectBinary},     {"Binary + Lenght", SelectBinaryLength},
+      {"Binary + CRC", SelectBinaryCrc}, {"HEX ", SelectHex},
+      {"HEX + length", SelectHexLength}, {"HEX + CRC", SelectHexCrc},
+  };
+  HWND above = box;
+  for (int i = 0; i < 6; ++i) {
+    w.formatRadios[i] = CreateControl(kFormats[i].label, RadioButton, above,
+                                      kFormats[i].onClick, 30, 145 + 20 * i, 150, 25);
+    above = w.formatRadios[i];
+  }
+  w.outputPathField = Edit("", 210, 157, 200, 18);
+
+  // Until a directory mode has set an output extension, the output path is
+  // proposed afresh from the source each time.
+  if (w.outputExtension[0] == '\0') w.outputPath[0] = '\0';
+  if (SingleFileMode()) {
+    if (std::strlen(w.outputPath) < 3) DefaultDumpFileName(w.outputPath, w.sourcePath);
+    if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+    CreateControl("File", GroupBox, Main(), nullptr, 200, 130, 340, 100);
+  } else {
+    if (std::strlen(w.outputPath) < 3) std::memcpy(w.outputPath, w.sourcePath, kPathCapacity);
+    if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+    CreateControl("Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
+    w.outputExtensionField = Edit(kDefaultOutputExtension, 330, 188, 30, 18);
+    if (w.outputExtension[0] == '\0') {
+      std::memcpy(w.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
+    }
+    if (w.outputExtensionField != nullptr) SetWindowTextA(w.outputExtensionField, w.outputExtension);
+    w.outputExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
+  }
+  Button("Browse", OnBrowseOutput, 415, 152, 100, 25);
+  Button("Next", OnNext, 440, 330, 100, 25);
+  Button("Back", OnBack, 330, 330, 100, 25);
+  Button("Cancel", ConfirmQuit, 220, 330, 100, 25);
+  CreateControl("Ombrel.ici", Bitmap, Main(), nullptr, 0, 0, 0, 0);
+
+  if (w.dumpFormat >= 1 && w.dumpFormat <= 6) SelectDumpFormat(w.dumpFormat);
+  w.page = kPageOutput;
+}
+
+void SelectDumpFormat(uint8_t format) {
+  WizardState& w = g_wizard;
+  w.dumpFormat = format;
+  for (int i = 0; i < 6; ++i) SetCheck(w.formatRadios[i], i + 1 == format);
+}
+
+void OnBrowseOutput() {
+  WizardState& w = g_wizard;
+  bool chosen;
+  if (SingleFileMode()) {
+    chosen = AskForFile(w.outputPath, true, "Dump file(*.*)\0*.*\0",
+                        "Please specify the ouput file");
+  } else {
+    chosen = AskForFolder(w.outputPath);
+  }
+  if (chosen && w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+}
+
+void ReadOutputFields() {
+  WizardState& w = g_wizard;
+  if (w.sourceMode != kModeSingleFile && w.outputExtensionField != nullptr) {
+    ReadField(w.outputExtensionField, w.outputExtension);
+    if (w.outputExtension[0] == '\0') {
+      SetWindowTextA(w.outputExtensionField, kDefaultOutputExtension);
+      std::memcpy(w.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
+    }
+  }
+  ReadField(w.outputPathField, w.outputPath);
+}
+
+void OnNext() {
+  WizardState& w = g_wizard;
+  switch (w.page) {
+    case kPageAgreement:
+      BuildSourcePage();
+      break;
+    case kPageSource:
+      ReadSourceFields();
+      BuildOutputPage();
+      break;
+    case kPageOutput:
+      // A worker left running by Back keeps its settings and its list; no
+      // second one starts until it has gone.
+      if (w.workerAlive.load() != 0) break;
+      ReadOutputFields();
+      BuildProcessingPage();
+      break;
+    default:
+      break;
+  }
+}
+
+void OnBack() {
+  WizardState& w = g_wizard;
+  switch (w.page) {
+    case kPageSource:
+      ReadSourceFields();
+      BuildAgreementPage();
+      break;
+    case kPageOutput:
+      ReadOutputFields();
+      BuildSourcePage();
+      break;
+    case kPageProcessing:
+      if (w.running.load() != 0) {
+        if (MessageBoxA(w.mainWindow, "Are you sure you want to cancel?", "Quit?",
+                        MB_ICONQUESTION | MB_YESNO) == IDYES) {
+          w.running.store(0);
+        }
+        Sleep(100);
+      }
+      BuildOutputPage();
+      break;
+    default:
+      break;
+  }
+}
