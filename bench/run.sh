@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# Whole-program speed runs: pagrove beside the tools a user would pick, on
+# generated data files, each pair measured in the same run on the same file.
+# Prints a table (file, format, our time, baseline, its time, ratio, peak
+# memory of both), then the in-process open times (reader_bench).
+#
+#   bench/run.sh            1 GiB files, median of 5 runs each (some minutes)
+#   bench/run.sh --quick    files of a few MiB, one run; checks the dumps'
+#                           sizes and bytes and exits non-zero when one is off
+#
+# Options:
+#   --build DIR   build directory (default: build-bench); configured and built
+#                 with -DGANDREL_BENCH=ON unless --no-build is given
+#   --data DIR    where the data files and dumps go (default: DIR/bench-data)
+#   --reps N      runs per measurement (the median is reported)
+#   --keep        keep the generated data files (they are reused next time)
+#
+# Ratio is our time divided by the baseline's: at most 2 against dd for the
+# raw format, at most 0.1 against xxd -p (ten times faster) for the hex
+# format, at most 12 for the 1 GiB file against the 100 MiB file.
+# Exit code 77 when dd, xxd or /usr/bin/time is missing.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+
+QUICK=0
+BUILD=$ROOT/build-bench
+DATA=
+REPS=
+KEEP=0
+DO_BUILD=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) QUICK=1 ;;
+    --build) BUILD=$2; shift ;;
+    --data) DATA=$2; shift ;;
+    --reps) REPS=$2; shift ;;
+    --keep) KEEP=1 ;;
+    --no-build) DO_BUILD=0 ;;
+    *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ -n "$DATA" ] || DATA=$BUILD/bench-data
+if [ -z "$REPS" ]; then if [ $QUICK = 1 ]; then REPS=1; else REPS=5; fi; fi
+
+for tool in dd xxd /usr/bin/time; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "run.sh: $tool is missing (Debian packages coreutils, xxd, time)" >&2
+    exit 77
+  fi
+done
+
+if [ $DO_BUILD = 1 ]; then
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DGANDREL_BENCH=ON >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)" --target pagrove make_bench_file >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)" --target reader_bench >/dev/null 2>&1 || true
+fi
+PAGROVE=$BUILD/console/pagrove
+MAKE_FILE=$BUILD/bench/make_bench_file
+READER_BENCH=$BUILD/bench/reader_bench
+for program in "$PAGROVE" "$MAKE_FILE"; do
+  [ -x "$program" ] || { echo "run.sh: $program is not built" >&2; exit 1; }
+done
+
+mkdir -p "$DATA"
+OUT=$DATA/out
+mkdir -p "$OUT"
+
+# --- The data files ------------------------------------------------------------
+# name kind size; the quick sizes keep the same kinds and the same 1:10 pair.
+if [ $QUICK = 1 ]; then
+  FILES="v0600-4m:v0600:4M v0600-400k:v0600:400K v0900-4m:v0900:4M v0500-4m:v0500:4M v0700var-4m:v0700var:4M"
+  BIG=v0600-4m SMALL=v0600-400k
+else
+  FILES="v0600-1g:v0600:1G v0600-100m:v0600:100M v0900-1g:v0900:1G v0500-1g:v0500:1G v0700var-256m:v0700var:256M"
+  BIG=v0600-1g SMALL=v0600-100m
+fi
+
+declare -A RECORDS
+for entry in $FILES; do
+  IFS=: read -r name kind size <<<"$entry"
+  file=$DATA/$name.btr
+  info=$DATA/$name.info
+  # A file made by the same generator from the same arguments is reused.
+  if [ ! -f "$file" ] || [ ! -f "$info" ] || [ "$(head -n1 "$info")" != "$kind $size" ] ||
+     [ "$MAKE_FILE" -nt "$file" ]; then
+    line=$("$MAKE_FILE" "$kind" "$size" "$file")
+    printf '%s %s\n%s\n' "$kind" "$size" "$line" >"$info"
+  fi
+  # "PATH N bytes, R records, ..."
+  RECORDS[$name]=$(sed -n 2p "$info" | awk '{print $4}')
+done
+
+# --- Timing ----------------------------------------------------------------------
+# Runs a command under /usr/bin/time; sets SECONDS_TAKEN (wall clock) and
+# PEAK_KIB (maximum resident set size).
+run_timed() {
+  local rss=$OUT/.rss
+  local start end
+  start=$(date +%s%N)
+  /usr/bin/time -f '%M' -o "$rss" "$@" >/dev/null 2>"$OUT/.stderr" || {
+    echo "run.sh: failed: $*" >&2; cat "$OUT/.stderr" >&2; exit 1; }
+  end=$(date +%s%N)
+  SECONDS_TAKEN=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+  PEAK_KIB=$(tail -n1 "$rss")
+}
+
+median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END {
+  if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+max_of() { tr ' ' '\n' | sed '/^$/d' | sort -g | tail -n1; }
+
+# Fresh output each run, and earlier dirty pages written back first, so that
+# no run pays for another's writes.
+fresh_output() { rm -f "$OUT"/dump.*; sync; }
+
+run_ours() {  # file format
+  run_timed "$PAGROVE" -btrin "$1" -btrout "$OUT/dump.ours" -format "$2" -silent true
+}
+run_baseline() {  # tool file
+  case "$1" in
+    dd) run_timed dd if="$2" of="$OUT/dump.base" bs=64k status=none ;;
+    xxd) run_timed sh -c 'exec xxd -p "$0" > "$1"' "$2" "$OUT/dump.base" ;;
+  esac
+}
+
+ROWS=()
+CHECK_FAILURES=0
+
+kib_to_mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+# Dumps of the fixed-length kinds: format '2' is every record and CR LF plus
+# the trailer, format '4' two hex digits per byte and CR LF.  With --quick
+# the hex dump is also decoded and compared with the raw one.
+check_dump() {  # name format
+  local name=$1 format=$2 n=${RECORDS[$1]} size expected
+  size=$(stat -c %s "$OUT/dump.ours")
+  local length=100
+  case "$name" in v0700var*) length= ;; esac
+  if [ -n "$length" ]; then
+    if [ "$format" = 2 ]; then expected=$((n * (length + 2) + 1)); else expected=$((n * (2 * length + 2))); fi
+    if [ "$size" != "$expected" ]; then
+      echo "CHECK FAILED: $name format $format: $size bytes, expected $expected" >&2
+      CHECK_FAILURES=$((CHECK_FAILURES + 1))
+    fi
+  fi
+  if [ "$format" = 2 ]; then cp "$OUT/dump.ours" "$OUT/raw.$name"; return; fi
+  # Format '4' holds exactly twice the data bytes of format '2'.
+  local raw
+  raw=$(stat -c %s "$OUT/raw.$name")
+  if [ $(( (raw - 1 - 2 * n) * 2 + 2 * n )) != "$size" ]; then
+    echo "CHECK FAILED: $name: hex dump of $size bytes for a raw dump of $raw bytes" >&2
+    CHECK_FAILURES=$((CHECK_FAILURES + 1))
+  fi
+  if [ $QUICK = 1 ] && [ -n "$length" ]; then
+    # Fixed records are printable, so dropping CR LF leaves the records.
+    if ! cmp -s <(xxd -r -p "$OUT/dump.ours") <(head -c -1 "$OUT/raw.$name" | tr -d '\r\n'); then
+      echo "CHECK FAILED: $name: hex dump does not decode to the raw dump" >&2
+      CHECK_FAILURES=$((CHECK_FAILURES + 1))
+    fi
+    if [ "$(head -c 8 "$OUT/raw.$name")" != R0000001 ]; then
+      echo "CHECK FAILED: $name: the dump does not start with record 1" >&2
+      CHECK_FAILURES=$((CHECK_FAILURES + 1))
+    fi
+  fi
+  rm -f "$OUT/raw.$name"
+}
+
+# One row: our format against a baseline tool on the same file.
+compare_tool() {  # name format tool target
+  local name=$1 format=$2 tool=$3 target=$4 file=$DATA/$1.btr
+  local ours="" base="" ours_peak="" base_peak="" rep
+  for rep in $(seq "$REPS"); do
+    fresh_output; run_baseline "$tool" "$file"
+    base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
+    fresh_output; run_ours "$file" "$format"
+    ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
+  done
+  check_dump "$name" "$format"
+  fresh_output
+  local label
+  case "$tool" in dd) label="dd bs=64k" ;; xxd) label="xxd -p" ;; esac
+  ROWS+=("$name|$format|$(echo "$ours" | median)|$label|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
+}
+
+# One row: the big file against the small one, same format.
+compare_growth() {  # big small format target
+  local big=$1 small=$2 format=$3 target=$4
+  local ours="" base="" ours_peak="" base_peak="" rep
+  for rep in $(seq "$REPS"); do
+    fresh_output; run_ours "$DATA/$small.btr" "$format"
+    base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
+    fresh_output; run_ours "$DATA/$big.btr" "$format"
+    ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
+  done
+  fresh_output
+  ROWS+=("$big|$format|$(echo "$ours" | median)|pagrove on $small|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "runs per measurement: $REPS (medians; peak memory is the largest of the runs)"
+for entry in $FILES; do
+  IFS=: read -r name kind size <<<"$entry"
+  echo "  $(sed -n 2p "$DATA/$name.info")"
+done
+
+for name in $BIG $(for entry in $FILES; do echo "${entry%%:*}"; done | grep -v -e "^$BIG\$" -e "^$SMALL\$"); do
+  target2=""; target4=""
+  # The targets hold for the 1 GiB file; small files only prove the suite runs.
+  if [ "$name" = "$BIG" ] && [ $QUICK = 0 ]; then target2="<= 2"; target4="<= 0.1"; fi
+  compare_tool "$name" 2 dd "$target2"
+  compare_tool "$name" 4 xxd "$target4"
+done
+growth_target="<= 12"; [ $QUICK = 0 ] || growth_target=""
+compare_growth "$BIG" "$SMALL" 2 "$growth_target"
+compare_growth "$BIG" "$SMALL" 4 "$growth_target"
+
+echo
+printf '| %-14s | %-6s | %-9s | %-22s | %-9s | %-7s | %-14s | %-9s | %-9s |\n' \
+  file format "ours (s)" baseline "base (s)" ratio target "our peak" "base peak"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n' ---------------- -------- ----------- \
+  ------------------------ ----------- --------- ---------------- ----------- -----------
+for row in "${ROWS[@]}"; do
+  IFS='|' read -r name format ours label base target ours_peak base_peak <<<"$row"
+  ratio=$(awk -v a="$ours" -v b="$base" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }')
+  verdict=""
+  if [ -n "$target" ]; then
+    limit=${target#<= }
+    verdict=$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r <= l) ? "met" : "MISSED" }')
+    verdict="$target $verdict"
+  fi
+  printf '| %-14s | %-6s | %-9s | %-22s | %-9s | %-7s | %-14s | %-9s | %-9s |\n' \
+    "$name" "'$format'" "$ours" "$label" "$base" "$ratio" "${verdict:--}" \
+    "$(kib_to_mib "$ours_peak") MiB" "$(kib_to_mib "$base_peak") MiB"
+done
+
+# --- Open times, in process ----------------------------------------------------------
+if [ -x "$READER_BENCH" ]; then
+  json=$OUT/reader_bench.json
+  paths=()
+  for entry in $FILES; do paths+=("$DATA/${entry%%:*}.btr"); done
+  "$READER_BENCH" --benchmark_repetitions="$REPS" --benchmark_min_time=0.01 \
+    --benchmark_report_aggregates_only="$([ "$REPS" -gt 1 ] && echo true || echo false)" \
+    --benchmark_out="$json" --benchmark_out_format=json "${paths[@]}" >/dev/null 2>&1
+  # The median of a benchmark (or its only run): one field of its record in
+  # the JSON report, which has one field per line.
+  field() {  # benchmark-name field
+    awk -v want="$1" -v key="\"$2\":" '
+      $1 == "\"name\":" { name = $2; gsub(/[",]/, "", name) }
+      $1 == key && (name == want "_median" || name == want) { v = $2; sub(/,$/, "", v) }
+      END { if (v != "") printf "%.1f", v }' "$json"
+  }
+  echo
+  echo "In process (reader_bench, real time in ms; median of $REPS):"
+  printf '| %-18s | %-9s | %-13s | %-12s | %-16s | %-13s |\n' file pages "open console" "open wizard" "open + records" "fread of file"
+  printf '|%s|%s|%s|%s|%s|%s|\n' -------------------- ----------- --------------- -------------- ------------------ ---------------
+  for entry in $FILES; do
+    name=${entry%%:*}.btr
+    pages=$(field "Open/$name/console/real_time" pages)
+    printf '| %-18s | %-9s | %-13s | %-12s | %-16s | %-13s |\n' "$name" "${pages%.0}" \
+      "$(field "Open/$name/console/real_time" real_time)" \
+      "$(field "Open/$name/wizard/real_time" real_time)" \
+      "$(field "Records/$name/real_time" real_time)" "$(field "ReadFile/$name/real_time" real_time)"
+  done
+else
+  echo
+  echo "reader_bench is not built (Google Benchmark missing): no in-process times"
+fi
+echo
+echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+rm -rf "$OUT"
+if [ $KEEP = 0 ]; then
+  for entry in $FILES; do rm -f "$DATA/${entry%%:*}.btr" "$DATA/${entry%%:*}.info"; done
+  rmdir "$DATA" 2>/dev/null || true
+fi
+if [ $CHECK_FAILURES -gt 0 ]; then
+  echo "$CHECK_FAILURES dump check(s) failed" >&2
+  exit 1
+fi
