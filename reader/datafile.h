@@ -125,14 +125,16 @@ PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
 ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
                           PageKindResult kind, int64_t offset);
 
-// Fills dataPages and variablePages at open (variant-dependent walk).
+// Fills dataPages and variablePages at open (variant-dependent walk; for
+// 0x0800 and 0x0900 the allocation tables, alike in both variants).
 void ScanPages(DataFile* dataFile);
 
 // Sorts dataPages by ascending unsigned page number (versions 0x0600 on).
 void SortDataPages(DataFile* dataFile);
 
-// Wizard cursor step: loads the page of dataPages[pageCursor] into
-// pageBuffer and advances.  0, 5 when the list is used up, 2 on read failure.
+// Wizard cursor step (both variants' for 0x0800 and 0x0900): loads the page
+// of dataPages[pageCursor] into pageBuffer and advances.  0, 5 when the list
+// is used up, 2 on read failure.
 ReaderStatus ReadNextDataPage(DataFile* dataFile);
 
 // --- The record cursor (reader/cursor.cc) -----------------------------------

@@ -10,8 +10,10 @@
 
 // --- File control page --------------------------------------------------------
 //
-// Stored twice.  Copy 1 starts at offset 0; copy 2 (versions 0x0600 on) lies
-// one or two pages further on.  Fields:
+// Stored twice.  Copy 1 starts at offset 0; copy 2 (versions 0x0600 and
+// 0x0700) lies one page further on.  Versions 0x0800 and 0x0900 place and
+// choose their copies differently and keep more fields: reader/v8_layout.h.
+// Fields:
 //
 //   offset width  field
 //   0      4      layout signature: 0 (plain layout) or 0x4346 ("FC\0\0")
