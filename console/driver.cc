@@ -1,5 +1,6 @@
 #include "console/driver.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,15 +22,29 @@ constexpr int kMinArguments = 4;
 // calls it saves (1 MiB took twice the time of 256 KiB for a hex dump).
 constexpr size_t kDumpStreamBufferSize = 1 << 18;
 
-// Ends the run at once with exit code 1, without the trailer.  The dump file
-// keeps what has reached it: a clean run of entries, cut off where the
-// signal came.  The streams are deliberately not flushed: the signal may
-// interrupt a write half way, and flushing the stream from the handler then
-// writes its buffer out of order, so the dump would hold misplaced bytes.
-// A terminal left in key-prompt mode gets its echo back first.
+// A signal ends the run with exit code 1, without the trailer and without
+// the key prompt.  While records are being dumped the handler only asks the
+// loop to stop: the loop ends the process between two entries, through the
+// runtime's normal exit, so every entry written so far reaches the dump file
+// whole.  Flushing from inside the handler instead could write a stream
+// caught half way through an entry.  Anywhere else nothing is buffered for
+// the dump, and the handler ends the process at once, giving a terminal in
+// key-prompt mode its echo back first.
+volatile sig_atomic_t dumpingRecords = 0;
+volatile sig_atomic_t stopRequested = 0;
+
 void OnSignal(int) {
+  if (dumpingRecords) {
+    stopRequested = 1;
+    return;
+  }
   RestoreConsoleInput();
   _Exit(1);
+}
+
+// Called between entries: a pending signal ends the run here.
+void StopIfSignalled() {
+  if (stopRequested) exit(1);
 }
 
 bool WantsUsage(int argc, char** argv) {
@@ -45,6 +60,7 @@ void DumpRecords(DataFile* dataFile, uint8_t* area, DumpOutput* output,
   for (;;) {
     record.length = kRecordAreaSize;
     const ReaderStatus status = ReadNextRecord(dataFile, &record, area);
+    StopIfSignalled();
     if (status == kReaderTooSmall) {
       // A record longer than the area has only been read in part.  The
       // cursor has moved past it, so the records after it are still
@@ -107,12 +123,16 @@ int RunPagrove(int argc, char** argv) {
         if (dumpStreamBuffer != nullptr) {
           setvbuf(output.outputFile, dumpStreamBuffer, _IOFBF, kDumpStreamBufferSize);
         }
+        UseStreamWithoutLocking(output.outputFile);
+        dumpingRecords = 1;
         DumpRecords(&dataFile, area, &output, settings.silent);
       }
     }
   }
 
   CloseDataFile(&dataFile, kReaderOk);
+  StopIfSignalled();
+  dumpingRecords = 0;
   WriteDumpTrailer(&output);
   free(area);
   free(output.textBuffer);

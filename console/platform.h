@@ -4,6 +4,8 @@
 #ifndef GANDREL_CONSOLE_PLATFORM_H_
 #define GANDREL_CONSOLE_PLATFORM_H_
 
+#include <cstdio>
+
 // Makes the standard streams behave alike on every platform: messages reach
 // a redirected stdout as they are printed, also when the process is ended
 // by a signal.
@@ -21,5 +23,10 @@ void WaitForKey();
 // Puts the console input back the way WaitForKey found it, if WaitForKey is
 // in progress.  Safe to call from a signal handler.
 void RestoreConsoleInput();
+
+// Lets the runtime skip its per-call lock on `file`, where it can: the dump
+// file is written by the program's only thread, and the signal handler never
+// touches a stream.  Call before the first write.
+void UseStreamWithoutLocking(FILE* file);
 
 #endif  // GANDREL_CONSOLE_PLATFORM_H_

@@ -1,6 +1,9 @@
 #include "console/platform.h"
 
 #include <poll.h>
+#if defined(__GLIBC__)
+#include <stdio_ext.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,4 +64,14 @@ void WaitForKey() {
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   (void)!read(STDIN_FILENO, &key, 1);
   RestoreConsoleInput();
+}
+
+void UseStreamWithoutLocking(FILE* file) {
+#if defined(__GLIBC__)
+  // glibc locks the stream on every fwrite, one locked instruction pair per
+  // record of the dump.
+  __fsetlocking(file, FSETLOCKING_BYCALLER);
+#else
+  (void)file;
+#endif
 }

@@ -62,3 +62,7 @@ void WaitForKey() {
 void RestoreConsoleInput() {
   // _getch leaves the console mode as it found it; nothing to undo.
 }
+
+void UseStreamWithoutLocking(FILE*) {
+  // The runtime has no such switch per stream; it keeps its locks.
+}
