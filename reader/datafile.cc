@@ -105,6 +105,7 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
     setvbuf(dataFile->file, dataFile->scratch->streamBuffer, _IOFBF,
             kStreamBufferSize);
   }
+  SkipStreamLocking(dataFile->file);
   dataFile->scratch->streamPosition = 0;
 
   const size_t controlBytes = ControlBytes(variant);

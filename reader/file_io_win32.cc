@@ -8,3 +8,7 @@ bool SeekFile(FILE* file, int64_t offset) {
 int64_t TellFile(FILE* file) {
   return _ftelli64(file);
 }
+
+void SkipStreamLocking(FILE*) {
+  // The runtime has no such switch per stream; it keeps its locks.
+}
