@@ -14,8 +14,14 @@
 namespace {
 
 // Large enough that the page scan and the record walk, which read pages in
-// file order, reach the disk in big pieces.
-constexpr size_t kStreamBufferSize = 1 << 20;
+// file order, reach the disk in big pieces.  Sanitizer builds ask for less:
+// their allocator maps and unmaps a block this large on every open, some
+// milliseconds each, and the damage tests and the fuzzer open files by the
+// ten thousand.  Only the size of the stream's reads changes.
+#ifndef GANDREL_STREAM_BUFFER_SIZE
+#define GANDREL_STREAM_BUFFER_SIZE (1 << 20)
+#endif
+constexpr size_t kStreamBufferSize = GANDREL_STREAM_BUFFER_SIZE;
 
 size_t ControlBytes(ReaderVariant variant) {
   return variant == ReaderVariant::Console ? kControlBytesConsole
