@@ -23,10 +23,9 @@ struct Spot {
   size_t firstRecord = kNoRecord;
 };
 
-// Bit flips at both ends and the middle, and the two extreme values.
+// The lowest and the highest bit flipped, and the two extreme values.
 std::vector<uint8_t> DamagedValues(uint8_t good) {
   const uint8_t candidates[] = {0x00, 0xFF, static_cast<uint8_t>(good ^ 0x01),
-                                static_cast<uint8_t>(good ^ 0x10),
                                 static_cast<uint8_t>(good ^ 0x80)};
   std::vector<uint8_t> values;
   for (uint8_t v : candidates) {
@@ -201,7 +200,7 @@ TEST(ByteDamage, SlotHeadersAndVariablePointers) {
     const fixture::FixtureOptions& o = sample.options;
     const size_t dataOffset = o.fcLayout ? 2 : 0;
     std::vector<Spot> spots;
-    for (size_t i = 0; i < sample.built.records.size(); i += 3) {
+    for (size_t i = 0; i < sample.built.records.size(); i += 5) {
       const size_t slot = SlotStart(sample, i);
       for (size_t k = 0; k < 4; ++k) spots.push_back({slot + k, kNoDamagedPage, i});
       if (!o.variableLength) continue;
@@ -226,10 +225,10 @@ TEST(ByteDamage, FragmentTablesAndNextPointers) {
     std::vector<Spot> spots;
     for (uint32_t page : sample.built.variablePages) {
       const size_t start = PageStart(sample, page);
-      // The first dozen fragments of each page: their entries, the entries
+      // The first four fragments of each page: their entries, the entries
       // that close them, and their starts.
       const size_t top = (pageSize - 1) >> 1;
-      for (size_t word = top; word > 0 && word + 12 > top; --word) {
+      for (size_t word = top; word > 0 && word + 4 > top; --word) {
         const size_t at = start + 2 * word;
         const uint16_t entry = static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
         if (entry == 0 || entry == 0xFFFF) break;  // end of the used table
