@@ -9,6 +9,9 @@
 
 namespace {
 
+// Page kinds are told by header bytes 1 and 4 to 5 (PageKind).
+constexpr uint32_t kPageHeaderKindBytes = 8;
+
 // True when any byte of the slot from `from` on is non-zero.  Only bytes
 // inside the page are looked at: the last slot of a page may reach a few
 // bytes beyond it, and those count as zero.
@@ -24,15 +27,28 @@ bool AnyByteSet(const DataFile* dataFile, uint32_t slotOffset, uint32_t from) {
 }
 
 uint16_t FirstWord(const DataFile* dataFile, uint32_t slotOffset) {
+  if (slotOffset + 2 <= dataFile->pageSize) {
+    return DecodeLE16(dataFile->pageBuffer + slotOffset);
+  }
   uint8_t word[2];
   CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize, slotOffset, 2, word);
   return DecodeLE16(word);
 }
 
+// The slot count and the empty-slot rule depend only on the file; they are
+// worked out once, not for every record.
+void PrepareCursor(DataFile* dataFile) {
+  ReaderScratch* scratch = dataFile->scratch;
+  scratch->slotsPerPage =
+      (dataFile->pageSize - dataFile->layout->slotCountReserve) / dataFile->slotLength;
+  scratch->emptySlotRule = EmptySlotRuleOf(dataFile);
+  scratch->cursorReady = true;
+}
+
 bool SlotIsEmpty(const DataFile* dataFile) {
   const uint32_t slotOffset =
       static_cast<uint32_t>(dataFile->currentRecord - dataFile->pageBuffer);
-  switch (EmptySlotRuleOf(dataFile)) {
+  switch (dataFile->scratch->emptySlotRule) {
     case EmptySlotRule::FirstWordThenScanFrom4:
       return FirstWord(dataFile, slotOffset) == 0 ||
              !AnyByteSet(dataFile, slotOffset, 4);
@@ -72,7 +88,12 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
   uint8_t* page = dataFile->pageBuffer;
   const uint32_t pageSize = dataFile->pageSize;
   const int64_t fileEnd = static_cast<int64_t>(pageSize) * dataFile->pageCount;
-  memset(page, 0, pageSize);
+  // The walk tests the buffer before it has read anything, and a page
+  // beyond the end of the file leaves it as it is: a cleared page header
+  // makes both fail the test.  The kind is read from the first eight bytes
+  // in every version; the rest of the buffer is never looked at before a
+  // page has been read into it.
+  memset(page, 0, pageSize < kPageHeaderKindBytes ? pageSize : kPageHeaderKindBytes);
   int64_t n = dataFile->pageCursor;
   for (;;) {
     if (PageKind(dataFile, page) == PageKindResult::Data) {
@@ -110,8 +131,8 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
 }
 
 ReaderStatus AdvanceSlot(DataFile* dataFile) {
-  const uint32_t slotsPerPage =
-      (dataFile->pageSize - dataFile->layout->slotCountReserve) / dataFile->slotLength;
+  if (!dataFile->scratch->cursorReady) PrepareCursor(dataFile);
+  const uint32_t slotsPerPage = dataFile->scratch->slotsPerPage;
   if (dataFile->recordIndex != -1 &&
       static_cast<uint32_t>(dataFile->recordIndex) >= dataFile->recordCount - 1u) {
     return kReaderEnd;
@@ -157,7 +178,11 @@ ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
         dataFile->slotDataOffset;
     // A record that runs past the end of the page gets zeros for the
     // missing bytes.
-    CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize, start, n, destination);
+    if (start + n <= dataFile->pageSize) {
+      memcpy(destination, dataFile->pageBuffer + start, n);
+    } else {
+      CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize, start, n, destination);
+    }
   }
   record->length = dataFile->recordLength;
   return (capacity == 0 || capacity < dataFile->recordLength) ? kReaderTooSmall

@@ -10,6 +10,7 @@
 
 #include "reader/datafile.h"
 #include "reader/v8_layout.h"
+#include "reader/version_layout.h"
 
 // Open-addressing index from page number to position in a PageEntry list.
 // Slots hold position + 1; 0 is free.
@@ -43,6 +44,11 @@ struct ReaderScratch {
   int64_t variablePageOffset = -1;  // page now in variablePageBuffer
   VisitedSet visited;
 
+  // The cursor's rules, worked out at its first step instead of per record.
+  bool cursorReady = false;
+  uint32_t slotsPerPage = 0;
+  EmptySlotRule emptySlotRule = EmptySlotRule::FirstWord;
+
   V8FileInfo v8;                    // versions 0x0800 and 0x0900 only
 };
 
@@ -51,6 +57,10 @@ struct ReaderScratch {
 // at `offset`.
 bool ReadFileAt(DataFile* dataFile, int64_t offset, uint8_t* buffer,
                 uint32_t length);
+
+// Loads the variable page at `offset` into variablePageBuffer, unless it is
+// the page already there (variablePageOffset); false when it cannot be read.
+bool LoadVariablePage(DataFile* dataFile, int64_t offset);
 
 // Copies `length` bytes from page offset `start` of a page of `pageSize`
 // bytes; bytes beyond the page are supplied as zeros.
