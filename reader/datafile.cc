@@ -75,6 +75,19 @@ bool ReadFileAt(DataFile* dataFile, int64_t offset, uint8_t* buffer,
   return true;
 }
 
+// Loads the variable page at `offset`, unless it is the one already loaded.
+bool LoadVariablePage(DataFile* dataFile, int64_t offset) {
+  ReaderScratch* scratch = dataFile->scratch;
+  if (scratch->variablePageOffset == offset) return true;
+  scratch->variablePageOffset = -1;
+  if (!ReadFileAt(dataFile, offset, dataFile->variablePageBuffer,
+                  dataFile->pageSize)) {
+    return false;
+  }
+  scratch->variablePageOffset = offset;
+  return true;
+}
+
 void CopyPageBytes(const uint8_t* page, uint32_t pageSize, uint64_t start,
                    uint32_t length, uint8_t* out) {
   uint32_t inside = 0;

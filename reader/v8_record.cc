@@ -43,19 +43,6 @@ void Append(RecordSink& sink, const uint8_t* data, uint32_t n) {
   sink.length += n;
 }
 
-// Loads the variable page at `offset`, unless it is the one already loaded.
-bool LoadVariablePage(DataFile* dataFile, int64_t offset) {
-  ReaderScratch* scratch = dataFile->scratch;
-  if (scratch->variablePageOffset == offset) return true;
-  scratch->variablePageOffset = -1;
-  if (!ReadFileAt(dataFile, offset, dataFile->variablePageBuffer,
-                  dataFile->pageSize)) {
-    return false;
-  }
-  scratch->variablePageOffset = offset;
-  return true;
-}
-
 uint16_t TableEntry(const uint8_t* page, uint32_t pageSize, uint32_t fragment) {
   return DecodeLE16(page + pageSize - 2 - 2 * fragment);
 }

@@ -82,19 +82,6 @@ int64_t LocateVariablePage(DataFile* dataFile, int64_t pageNumber) {
   return position < 0 ? -1 : dataFile->variablePages[position].offset;
 }
 
-// Loads the variable page at `offset`, unless it is the one already loaded.
-bool LoadVariablePage(DataFile* dataFile, int64_t offset) {
-  ReaderScratch* scratch = dataFile->scratch;
-  if (scratch->variablePageOffset == offset) return true;
-  scratch->variablePageOffset = -1;
-  if (!ReadFileAt(dataFile, offset, dataFile->variablePageBuffer,
-                  dataFile->pageSize)) {
-    return false;
-  }
-  scratch->variablePageOffset = offset;
-  return true;
-}
-
 ReaderStatus Finish(uint32_t assembled, RecordBuffer* record, uint32_t capacity) {
   record->length = assembled & 0xFFFF;
   return (capacity == 0 || capacity < assembled) ? kReaderTooSmall : kReaderOk;
