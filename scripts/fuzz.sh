@@ -40,7 +40,7 @@ mkdir -p "$SEEDS" "$WORK" "$ARTIFACTS" fuzz/corpus tests/damage/regressions
 echo "--- replaying the kept inputs"
 kept=()
 for f in fuzz/corpus/* tests/damage/regressions/*; do
-  [ -f "$f" ] && kept+=("$f")
+  [ -f "$f" ] && [ "$(basename "$f")" != README ] && kept+=("$f")
 done
 if [ ${#kept[@]} -gt 0 ]; then
   # Given files, the target runs each once and stops at the first failure.

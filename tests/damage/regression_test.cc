@@ -21,7 +21,8 @@ std::vector<fs::path> FilesIn(const fs::path& dir) {
   std::vector<fs::path> files;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(dir, error)) {
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name[0] != '.' && name != "README") {
       files.push_back(entry.path());
     }
   }
