@@ -45,6 +45,8 @@ cmake --build build-asan -j "$JOBS"
 step "sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j "$JOBS" </dev/null)
+# What the damaged-file suite tried and salvaged (written by the test).
+cat build-asan/tests/damage/damage_report.txt 2>/dev/null || true
 
 if [ -z "${SKIP_FUZZ:-}" ] && [ -x scripts/fuzz.sh ]; then
   step "bounded fuzz run"

@@ -31,33 +31,42 @@ std::map<std::string, Row>& Report() {
   return rows;
 }
 
-// Prints the report once every test has run.
+void PrintReport(FILE* out) {
+  std::fprintf(out, "\nDamaged-file report: per group and variant, the cases tried, how\n"
+                    "opens and walks ended, the records handed out, and how many of the\n"
+                    "records lying before the damage came back byte for byte.\n");
+  std::fprintf(out, "%-46s %6s %6s %-22s %8s %15s %8s\n", "group / variant", "cases",
+               "noopen", "walk ended (status x n)", "records", "before damage", "max ms");
+  size_t cases = 0, survived = 0, must = 0;
+  for (const auto& [name, row] : Report()) {
+    std::string ends;
+    for (const auto& [status, n] : row.endStatuses) {
+      if (!ends.empty()) ends += " ";
+      ends += std::to_string(status) + "x" + std::to_string(n);
+    }
+    char kept[32];
+    std::snprintf(kept, sizeof kept, "%zu/%zu", row.survived, row.mustSurvive);
+    std::fprintf(out, "%-46s %6zu %6zu %-22s %8zu %15s %8.1f\n", name.c_str(), row.cases,
+                 row.openFailed, ends.c_str(), row.handedOut, kept, row.slowestMs);
+    cases += row.cases;
+    survived += row.survived;
+    must += row.mustSurvive;
+  }
+  std::fprintf(out, "total: %zu cases, %zu of %zu records before the damage salvaged\n\n",
+               cases, survived, must);
+}
+
+// Prints the report once every test has run, and leaves a copy in
+// damage_report.txt in the working directory, since a passing test's output
+// is not shown by ctest.
 class ReportPrinter : public ::testing::Environment {
  public:
   void TearDown() override {
-    std::printf("\nDamaged-file report: per group and variant, the cases tried, how\n"
-                "opens and walks ended, the records handed out, and how many of the\n"
-                "records lying before the damage came back byte for byte.\n");
-    std::printf("%-46s %6s %6s %-22s %8s %15s %8s\n", "group / variant", "cases",
-                "noopen", "walk ended (status x n)", "records", "before damage",
-                "max ms");
-    size_t cases = 0, survived = 0, must = 0;
-    for (const auto& [name, row] : Report()) {
-      std::string ends;
-      for (const auto& [status, n] : row.endStatuses) {
-        if (!ends.empty()) ends += " ";
-        ends += std::to_string(status) + "x" + std::to_string(n);
-      }
-      char kept[32];
-      std::snprintf(kept, sizeof kept, "%zu/%zu", row.survived, row.mustSurvive);
-      std::printf("%-46s %6zu %6zu %-22s %8zu %15s %8.1f\n", name.c_str(), row.cases,
-                  row.openFailed, ends.c_str(), row.handedOut, kept, row.slowestMs);
-      cases += row.cases;
-      survived += row.survived;
-      must += row.mustSurvive;
+    PrintReport(stdout);
+    if (FILE* file = std::fopen("damage_report.txt", "w")) {
+      PrintReport(file);
+      std::fclose(file);
     }
-    std::printf("total: %zu cases, %zu of %zu records before the damage salvaged\n\n",
-                cases, survived, must);
   }
 };
 
