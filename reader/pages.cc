@@ -113,6 +113,44 @@ const uint32_t* MapPairEntries(DataFile* dataFile, uint32_t pair) {
   return entries;
 }
 
+// The console's scan reads pages in batches of up to this many bytes, into
+// a buffer at least as large as the stream's: the runtime then reads them
+// straight into it, and no page is copied out of the stream's buffer only
+// for its header to be looked at.
+constexpr uint32_t kScanBatchBytes = 1 << 20;
+
+// Classifies physical pages from 0 on, a batch of pages that lie back to
+// back in the file at a time, as far as whole pages are there.  Returns the
+// first physical page not scanned: the end of the file, or a batch that
+// could not be read, which the page by page scan then takes over.
+uint64_t ScanPhysicalBatches(DataFile* dataFile, uint8_t* batch) {
+  const uint32_t pageSize = dataFile->pageSize;
+  const int64_t fileSize = dataFile->scratch->fileSize;
+  const uint64_t batchPages = kScanBatchBytes / pageSize;
+  uint64_t physical = 0;
+  for (;;) {
+    const int64_t start = AdjustedOffset(dataFile, physical);
+    if (start < 0 || start > fileSize - static_cast<int64_t>(pageSize)) return physical;
+    const uint64_t whole = static_cast<uint64_t>(fileSize - start) / pageSize;
+    uint64_t pages = 1;
+    // Not across the 4096-byte gap.
+    while (pages < batchPages && pages < whole &&
+           AdjustedOffset(dataFile, physical + pages) ==
+               start + static_cast<int64_t>(pages * pageSize)) {
+      ++pages;
+    }
+    if (!ReadFileAt(dataFile, start, batch, static_cast<uint32_t>(pages * pageSize))) {
+      return physical;
+    }
+    for (uint64_t i = 0; i < pages; ++i) {
+      const uint8_t* page = batch + i * pageSize;
+      AddPageEntry(dataFile, page, PageKind(dataFile, page),
+                   start + static_cast<int64_t>(i * pageSize));
+    }
+    physical += pages;
+  }
+}
+
 int64_t PairCount(const DataFile* dataFile) {
   const int64_t stride = dataFile->pageSize / 4;
   return dataFile->pageCount / stride + 2;
@@ -263,7 +301,12 @@ void ScanPages(DataFile* dataFile) {
   if (dataFile->variant == ReaderVariant::Console) {
     // Every physical page in file order, control and map pages and stale
     // copies included, until a read fails at the end of the file.
-    for (uint64_t physical = 0;; ++physical) {
+    uint64_t physical = 0;
+    if (uint8_t* batch = static_cast<uint8_t*>(malloc(kScanBatchBytes))) {
+      physical = ScanPhysicalBatches(dataFile, batch);
+      free(batch);
+    }
+    for (;; ++physical) {
       const int64_t offset = AdjustedOffset(dataFile, physical);
       if (!ReadFileAt(dataFile, offset, page, pageSize)) break;
       AddPageEntry(dataFile, page, PageKind(dataFile, page), offset);
