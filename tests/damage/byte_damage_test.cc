@@ -37,7 +37,8 @@ std::vector<uint8_t> DamagedValues(uint8_t good) {
 }
 
 void Sweep(const std::string& group, const Sample& sample, const std::vector<Spot>& spots) {
-  for (const Spot& spot : spots) {
+  for (size_t n = 0; n < spots.size(); n += SweepStride()) {
+    const Spot& spot = spots[n];
     if (spot.offset >= sample.built.bytes.size()) continue;
     for (uint8_t value : DamagedValues(sample.built.bytes[spot.offset])) {
       std::vector<uint8_t> bytes = sample.built.bytes;
@@ -255,7 +256,7 @@ TEST(ByteDamage, ZeroedPages) {
     for (const auto& recordPages : sample.built.recordPages) {
       firstUsed = std::min(firstUsed, recordPages[0]);
     }
-    for (uint32_t page = 0; page < pages; ++page) {
+    for (uint32_t page = 0; page < pages; page += static_cast<uint32_t>(SweepStride())) {
       std::vector<uint8_t> bytes = sample.built.bytes;
       const size_t start = PageStart(sample, page);
       std::fill(bytes.begin() + start, bytes.begin() + start + pageSize, 0);

@@ -95,6 +95,14 @@ Sample MakeSample(uint16_t version, const char* shape, bool fc, bool variable,
 
 }  // namespace
 
+size_t SweepStride() {
+#ifdef _WIN32
+  return 16;
+#else
+  return 1;
+#endif
+}
+
 const char* VariantName(ReaderVariant variant) {
   return variant == ReaderVariant::Console ? "console" : "wizard";
 }

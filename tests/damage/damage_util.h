@@ -22,6 +22,11 @@ constexpr uint32_t kNoDamagedPage = 0xFFFFFFFFu;
 
 const char* VariantName(ReaderVariant variant);
 
+// Sweeps take every SweepStride()-th damage spot: every one natively; a
+// sample on Windows, where the tests run under Wine (and often an emulated
+// 32-bit processor) at some 20 ms a walk.
+size_t SweepStride();
+
 // A good file to start from, in a few pages.
 struct Sample {
   std::string name;  // "0x0600 fc var", for messages and the report

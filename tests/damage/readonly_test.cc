@@ -104,7 +104,12 @@ TEST(ReadOnly, BothVariantsLeaveTheFileAsItWas) {
 TEST(ReadOnly, PagroveLeavesTheFileAsItWas) {
   // The built console program, when the build has one (set by CMake).
   const char* pagrove = std::getenv("GANDREL_PAGROVE");
-  if (pagrove == nullptr || *pagrove == '\0') GTEST_SKIP() << "no pagrove in this build";
+  // A plain return rather than a skip: skipped tests crash the 32-bit
+  // Windows build under Wine.
+  if (pagrove == nullptr || *pagrove == '\0') {
+    std::printf("no pagrove in this build: the program's own run is not checked\n");
+    return;
+  }
   const Sample sample = SamplesOf(0x0600)[1];
   const ReadOnlyFile file(sample.built.bytes);
   fixture::ScopedTempFile dump(std::vector<uint8_t>{}, ".dmp");

@@ -44,7 +44,12 @@ void DumpEverywhere(const std::vector<uint8_t>& record, FILE* sink) {
 
 void Replay(const std::string& group, const fs::path& dir) {
   const std::vector<fs::path> files = FilesIn(dir);
-  if (files.empty()) GTEST_SKIP() << "no inputs in " << dir.string();
+  // A plain return rather than a skip: skipped tests crash the 32-bit
+  // Windows build under Wine.
+  if (files.empty()) {
+    std::printf("no inputs in %s\n", dir.string().c_str());
+    return;
+  }
   BuildCrcTable();
   fixture::ScopedTempFile dump(std::vector<uint8_t>{}, ".dmp");
   FILE* sink = std::fopen(dump.path().c_str(), "wb");
