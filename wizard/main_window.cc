@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "dump/crc32.h"
 #include "wizard/wizard.h"
 
@@ -36,6 +38,30 @@ void OnCommand(LPARAM lParam) {
   if (record != nullptr && record->onClick != nullptr) record->onClick();
 }
 
+// Keeps a control from painting over the edit fields that lie on top of it
+// (the extension field over the end of its label).  The controls do not
+// clip their siblings, and where the window is not composited the label,
+// painted after the field, would write over the field's text.
+void ExcludeEditFields(HDC dc, HWND control) {
+  RECT controlArea;
+  if (!GetWindowRect(control, &controlArea)) return;
+  const WizardState& w = g_wizard;
+  for (uint16_t i = 0; i < w.controlCount; ++i) {
+    const ControlRecord& record = w.controls[i];
+    if (record.window == nullptr || record.window == control ||
+        record.kind.code != KindCode::ClassName || record.kind.className == nullptr ||
+        std::strcmp(record.kind.className, "EDIT") != 0 || !IsWindowVisible(record.window)) {
+      continue;
+    }
+    RECT field, overlap;
+    if (!GetWindowRect(record.window, &field) || !IntersectRect(&overlap, &field, &controlArea)) {
+      continue;
+    }
+    MapWindowPoints(nullptr, control, reinterpret_cast<POINT*>(&overlap), 2);
+    ExcludeClipRect(dc, overlap.left, overlap.top, overlap.right, overlap.bottom);
+  }
+}
+
 // Texts and group boxes are drawn transparently on the white window, radio
 // buttons on white.
 LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
@@ -43,6 +69,7 @@ LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
   SetBkColor(dc, RGB(255, 255, 255));
   SetTextColor(dc, RGB(0, 0, 0));
   SetBkMode(dc, TRANSPARENT);
+  ExcludeEditFields(dc, reinterpret_cast<HWND>(lParam));
   ControlRecord* record = FindControl(reinterpret_cast<HWND>(lParam));
   if (record != nullptr && record->kind.code == KindCode::RadioButton) {
     return reinterpret_cast<LRESULT>(g_wizard.whiteBrush);
