@@ -65,6 +65,9 @@ void ReadSourceFields() {
   ReadField(w.sourcePathField, w.sourcePath);
 }
 
+// The dialogs take the full 88-byte description of Windows 2000 and later.
+static_assert(sizeof(OPENFILENAMEA) == 88, "OPENFILENAMEA of the wrong size");
+
 // The open-file or save-file dialog over `path` (kPathCapacity bytes).
 // True when the user chose a file; `path` is unchanged otherwise.
 bool AskForFile(char* path, bool save, const char* filter, const char* title) {
