@@ -139,13 +139,24 @@ uint64_t ScanPhysicalBatches(DataFile* dataFile, uint8_t* batch) {
                start + static_cast<int64_t>(pages * pageSize)) {
       ++pages;
     }
-    if (!ReadFileAt(dataFile, start, batch, static_cast<uint32_t>(pages * pageSize))) {
+    // A read shorter than the stream's buffer goes through the buffer and
+    // leaves part of it unread, and every later batch would then be copied
+    // through it too.  Before the gap and at the end of the file the batch
+    // reaches back over pages already scanned instead, so that it is whole.
+    uint64_t back = 0;
+    while (pages + back < batchPages && back < physical &&
+           AdjustedOffset(dataFile, physical - back - 1) ==
+               start - static_cast<int64_t>((back + 1) * pageSize)) {
+      ++back;
+    }
+    const int64_t from = start - static_cast<int64_t>(back * pageSize);
+    if (!ReadFileAt(dataFile, from, batch, static_cast<uint32_t>((back + pages) * pageSize))) {
       return physical;
     }
-    for (uint64_t i = 0; i < pages; ++i) {
+    for (uint64_t i = back; i < back + pages; ++i) {
       const uint8_t* page = batch + i * pageSize;
       AddPageEntry(dataFile, page, PageKind(dataFile, page),
-                   start + static_cast<int64_t>(i * pageSize));
+                   from + static_cast<int64_t>(i * pageSize));
     }
     physical += pages;
   }
