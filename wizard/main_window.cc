@@ -77,6 +77,28 @@ LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
   return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 
+// A label paints no background of its own: a new text would be drawn over
+// the old one.  So the main window repaints the label's area at once,
+// itself first (erasing it) and then the controls there: the group box
+// frame crossing it and the label with its new text.
+LRESULT OnSetLabel(HWND label, const char* text) {
+  // Only the labels of the processing page on screen: a worker left running
+  // after Back must not write into whatever page is shown now.
+  const WizardState& w = g_wizard;
+  const bool onScreen = w.page == kPageProcessing && label != nullptr &&
+                        (label == w.statusLabel || label == w.fileNameLabel ||
+                         label == w.versionLabel || label == w.pageSizeLabel ||
+                         label == w.recordCountLabel || label == w.recordLengthLabel);
+  if (!onScreen) return 0;
+  SetWindowTextA(label, text);
+  RECT area;
+  if (!GetWindowRect(label, &area)) return 0;
+  MapWindowPoints(nullptr, w.mainWindow, reinterpret_cast<POINT*>(&area), 2);
+  RedrawWindow(w.mainWindow, &area, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASENOW);
+  return 0;
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
@@ -102,6 +124,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case kMsgWorkerFinished:
       OnWorkerFinished(static_cast<uint32_t>(wParam));
       return 0;
+    case kMsgSetLabel:
+      return OnSetLabel(reinterpret_cast<HWND>(wParam), reinterpret_cast<const char*>(lParam));
     default:
       break;
   }
@@ -138,14 +162,10 @@ void ConfirmQuit() {
 }
 
 void SetLabelText(HWND label, const char* text) {
-  if (!SetWindowTextA(label, text)) return;  // the page has gone
-  // The label paints no background of its own, so the window under it has
-  // to repaint the label's area (and the group box frame crossing it).
-  HWND parent = GetParent(label);
-  RECT area;
-  if (parent == nullptr || !GetWindowRect(label, &area)) return;
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
-  RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  // Sent, so the text stays valid until the window thread has used it; a
+  // main window that is gone makes this a no-op.
+  SendMessageA(g_wizard.mainWindow, kMsgSetLabel, reinterpret_cast<WPARAM>(label),
+               reinterpret_cast<LPARAM>(text));
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

@@ -9,8 +9,9 @@
 //
 // Everything but the worker runs on the window thread.  The worker reads its
 // own copy of the settings (WorkerJob), steps the bars and sets label texts
-// (SendMessage carries those to the window thread), and posts
-// kMsgWorkerFinished for the steps that change the registry.
+// (SendMessage carries those to the window thread; label texts go through
+// kMsgSetLabel), and posts kMsgWorkerFinished for the steps that change the
+// registry.
 #ifndef GANDREL_WIZARD_WIZARD_H_
 #define GANDREL_WIZARD_WIZARD_H_
 
@@ -98,6 +99,7 @@ enum SourceMode : uint8_t {
 
 // Private messages of the main window.
 constexpr UINT kMsgWorkerFinished = WM_APP + 1;  // wParam: the run's number
+constexpr UINT kMsgSetLabel = WM_APP + 2;        // wParam: label, lParam: text
 
 // The settings and windows one worker uses, copied when it starts, so that
 // nothing the window thread does later changes them under it.
@@ -179,9 +181,10 @@ extern WizardState g_wizard;
 // Asks "Are you sure you want to quit?"; on Yes closes the main window.
 void ConfirmQuit();
 
-// Sets a label's text and repaints what lies under it, so that a shorter
-// text leaves nothing of the longer one behind on the transparent label.
-// Safe from the worker and on a window that no longer exists.
+// Sets a label's text and repaints what lies under it, so that nothing of
+// the old text stays behind on the transparent label.  The work is done by
+// the window thread (kMsgSetLabel); safe from the worker and on a label
+// that no longer exists.
 void SetLabelText(HWND label, const char* text);
 
 // --- Pages and navigation (pages.cc) -----------------------------------------------
