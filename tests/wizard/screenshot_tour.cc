@@ -18,7 +18,7 @@ namespace {
 
 // Sample data inside the Wine prefix, so the pictures show short paths.
 constexpr char kSampleRoot[] = "C:\\Gandrel";
-constexpr uint32_t kSampleRecords = 30000;
+constexpr uint32_t kSampleRecords = 60000;
 
 bool Fail(const char* what) {
   std::printf("screenshot tour: %s\n", what);
@@ -140,14 +140,15 @@ bool Tour(const std::string& outputDirectory) {
     files = ChildAt(main, "msctls_progress32", 25, 280);
     return records != nullptr && files != nullptr;
   });
-  while (GetTickCount() - start < 300000) {
+  bool caught = false;
+  while (!caught && GetTickCount() - start < 300000 && IsWindow(records)) {
     const LRESULT top = Query(records, PBM_GETRANGE, FALSE);
     const LRESULT position = Query(records, PBM_GETPOS);
-    if (Query(files, PBM_GETPOS) == 1 && top > 0 && position >= top / 3 && position < top / 2) {
-      break;
-    }
-    Sleep(100);
+    caught = Query(files, PBM_GETPOS) == 1 && top > 0 && position >= top / 4 &&
+             position < top * 3 / 4;
+    if (!caught) Sleep(50);
   }
+  if (!caught) return Fail("the run was not caught half way through its second file");
   std::printf("processing page after %lu ms: file bar %ld, record bar %ld of %ld\n",
               GetTickCount() - start, static_cast<long>(Query(files, PBM_GETPOS)),
               static_cast<long>(Query(records, PBM_GETPOS)),
