@@ -110,8 +110,20 @@ median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END {
 max_of() { tr ' ' '\n' | sed '/^$/d' | sort -g | tail -n1; }
 
 # Fresh output each run, and earlier dirty pages written back first, so that
-# no run pays for another's writes.
-fresh_output() { rm -f "$OUT"/dump.*; sync; }
+# no run pays for another's writes.  Then the memory for the next dump is
+# primed: on a virtual machine the first write to memory the guest has not
+# used lately (or has handed back to the host) faults into the hypervisor,
+# and a 1 GiB hex dump took anywhere from 1.5 to 4.3 s of CPU time depending
+# on where its page cache landed.  Writing and deleting zeros a little
+# larger than the largest dump of `file` just before each timed run, ours and
+# the baseline's alike, gives every run the same memory to write into.
+fresh_output() {  # file
+  rm -f "$OUT"/dump.*
+  sync
+  local prime_mib=$(( 21 * $(stat -c %s "$1") / 10 / 1048576 + 1 ))
+  dd if=/dev/zero of="$OUT/prime" bs=1M count="$prime_mib" status=none
+  rm -f "$OUT/prime"
+}
 
 run_ours() {  # file format
   run_timed "$PAGROVE" -btrin "$1" -btrout "$OUT/dump.ours" -format "$2" -silent true
@@ -170,13 +182,13 @@ compare_tool() {  # name format tool target
   local name=$1 format=$2 tool=$3 target=$4 file=$DATA/$1.btr
   local ours="" base="" ours_peak="" base_peak="" rep
   for rep in $(seq "$REPS"); do
-    fresh_output; run_baseline "$tool" "$file"
+    fresh_output "$file"; run_baseline "$tool" "$file"
     base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
-    fresh_output; run_ours "$file" "$format"
+    fresh_output "$file"; run_ours "$file" "$format"
     ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
   done
   check_dump "$name" "$format"
-  fresh_output
+  rm -f "$OUT"/dump.*
   local label
   case "$tool" in dd) label="dd bs=64k" ;; xxd) label="xxd -p" ;; esac
   ROWS+=("$name|$format|$(echo "$ours" | median)|$label|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
@@ -187,26 +199,14 @@ compare_growth() {  # big small format target
   local big=$1 small=$2 format=$3 target=$4
   local ours="" base="" ours_peak="" base_peak="" rep
   for rep in $(seq "$REPS"); do
-    fresh_output; run_ours "$DATA/$small.btr" "$format"
+    fresh_output "$DATA/$small.btr"; run_ours "$DATA/$small.btr" "$format"
     base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
-    fresh_output; run_ours "$DATA/$big.btr" "$format"
+    fresh_output "$DATA/$big.btr"; run_ours "$DATA/$big.btr" "$format"
     ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
   done
-  fresh_output
+  rm -f "$OUT"/dump.*
   ROWS+=("$big|$format|$(echo "$ours" | median)|pagrove on $small|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
 }
-
-# Warm-up: on a virtual machine the first write to memory the guest has
-# never used costs a fault in the hypervisor, and a run whose dump lands in
-# such memory takes up to five times as long (4 GiB of zeros: 11.4 s the
-# first time, 2.2 s the next).  Writing and deleting twice the largest dump
-# once, before anything is timed, leaves the page cache memory the runs
-# will reuse already in place.
-if [ $QUICK = 0 ]; then
-  warm_mib=$(( 4 * $(stat -c %s "$DATA/$BIG.btr") / 1048576 ))
-  dd if=/dev/zero of="$OUT/warm" bs=1M count="$warm_mib" status=none
-  rm -f "$OUT/warm"; sync
-fi
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "runs per measurement: $REPS (medians; peak memory is the largest of the runs)"
@@ -230,12 +230,14 @@ compare_zero_writes() {  # big small
   big_blocks=$(( 2 * $(stat -c %s "$DATA/$big.btr") / 65536 ))
   small_blocks=$(( 2 * $(stat -c %s "$DATA/$small.btr") / 65536 ))
   for rep in $(seq "$REPS"); do
-    fresh_output; run_timed dd if=/dev/zero of="$OUT/dump.base" bs=64k count="$small_blocks" status=none
+    fresh_output "$DATA/$small.btr"
+    run_timed dd if=/dev/zero of="$OUT/dump.base" bs=64k count="$small_blocks" status=none
     base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
-    fresh_output; run_timed dd if=/dev/zero of="$OUT/dump.ours" bs=64k count="$big_blocks" status=none
+    fresh_output "$DATA/$big.btr"
+    run_timed dd if=/dev/zero of="$OUT/dump.ours" bs=64k count="$big_blocks" status=none
     ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
   done
-  fresh_output
+  rm -f "$OUT"/dump.*
   ROWS+=("zeros, 2x $big|dd|$(echo "$ours" | median)|zeros, 2x $small|$(echo "$base" | median)||$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
 }
 
