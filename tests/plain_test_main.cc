@@ -1,4 +1,4 @@
-// main() for the wizard's test programs.  GoogleTest's own result printer
+// main() of the test programs built for Windows.  GoogleTest's own printer
 // hands every failure to OutputDebugStringA as well; that call works by
 // raising an exception, and under Wine running 32-bit code through an
 // emulator the raise kills the process, so a failing test could vanish
