@@ -41,9 +41,9 @@ constexpr uint32_t kFragmentPointer = 4;
 
 // Printable bytes: the first eight name the record, the rest are letters, so
 // no empty-slot test of any version takes a record for a free slot.
-void FillFixed(const BenchFileSpec& spec, uint64_t index, uint8_t* out) {
+void FillFixed(const BenchFilePlan& plan, uint64_t index, uint8_t* out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  const uint32_t length = spec.options.recordLength;
+  const uint32_t length = plan.options.recordLength;
   const uint64_t number = index + 1;
   uint64_t random = 0;
   for (uint32_t b = 0; b < length; ++b) {
@@ -52,25 +52,25 @@ void FillFixed(const BenchFileSpec& spec, uint64_t index, uint8_t* out) {
     } else if (b < 8) {
       out[b] = static_cast<uint8_t>(kHex[(number >> (4 * (7 - b))) & 0xF]);
     } else {
-      if ((b & 7) == 0) random = Mix((static_cast<uint64_t>(spec.seed) << 40) ^ index ^ b);
+      if ((b & 7) == 0) random = Mix((static_cast<uint64_t>(plan.seed) << 40) ^ index ^ b);
       out[b] = static_cast<uint8_t>('a' + (random & 0xFF) % 26);
       random >>= 8;
     }
   }
 }
 
-uint32_t VariableLength(const BenchFileSpec& spec, uint64_t index) {
-  if (!spec.options.variableLength || spec.maxVariableBytes == 0) return 0;
+uint32_t VariableLength(const BenchFilePlan& plan, uint64_t index) {
+  if (!plan.options.variableLength || plan.maxVariableBytes == 0) return 0;
   return static_cast<uint32_t>(
-      Mix(index * 0x100000001B3ull ^ (static_cast<uint64_t>(spec.seed) << 48) ^ 0x5EEDull) %
-      (spec.maxVariableBytes + 1ull));
+      Mix(index * 0x100000001B3ull ^ (static_cast<uint64_t>(plan.seed) << 48) ^ 0x5EEDull) %
+      (plan.maxVariableBytes + 1ull));
 }
 
-void FillVariable(const BenchFileSpec& spec, uint64_t index, uint32_t length,
+void FillVariable(const BenchFilePlan& plan, uint64_t index, uint32_t length,
                   uint8_t* out) {
   uint64_t random = 0;
   for (uint32_t b = 0; b < length; ++b) {
-    if ((b & 7) == 0) random = Mix((static_cast<uint64_t>(spec.seed) << 36) ^ (index << 20) ^ b ^ 0xABCDull);
+    if ((b & 7) == 0) random = Mix((static_cast<uint64_t>(plan.seed) << 36) ^ (index << 20) ^ b ^ 0xABCDull);
     out[b] = static_cast<uint8_t>(random);
     random >>= 8;
   }
@@ -90,8 +90,8 @@ struct Geometry {
   uint64_t dataPages = 0;
 };
 
-Geometry GeometryOf(const BenchFileSpec& spec) {
-  const fixture::FixtureOptions& o = spec.options;
+Geometry GeometryOf(const BenchFilePlan& plan) {
+  const fixture::FixtureOptions& o = plan.options;
   Geometry g;
   g.versionClass = VersionClass(o.version);
   g.mapped = HasPageMap(o.version);
@@ -102,7 +102,7 @@ Geometry GeometryOf(const BenchFileSpec& spec) {
   g.slotDataOffset = SlotDataOffset(o);
   g.mapStride = g.pageSize / 4;
   g.mapEntries = g.pageSize / 4 - 2;
-  g.dataPages = (spec.recordCount + g.slotsPerPage - 1) / g.slotsPerPage;
+  g.dataPages = (plan.recordCount + g.slotsPerPage - 1) / g.slotsPerPage;
   return g;
 }
 
@@ -126,7 +126,7 @@ struct Fragment {
 // the open page has left (data, pointer, its table entry and the entry that
 // closes it), at most maxFragmentData bytes.
 struct Packer {
-  const BenchFileSpec* spec = nullptr;
+  const BenchFilePlan* plan = nullptr;
   uint32_t pageSize = 0;
   bool open = false;
   uint64_t page = 0;  // index of the open page; meaningful once open
@@ -136,7 +136,7 @@ struct Packer {
 
   void Cut(uint32_t length, std::vector<Fragment>* chain) {
     chain->clear();
-    const int versionClass = VersionClass(spec->options.version);
+    const int versionClass = VersionClass(plan->options.version);
     uint32_t position = 0;
     while (position < length) {
       const uint32_t header = kFragmentPointer;
@@ -151,8 +151,8 @@ struct Packer {
         open = true;
       }
       int64_t take = std::min<int64_t>(room(), length - position);
-      if (spec->options.maxFragmentData) {
-        take = std::min<int64_t>(take, spec->options.maxFragmentData);
+      if (plan->options.maxFragmentData) {
+        take = std::min<int64_t>(take, plan->options.maxFragmentData);
       }
       const bool last = position + take == length;
       // The oldest versions mark a fragment that starts with a pointer; the
@@ -177,18 +177,18 @@ void PutOldPointer(uint8_t* at, uint32_t page, uint8_t fragment) {
 // chains as the packing reaches it.
 class VariablePages {
  public:
-  VariablePages(const BenchFileSpec& spec, const Geometry& g)
-      : spec_(spec), g_(g) {
-    packer_.spec = &spec;
+  VariablePages(const BenchFilePlan& plan, const Geometry& g)
+      : plan_(plan), g_(g) {
+    packer_.plan = &plan;
     packer_.pageSize = g.pageSize;
   }
 
   // The next variable page; its bytes stay valid until the next call.
   const std::vector<uint8_t>& Next() {
-    while (pending_.size() < 2 && record_ < spec_.recordCount) PackRecord(record_++);
+    while (pending_.size() < 2 && record_ < plan_.recordCount) PackRecord(record_++);
     // The last page is complete once every record is packed; before that
     // the open page may still take fragments.
-    if (pending_.size() >= 2 || record_ >= spec_.recordCount) {
+    if (pending_.size() >= 2 || record_ >= plan_.recordCount) {
       if (!pending_.empty()) {
         current_ = std::move(pending_.front());
         pending_.pop_front();
@@ -205,7 +205,7 @@ class VariablePages {
     while (firstPending_ + pending_.size() <= page) {
       const uint64_t index = firstPending_ + pending_.size();
       pending_.emplace_back(g_.pageSize, 0);
-      fixture::PutPageHeader(pending_.back(), 0, spec_.options.version, 'V',
+      fixture::PutPageHeader(pending_.back(), 0, plan_.options.version, 'V',
                              LogicalOf(index), 1);
     }
     return pending_[page - firstPending_];
@@ -216,9 +216,9 @@ class VariablePages {
   }
 
   void PackRecord(uint64_t index) {
-    const uint32_t length = VariableLength(spec_, index);
+    const uint32_t length = VariableLength(plan_, index);
     data_.resize(length);
-    FillVariable(spec_, index, length, data_.data());
+    FillVariable(plan_, index, length, data_.data());
     packer_.Cut(length, &chain_);
     for (size_t k = 0; k < chain_.size(); ++k) {
       const Fragment& f = chain_[k];
@@ -240,7 +240,7 @@ class VariablePages {
     }
   }
 
-  const BenchFileSpec& spec_;
+  const BenchFilePlan& plan_;
   const Geometry& g_;
   Packer packer_;
   uint64_t record_ = 0;
@@ -261,9 +261,9 @@ bool WriteZeros(FILE* out, uint64_t count) {
   return true;
 }
 
-bool StreamFile(const BenchFileSpec& spec, FILE* out) {
-  const fixture::FixtureOptions& o = spec.options;
-  const Geometry g = GeometryOf(spec);
+bool StreamFile(const BenchFilePlan& plan, FILE* out) {
+  const fixture::FixtureOptions& o = plan.options;
+  const Geometry g = GeometryOf(plan);
 
   // First pass over the variable parts: where each record's chain starts,
   // which its fixed part points at, and how many variable pages there are.
@@ -271,14 +271,14 @@ bool StreamFile(const BenchFileSpec& spec, FILE* out) {
   std::vector<uint8_t> firstFragment;
   uint64_t variablePages = 0;
   if (o.variableLength) {
-    firstPage.assign(spec.recordCount, 0);
-    firstFragment.assign(spec.recordCount, 0);
+    firstPage.assign(plan.recordCount, 0);
+    firstFragment.assign(plan.recordCount, 0);
     Packer packer;
-    packer.spec = &spec;
+    packer.plan = &plan;
     packer.pageSize = g.pageSize;
     std::vector<Fragment> chain;
-    for (uint64_t i = 0; i < spec.recordCount; ++i) {
-      packer.Cut(VariableLength(spec, i), &chain);
+    for (uint64_t i = 0; i < plan.recordCount; ++i) {
+      packer.Cut(VariableLength(plan, i), &chain);
       if (!chain.empty()) {
         firstPage[i] = static_cast<uint32_t>(chain[0].page + 1);
         firstFragment[i] = static_cast<uint8_t>(chain[0].number);
@@ -307,7 +307,7 @@ bool StreamFile(const BenchFileSpec& spec, FILE* out) {
   }
   pages = std::max<uint64_t>(pages, g.versionClass == 1 ? 1 : 2);
 
-  const uint32_t count = static_cast<uint32_t>(spec.recordCount);
+  const uint32_t count = static_cast<uint32_t>(plan.recordCount);
   const uint32_t count1 = o.copy1RecordCount >= 0 ? static_cast<uint32_t>(o.copy1RecordCount) : count;
   const uint32_t count2 = o.copy2RecordCount >= 0 ? static_cast<uint32_t>(o.copy2RecordCount) : count;
   auto controlPage = [&](uint16_t counter, uint32_t records) {
@@ -317,7 +317,7 @@ bool StreamFile(const BenchFileSpec& spec, FILE* out) {
     return bytes;
   };
 
-  VariablePages variable(spec, g);
+  VariablePages variable(plan, g);
   std::vector<uint8_t> page(g.pageSize);
   std::vector<uint8_t> fixed(o.recordLength);
   uint64_t written = 0;
@@ -355,13 +355,13 @@ bool StreamFile(const BenchFileSpec& spec, FILE* out) {
       const uint64_t dataPage = logical - 1;
       fixture::PutPageHeader(page, 0, o.version, 'D', static_cast<uint32_t>(logical), 1);
       const uint64_t first = dataPage * g.slotsPerPage;
-      const uint64_t end = std::min<uint64_t>(first + g.slotsPerPage, spec.recordCount);
+      const uint64_t end = std::min<uint64_t>(first + g.slotsPerPage, plan.recordCount);
       const size_t room = std::min<size_t>(
           o.recordLength, g.slotLength > g.slotDataOffset ? g.slotLength - g.slotDataOffset : 0);
       for (uint64_t r = first; r < end; ++r) {
         const size_t at = g.headerSize + static_cast<size_t>(r - first) * g.slotLength;
         if (o.fcLayout) page[at] = 1;  // a used slot's first word is non-zero
-        FillFixed(spec, r, fixed.data());
+        FillFixed(plan, r, fixed.data());
         memcpy(&page[at + g.slotDataOffset], fixed.data(), room);
         if (o.variableLength) {
           const uint32_t target = firstPage[r] == 0
@@ -408,15 +408,15 @@ bool IsV8Reserved(const fixture::V8Geometry& g, uint64_t physical) {
 // Control page copies, an index page (logical 1), the data pages (logical 2
 // on), the free slots of the last data page on the free-slot chain, and the
 // allocation tables in both copies.
-bool StreamV8File(const BenchFileSpec& spec, FILE* out) {
-  const fixture::FixtureOptions& o = spec.options;
+bool StreamV8File(const BenchFilePlan& plan, FILE* out) {
+  const fixture::FixtureOptions& o = plan.options;
   const uint32_t pageSize = o.pageSize;
   const fixture::V8Geometry g = fixture::V8GeometryOf(o.pageSize);
   const uint16_t slotLength = o.slotLength ? o.slotLength : fixture::V8SlotLength(o);
   const uint32_t slotsPerPage = (pageSize - kV8PageHeader) / slotLength;
   const uint32_t shift = V8AddressShift(slotsPerPage);
   const uint32_t dataOffset = 2;  // after the slot word
-  uint64_t dataPages = (spec.recordCount + slotsPerPage - 1) / slotsPerPage;
+  uint64_t dataPages = (plan.recordCount + slotsPerPage - 1) / slotsPerPage;
   if (dataPages == 0) dataPages = 1;  // an empty file has one data page
   const uint32_t lastLogical = static_cast<uint32_t>(kV8FirstData + dataPages - 1);
 
@@ -438,15 +438,15 @@ bool StreamV8File(const BenchFileSpec& spec, FILE* out) {
   // without records has none; its slots are zeros.
   const uint64_t lastPage = dataPages - 1;
   const uint32_t firstFree =
-      spec.recordCount == 0
+      plan.recordCount == 0
           ? slotsPerPage
-          : static_cast<uint32_t>(spec.recordCount - lastPage * slotsPerPage);
+          : static_cast<uint32_t>(plan.recordCount - lastPage * slotsPerPage);
   auto address = [&](uint64_t dataPage, uint32_t slot) {
     return (static_cast<uint32_t>(kV8FirstData + dataPage) << shift) | slot;
   };
   const uint32_t freeHead = firstFree < slotsPerPage ? address(lastPage, firstFree) : kV8NoPage;
 
-  const uint32_t count = static_cast<uint32_t>(spec.recordCount);
+  const uint32_t count = static_cast<uint32_t>(plan.recordCount);
   auto controlBytes = [&](uint16_t usage, int64_t announced) {
     std::vector<uint8_t> bytes(pageSize, 0);
     fixture::PutV8ControlPage(bytes, 0, o, usage,
@@ -506,10 +506,10 @@ bool StreamV8File(const BenchFileSpec& spec, FILE* out) {
         const uint64_t first = dataPage * slotsPerPage;
         for (uint32_t slot = 0; slot < slotsPerPage; ++slot) {
           const size_t at = kV8PageHeader + static_cast<size_t>(slot) * slotLength;
-          if (spec.recordCount == 0) break;
-          if (first + slot < spec.recordCount) {
+          if (plan.recordCount == 0) break;
+          if (first + slot < plan.recordCount) {
             fixture::PutLE16(page, at, 1);
-            FillFixed(spec, first + slot, fixed.data());
+            FillFixed(plan, first + slot, fixed.data());
             memcpy(&page[at + dataOffset], fixed.data(), o.recordLength);
           } else {
             std::fill(page.begin() + at, page.begin() + at + slotLength, kV8FreeFill);
@@ -528,8 +528,8 @@ bool StreamV8File(const BenchFileSpec& spec, FILE* out) {
 
 }  // namespace
 
-bool SpecForKind(const std::string& kind, uint64_t bytes, BenchFileSpec* spec) {
-  BenchFileSpec s;
+bool PlanForKind(const std::string& kind, uint64_t bytes, BenchFilePlan* plan) {
+  BenchFilePlan s;
   fixture::FixtureOptions& o = s.options;
   o.recordLength = 100;
   o.pageSize = 4096;
@@ -560,49 +560,49 @@ bool SpecForKind(const std::string& kind, uint64_t bytes, BenchFileSpec* spec) {
   }
   s.recordCount = bytes / perRecord;
   if (s.recordCount == 0) s.recordCount = 1;
-  *spec = s;
+  *plan = s;
   return true;
 }
 
-fixture::FixtureRecord BenchRecord(const BenchFileSpec& spec, uint64_t index) {
+fixture::FixtureRecord BenchRecord(const BenchFilePlan& plan, uint64_t index) {
   fixture::FixtureRecord record;
-  record.fixed.resize(spec.options.recordLength);
-  FillFixed(spec, index, record.fixed.data());
-  record.variable.resize(VariableLength(spec, index));
-  FillVariable(spec, index, static_cast<uint32_t>(record.variable.size()),
+  record.fixed.resize(plan.options.recordLength);
+  FillFixed(plan, index, record.fixed.data());
+  record.variable.resize(VariableLength(plan, index));
+  FillVariable(plan, index, static_cast<uint32_t>(record.variable.size()),
                record.variable.data());
   return record;
 }
 
-bool CanStream(const BenchFileSpec& spec) {
-  const fixture::FixtureOptions& o = spec.options;
+bool CanStream(const BenchFilePlan& plan) {
+  const fixture::FixtureOptions& o = plan.options;
   if (o.skipPages != 0 || o.emptySlotsBefore != 0) return false;
   if (o.pageSize < 512) return false;
   if (VersionClass(o.version) == 3) {
     // Plain fixed-length records only, in the fixture's default slots.
     return !o.variableLength && !o.compressed && !o.systemData &&
            o.duplicatePairs == 0 && !o.staleCopies && o.slotLength == 0 &&
-           o.pageSize % 256 == 0 && spec.recordCount <= 0xFFFFFFFFull;
+           o.pageSize % 256 == 0 && plan.recordCount <= 0xFFFFFFFFull;
   }
   // A slot too short for its record makes the fixture writer spill into the
   // next slot or page; only the in-memory build does that faithfully.
   if (o.slotLength != 0 && o.slotLength < fixture::DefaultSlotLength(o)) return false;
-  return spec.recordCount <= 0xFFFFFFFFull;  // the count field has 32 bits
+  return plan.recordCount <= 0xFFFFFFFFull;  // the count field has 32 bits
 }
 
-std::vector<uint8_t> BuildBenchFileInMemory(const BenchFileSpec& spec) {
+std::vector<uint8_t> BuildBenchFileInMemory(const BenchFilePlan& plan) {
   std::vector<fixture::FixtureRecord> records;
-  records.reserve(spec.recordCount);
-  for (uint64_t i = 0; i < spec.recordCount; ++i) records.push_back(BenchRecord(spec, i));
-  return fixture::BuildDataFile(spec.options, records).bytes;
+  records.reserve(plan.recordCount);
+  for (uint64_t i = 0; i < plan.recordCount; ++i) records.push_back(BenchRecord(plan, i));
+  return fixture::BuildDataFile(plan.options, records).bytes;
 }
 
-bool WriteBenchFile(const BenchFileSpec& spec, FILE* out) {
-  if (CanStream(spec)) {
-    return VersionClass(spec.options.version) == 3 ? StreamV8File(spec, out)
-                                                   : StreamFile(spec, out);
+bool WriteBenchFile(const BenchFilePlan& plan, FILE* out) {
+  if (CanStream(plan)) {
+    return VersionClass(plan.options.version) == 3 ? StreamV8File(plan, out)
+                                                   : StreamFile(plan, out);
   }
-  const std::vector<uint8_t> bytes = BuildBenchFileInMemory(spec);
+  const std::vector<uint8_t> bytes = BuildBenchFileInMemory(plan);
   return fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 

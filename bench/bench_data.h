@@ -10,7 +10,7 @@
 // cheap at a gigabyte.
 //
 // Record contents depend only on the seed and the record's index, so the same
-// spec always gives the same bytes.
+// plan always gives the same bytes.
 #ifndef GANDREL_BENCH_BENCH_DATA_H_
 #define GANDREL_BENCH_BENCH_DATA_H_
 
@@ -23,7 +23,7 @@
 
 namespace benchdata {
 
-struct BenchFileSpec {
+struct BenchFilePlan {
   // Version, page size, record length, variable-length flag and fragment
   // size; skipPages and emptySlotsBefore must stay 0 for streaming.
   fixture::FixtureOptions options;
@@ -34,22 +34,22 @@ struct BenchFileSpec {
 
 // The named kinds the benchmark suite uses ("v0600", "v0900", "v0500",
 // "v0700var"), sized to about `bytes`.  False for an unknown name.
-bool SpecForKind(const std::string& kind, uint64_t bytes, BenchFileSpec* spec);
+bool PlanForKind(const std::string& kind, uint64_t bytes, BenchFilePlan* plan);
 
-// Record `index` of `spec`: fixed part of recordLength bytes, never an empty
+// Record `index` of `plan`: fixed part of recordLength bytes, never an empty
 // slot for any version, and a variable part when the file has them.
-fixture::FixtureRecord BenchRecord(const BenchFileSpec& spec, uint64_t index);
+fixture::FixtureRecord BenchRecord(const BenchFilePlan& plan, uint64_t index);
 
-// True when WriteBenchFile streams this spec page by page.
-bool CanStream(const BenchFileSpec& spec);
+// True when WriteBenchFile streams this plan page by page.
+bool CanStream(const BenchFilePlan& plan);
 
 // Writes the whole data file to `out`, byte for byte what
-// fixture::BuildDataFile makes of the records BenchRecord(spec, 0 ..
+// fixture::BuildDataFile makes of the records BenchRecord(plan, 0 ..
 // recordCount - 1).  False when a write fails.
-bool WriteBenchFile(const BenchFileSpec& spec, FILE* out);
+bool WriteBenchFile(const BenchFilePlan& plan, FILE* out);
 
 // The same file in memory, through fixture::BuildDataFile; for comparison.
-std::vector<uint8_t> BuildBenchFileInMemory(const BenchFileSpec& spec);
+std::vector<uint8_t> BuildBenchFileInMemory(const BenchFilePlan& plan);
 
 }  // namespace benchdata
 

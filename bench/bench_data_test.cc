@@ -13,11 +13,11 @@
 
 namespace {
 
-std::vector<uint8_t> Streamed(const benchdata::BenchFileSpec& spec) {
+std::vector<uint8_t> Streamed(const benchdata::BenchFilePlan& plan) {
   std::vector<uint8_t> bytes;
   FILE* f = tmpfile();
   if (f == nullptr) return bytes;
-  if (benchdata::WriteBenchFile(spec, f)) {
+  if (benchdata::WriteBenchFile(plan, f)) {
     bytes.resize(static_cast<size_t>(ftell(f)));
     rewind(f);
     if (fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
@@ -26,31 +26,31 @@ std::vector<uint8_t> Streamed(const benchdata::BenchFileSpec& spec) {
   return bytes;
 }
 
-benchdata::BenchFileSpec Spec(uint16_t version, uint16_t pageSize, uint64_t records) {
-  benchdata::BenchFileSpec spec;
-  spec.options.version = version;
-  spec.options.pageSize = pageSize;
-  spec.options.recordLength = 100;
-  spec.recordCount = records;
-  return spec;
+benchdata::BenchFilePlan Plan(uint16_t version, uint16_t pageSize, uint64_t records) {
+  benchdata::BenchFilePlan plan;
+  plan.options.version = version;
+  plan.options.pageSize = pageSize;
+  plan.options.recordLength = 100;
+  plan.recordCount = records;
+  return plan;
 }
 
-benchdata::BenchFileSpec VariableSpec(uint16_t version, uint16_t pageSize,
+benchdata::BenchFilePlan VariablePlan(uint16_t version, uint16_t pageSize,
                                       uint64_t records, uint32_t maxBytes,
                                       uint32_t maxFragment) {
-  benchdata::BenchFileSpec spec = Spec(version, pageSize, records);
-  spec.options.recordLength = 40;
-  spec.options.variableLength = true;
-  spec.options.maxFragmentData = maxFragment;
-  spec.maxVariableBytes = maxBytes;
-  return spec;
+  benchdata::BenchFilePlan plan = Plan(version, pageSize, records);
+  plan.options.recordLength = 40;
+  plan.options.variableLength = true;
+  plan.options.maxFragmentData = maxFragment;
+  plan.maxVariableBytes = maxBytes;
+  return plan;
 }
 
-void ExpectSameAsFixture(const benchdata::BenchFileSpec& spec, const char* what) {
+void ExpectSameAsFixture(const benchdata::BenchFilePlan& plan, const char* what) {
   SCOPED_TRACE(what);
-  ASSERT_TRUE(benchdata::CanStream(spec));
-  const std::vector<uint8_t> streamed = Streamed(spec);
-  const std::vector<uint8_t> built = benchdata::BuildBenchFileInMemory(spec);
+  ASSERT_TRUE(benchdata::CanStream(plan));
+  const std::vector<uint8_t> streamed = Streamed(plan);
+  const std::vector<uint8_t> built = benchdata::BuildBenchFileInMemory(plan);
   ASSERT_EQ(streamed.size(), built.size());
   size_t firstDifference = 0;
   while (firstDifference < built.size() && streamed[firstDifference] == built[firstDifference]) {
@@ -62,28 +62,28 @@ void ExpectSameAsFixture(const benchdata::BenchFileSpec& spec, const char* what)
 // --- Streamed files equal the fixture writer's ------------------------------
 
 TEST(BenchDataTest, FixedLengthFilesMatchTheFixtureWriter) {
-  ExpectSameAsFixture(Spec(0x0500, 512, 0), "0x0500 without records");
-  ExpectSameAsFixture(Spec(0x0500, 512, 257), "0x0500, 512-byte pages");
-  ExpectSameAsFixture(Spec(0x0300, 1024, 99), "0x0300");
-  ExpectSameAsFixture(Spec(0x0600, 4096, 0), "0x0600 without records");
-  ExpectSameAsFixture(Spec(0x0600, 4096, 45000), "0x0600, 4096-byte pages, two map pairs");
+  ExpectSameAsFixture(Plan(0x0500, 512, 0), "0x0500 without records");
+  ExpectSameAsFixture(Plan(0x0500, 512, 257), "0x0500, 512-byte pages");
+  ExpectSameAsFixture(Plan(0x0300, 1024, 99), "0x0300");
+  ExpectSameAsFixture(Plan(0x0600, 4096, 0), "0x0600 without records");
+  ExpectSameAsFixture(Plan(0x0600, 4096, 45000), "0x0600, 4096-byte pages, two map pairs");
   // 512-byte pages put the 4096-byte gap at page 3842, about 2 MB in.
-  ExpectSameAsFixture(Spec(0x0600, 512, 21000), "0x0600 across the 4096-byte gap");
-  benchdata::BenchFileSpec fc = Spec(0x0610, 512, 20000);
+  ExpectSameAsFixture(Plan(0x0600, 512, 21000), "0x0600 across the 4096-byte gap");
+  benchdata::BenchFilePlan fc = Plan(0x0610, 512, 20000);
   fc.options.fcLayout = true;
   ExpectSameAsFixture(fc, "0x0610, FC layout, across the gap");
-  benchdata::BenchFileSpec counts = Spec(0x0700, 1024, 500);
+  benchdata::BenchFilePlan counts = Plan(0x0700, 1024, 500);
   counts.options.copy1Counter = 9;
   counts.options.copy1RecordCount = 12;
   ExpectSameAsFixture(counts, "0x0700 with copy 1 current");
 }
 
 TEST(BenchDataTest, Version8And9FilesMatchTheFixtureWriter) {
-  ExpectSameAsFixture(Spec(0x0900, 4096, 0), "0x0900 without records");
-  ExpectSameAsFixture(Spec(0x0900, 4096, 41 * 10), "0x0900, last data page full");
+  ExpectSameAsFixture(Plan(0x0900, 4096, 0), "0x0900 without records");
+  ExpectSameAsFixture(Plan(0x0900, 4096, 41 * 10), "0x0900, last data page full");
   // 512-byte pages: a table maps 312 pages, so 2000 pages need seven.
-  ExpectSameAsFixture(Spec(0x0900, 512, 4 * 2000 + 3), "0x0900, seven tables, free slots");
-  benchdata::BenchFileSpec v8 = Spec(0x0800, 1024, 3000);
+  ExpectSameAsFixture(Plan(0x0900, 512, 4 * 2000 + 3), "0x0900, seven tables, free slots");
+  benchdata::BenchFilePlan v8 = Plan(0x0800, 1024, 3000);
   v8.options.currentTableCopy = 0;
   v8.options.negativeVersion = true;
   v8.options.copy2RecordCount = 7;
@@ -91,14 +91,14 @@ TEST(BenchDataTest, Version8And9FilesMatchTheFixtureWriter) {
 }
 
 TEST(BenchDataTest, VariableLengthFilesMatchTheFixtureWriter) {
-  ExpectSameAsFixture(VariableSpec(0x0700, 1024, 400, 2000, 100),
+  ExpectSameAsFixture(VariablePlan(0x0700, 1024, 400, 2000, 100),
                       "0x0700, chains of up to 20 fragments, several map pairs");
-  ExpectSameAsFixture(VariableSpec(0x0600, 4096, 300, 16000, 700), "0x0600, 4096-byte pages");
-  ExpectSameAsFixture(VariableSpec(0x0610, 512, 3000, 900, 0), "0x0610 across the gap");
-  ExpectSameAsFixture(VariableSpec(0x0500, 512, 300, 1500, 0),
+  ExpectSameAsFixture(VariablePlan(0x0600, 4096, 300, 16000, 700), "0x0600, 4096-byte pages");
+  ExpectSameAsFixture(VariablePlan(0x0610, 512, 3000, 900, 0), "0x0610 across the gap");
+  ExpectSameAsFixture(VariablePlan(0x0500, 512, 300, 1500, 0),
                       "0x0500, pointers marked by bit 15");
-  ExpectSameAsFixture(VariableSpec(0x0400, 1024, 200, 3000, 333), "0x0400, short fragments");
-  ExpectSameAsFixture(VariableSpec(0x0700, 4096, 50, 0, 0), "0x0700, no variable parts");
+  ExpectSameAsFixture(VariablePlan(0x0400, 1024, 200, 3000, 333), "0x0400, short fragments");
+  ExpectSameAsFixture(VariablePlan(0x0700, 4096, 50, 0, 0), "0x0700, no variable parts");
 }
 
 // --- The named kinds ----------------------------------------------------------
@@ -117,25 +117,25 @@ TEST(BenchDataTest, KindsHaveTheirVersionAndAboutTheRequestedSize) {
   const uint64_t requested = 6u << 20;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.kind);
-    benchdata::BenchFileSpec spec;
-    ASSERT_TRUE(benchdata::SpecForKind(row.kind, requested, &spec));
-    EXPECT_EQ(spec.options.version, row.version);
-    EXPECT_EQ(spec.options.pageSize, row.pageSize);
-    EXPECT_EQ(benchdata::CanStream(spec), row.streamed);
-    const size_t size = Streamed(spec).size();
+    benchdata::BenchFilePlan plan;
+    ASSERT_TRUE(benchdata::PlanForKind(row.kind, requested, &plan));
+    EXPECT_EQ(plan.options.version, row.version);
+    EXPECT_EQ(plan.options.pageSize, row.pageSize);
+    EXPECT_EQ(benchdata::CanStream(plan), row.streamed);
+    const size_t size = Streamed(plan).size();
     EXPECT_GT(size, requested * 8 / 10);
     EXPECT_LT(size, requested * 12 / 10);
   }
-  benchdata::BenchFileSpec spec;
-  EXPECT_FALSE(benchdata::SpecForKind("v0800", requested, &spec));
+  benchdata::BenchFilePlan plan;
+  EXPECT_FALSE(benchdata::PlanForKind("v0800", requested, &plan));
 }
 
 TEST(BenchDataTest, VariableKindHasChainsOverSeveralPagesAndReadsBack) {
-  benchdata::BenchFileSpec spec;
-  ASSERT_TRUE(benchdata::SpecForKind("v0700var", 3u << 20, &spec));
+  benchdata::BenchFilePlan plan;
+  ASSERT_TRUE(benchdata::PlanForKind("v0700var", 3u << 20, &plan));
   std::vector<fixture::FixtureRecord> records;
-  for (uint64_t i = 0; i < spec.recordCount; ++i) records.push_back(benchdata::BenchRecord(spec, i));
-  const fixture::BuiltFile built = fixture::BuildDataFile(spec.options, records);
+  for (uint64_t i = 0; i < plan.recordCount; ++i) records.push_back(benchdata::BenchRecord(plan, i));
+  const fixture::BuiltFile built = fixture::BuildDataFile(plan.options, records);
   size_t longestChainPages = 0;
   for (const std::vector<uint32_t>& pages : built.recordPages) {
     longestChainPages = std::max(longestChainPages,

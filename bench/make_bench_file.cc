@@ -32,10 +32,10 @@ bool ParseSize(const char* text, uint64_t* bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchdata::BenchFileSpec spec;
+  benchdata::BenchFilePlan plan;
   uint64_t size = 0;
   if (argc != 4 || !ParseSize(argv[2], &size) ||
-      !benchdata::SpecForKind(argv[1], size, &spec)) {
+      !benchdata::PlanForKind(argv[1], size, &plan)) {
     fprintf(stderr, "usage: make_bench_file v0600|v0900|v0500|v0700var SIZE[K|M|G] OUTPUT\n");
     return 1;
   }
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   }
   static char buffer[1 << 20];
   setvbuf(out, buffer, _IOFBF, sizeof buffer);
-  const bool written = benchdata::WriteBenchFile(spec, out);
+  const bool written = benchdata::WriteBenchFile(plan, out);
   const long long length = written ? static_cast<long long>(ftell(out)) : -1;
   if (fclose(out) != 0 || !written) {
     fprintf(stderr, "make_bench_file: writing %s failed\n", argv[3]);
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   printf("%s %lld bytes, %llu records, %s in %.2f s\n", argv[3], length,
-         static_cast<unsigned long long>(spec.recordCount),
-         benchdata::CanStream(spec) ? "streamed" : "built in memory", seconds);
+         static_cast<unsigned long long>(plan.recordCount),
+         benchdata::CanStream(plan) ? "streamed" : "built in memory", seconds);
   return 0;
 }
