@@ -1,0 +1,116 @@
+#include "salvage/records.h"
+
+#include <cstring>
+#include <vector>
+
+#include "reader/v8_layout.h"
+#include "salvage/chain.h"
+
+namespace {
+
+// Used marker of 0x0600-0x0700 slots without a fixed part.
+constexpr uint32_t kAllVariableMarkerOffset = 4;
+
+bool AnyByteFrom(const uint8_t* slot, uint32_t from, uint32_t length) {
+  for (uint32_t i = from; i < length; ++i) {
+    if (slot[i] != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SlotHoldsRecord(const Geometry& g, const uint8_t* slot) {
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  const uint32_t length = g.slotLength;
+  if (g.layout->versionClass == 2 && g.variable && g.recordLength == 0 &&
+      length >= kAllVariableMarkerOffset + kV8UsedMarkerSize) {
+    // Records that are all variable tail (record length 0) keep the layout
+    // of compressed 0x0800 slots: a pointer, then 01 01 00 when used and
+    // 00 00 00 when free.  A free slot's first word is the free chain's link,
+    // not zero, so the first-word test would take it for a record.
+    return (slot[kAllVariableMarkerOffset] | slot[kAllVariableMarkerOffset + 1] |
+            slot[kAllVariableMarkerOffset + 2]) != 0;
+  }
+  switch (rule) {
+    case EmptySlotRule::FirstWordThenScanFrom4:
+      return (slot[0] | slot[1]) != 0 && AnyByteFrom(slot, 4, length);
+    case EmptySlotRule::ScanFrom0:
+      return AnyByteFrom(slot, 0, length);
+    case EmptySlotRule::ScanFrom4:
+      // A freed slot keeps the 4-byte link of the free-slot chain, zeros after.
+      return AnyByteFrom(slot, 4, length);
+    case EmptySlotRule::FirstWord:
+      return (slot[0] | slot[1]) != 0;
+    case EmptySlotRule::UsedMarkerAt6:
+      return (slot[kV8UsedMarkerOffset] | slot[kV8UsedMarkerOffset + 1] |
+              slot[kV8UsedMarkerOffset + 2]) != 0;
+  }
+  return false;
+}
+
+void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
+                 const RecordSinkFunction& sink, SalvageReport* report) {
+  const uint32_t pageSize = g.pageSize;
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const uint32_t slots = (pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const bool v8 = g.layout->versionClass == 3;
+  const uint32_t pointerBytes = v8 ? kV8PointerSize : 4;
+  // The last slot of a page may reach a few bytes past it, and a record
+  // with its pointer past its slot: such bytes read as zeros, as the reader
+  // supplies them.
+  std::vector<uint8_t> page(static_cast<size_t>(pageSize) + g.slotLength + g.recordLength +
+                                pointerBytes + 16,
+                            0);
+  std::vector<uint8_t> record(kMaxRecordBytes);
+  ChainWalker walker;
+  PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
+  const std::vector<uint32_t>& data = scan.directory.data;
+
+  for (size_t logical = 1; logical < data.size(); ++logical) {
+    if (data[logical] == kNoPhysicalPage) continue;
+    const int64_t offset = PhysicalPageOffset(g, data[logical]);
+    if (ReadInputAt(input, offset, page.data(), pageSize) != pageSize) {
+      report->skippedPages.push_back(
+          SkippedPage{offset, static_cast<int64_t>(logical), "cannot be read"});
+      continue;
+    }
+    ++report->dataPagesWalked;
+    for (uint32_t s = 0; s < slots; ++s) {
+      const uint32_t slotOffset = header + s * g.slotLength;
+      const uint8_t* slot = page.data() + slotOffset;
+      if (!SlotHoldsRecord(g, slot)) continue;
+      ByteSink out;
+      out.destination = record.data();
+      out.capacity = kMaxRecordBytes;
+      RunLengthDecoder decoder;
+      bool chain = g.variable || g.compressed;
+      const uint8_t* pointer = nullptr;
+      if (g.compressed) {
+        out.decoder = &decoder;
+        pointer = slot;
+      } else {
+        AppendToSink(&out, slot + g.slotDataOffset, g.recordLength);
+        pointer = slot + g.slotDataOffset + g.recordLength;
+      }
+      std::string reason;
+      const bool whole = !chain || WalkChain(&walker, pointer, &out, &reason);
+      if (out.length > kMaxRecordBytes) {
+        // Longer than the console program's record area: it leaves such a
+        // record out of the dump, and so does salvage.
+        ++report->recordsTooLong;
+        continue;
+      }
+      ++report->recordsSalvaged;
+      if (!whole) {
+        report->brokenChains.push_back(BrokenChain{report->recordsSalvaged,
+                                                   static_cast<uint32_t>(logical),
+                                                   offset + slotOffset, out.length, reason});
+      }
+      if (sink.write != nullptr) {
+        sink.write(sink.context, record.data(), static_cast<uint32_t>(out.length));
+      }
+    }
+  }
+}
