@@ -103,19 +103,20 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
     fprintf(out, "  records longer than %u bytes, left out: %" PRIu64 "\n", kMaxRecordBytes,
             r.recordsTooLong);
   }
-  fprintf(out, "  pages read: %" PRIu64 " (%" PRIu64 " data pages walked), skipped: %zu\n",
-          r.pages.physical, r.dataPagesWalked, r.skippedPages.size());
+  fprintf(out, "  pages read: %" PRIu64 " (%" PRIu64 " data pages walked), skipped: %" PRIu64 "\n",
+          r.pages.physical, r.dataPagesWalked, r.skippedPages.size() + r.skippedNotListed);
   const size_t shown = r.skippedPages.size() < 5 ? r.skippedPages.size() : 5;
   for (size_t i = 0; i < shown; ++i) {
     fprintf(out, "    offset %" PRId64 ": %s\n", r.skippedPages[i].offset,
             r.skippedPages[i].reason.c_str());
   }
   if (shown < r.skippedPages.size()) {
-    fprintf(out, "    ... and %zu more (see the report)\n", r.skippedPages.size() - shown);
+    fprintf(out, "    ... and %" PRIu64 " more (see the report)\n",
+            r.skippedPages.size() - shown + r.skippedNotListed);
   }
-  if (!r.brokenChains.empty()) {
-    fprintf(out, "  records with a broken chain (fixed part and what came before): %zu\n",
-            r.brokenChains.size());
+  if (!r.brokenChains.empty() || r.brokenNotListed > 0) {
+    fprintf(out, "  records with a broken chain (fixed part and what came before): %" PRIu64 "\n",
+            r.brokenChains.size() + r.brokenNotListed);
   }
   for (const std::string& note : r.notes) fprintf(out, "  %s\n", note.c_str());
   fprintf(out,
@@ -185,6 +186,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
     j.Close('}');
   }
   j.Close(']');
+  j.Field("skippedNotListed", static_cast<int64_t>(r.skippedNotListed));
   j.Key("brokenChains");
   j.Open('[');
   for (const BrokenChain& b : r.brokenChains) {
@@ -197,6 +199,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
     j.Close('}');
   }
   j.Close(']');
+  j.Field("brokenNotListed", static_cast<int64_t>(r.brokenNotListed));
   j.Key("notes");
   j.Open('[');
   for (const std::string& note : r.notes) j.String(note);

@@ -162,6 +162,15 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
   }
 }
 
+// Skipped pages listed one by one; beyond this (a file of noise) only
+// counted, so memory stays small whatever the file holds.
+constexpr size_t kMaxListedPages = 10000;
+
+void Skip(ScanResult* result, SkippedPage page) {
+  if (result->skipped.size() < kMaxListedPages) result->skipped.push_back(std::move(page));
+  else ++result->skippedNotListed;
+}
+
 std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
   char text[160];
   snprintf(text, sizeof text, format, a, b);
@@ -239,7 +248,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
       // A cut page is not trusted at all: its slots would run into
       // bytes that are not there.
       ++counts.unreadable;
-      result->skipped.push_back(SkippedPage{
+      Skip(result, SkippedPage{
           offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
       continue;
     }
@@ -258,7 +267,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     }
     if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
       ++counts.implausible;
-      result->skipped.push_back(SkippedPage{
+      Skip(result, SkippedPage{
           offset, info.logical,
           PageReason("data page header, but its slots do not fit slot length %u",
                      g.slotLength)});
@@ -295,13 +304,14 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     }
   }
 
-  // Per logical page and kind, highest usage first; the stable sort keeps
-  // file order among equals, so of two equal copies the earlier is taken.
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) {
-                     if (a.logical != b.logical) return a.logical < b.logical;
-                     return a.usage > b.usage;
-                   });
+  // Per logical page, highest usage first, then file order: of two equal
+  // copies the earlier is taken.  Sorted in place: a stable sort would
+  // want a second array as large as the list.
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.logical != b.logical) return a.logical < b.logical;
+    if (a.usage != b.usage) return a.usage > b.usage;
+    return a.physical < b.physical;
+  });
   PageDirectory& dir = result->directory;
   uint32_t highest = 0;
   for (const Candidate& c : candidates) highest = std::max(highest, c.logical);
@@ -373,12 +383,12 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     }
     const int64_t offset = PhysicalPageOffset(g, entry);
     if (entry >= physicalPages) {
-      result->skipped.push_back(SkippedPage{
+      Skip(result, SkippedPage{
           offset, static_cast<int64_t>(logical),
           PageReason("the page map places logical page %u at physical page %u, beyond the end of the file",
                      static_cast<unsigned>(logical), entry)});
     } else if (!IsReserved(plan, entry)) {
-      result->skipped.push_back(SkippedPage{
+      Skip(result, SkippedPage{
           offset, static_cast<int64_t>(logical),
           PageReason("the page map places logical page %u at physical page %u, which does not hold it",
                      static_cast<unsigned>(logical), entry)});

@@ -55,7 +55,8 @@ struct ScanResult {
   // 0x0600 and 0x0610 find variable pages this way.
   std::vector<uint32_t> mapped;
   PageCounts counts;
-  std::vector<SkippedPage> skipped;
+  std::vector<SkippedPage> skipped;  // in file order, at most 10000
+  uint64_t skippedNotListed = 0;     // skipped beyond those listed
 };
 
 // File offset of physical page `physical`, with the 4096-byte adjustment of

@@ -8,6 +8,9 @@
 
 namespace {
 
+// Broken chains listed one by one; beyond that only counted.
+constexpr size_t kMaxListedChains = 10000;
+
 // Used marker of 0x0600-0x0700 slots without a fixed part.
 constexpr uint32_t kAllVariableMarkerOffset = 4;
 
@@ -103,7 +106,9 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
         continue;
       }
       ++report->recordsSalvaged;
-      if (!whole) {
+      if (!whole && report->brokenChains.size() >= kMaxListedChains) {
+        ++report->brokenNotListed;
+      } else if (!whole) {
         report->brokenChains.push_back(BrokenChain{report->recordsSalvaged,
                                                    static_cast<uint32_t>(logical),
                                                    offset + slotOffset, out.length, reason});

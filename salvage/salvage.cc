@@ -50,6 +50,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   ScanDataFile(&input, g, sink.progress, sink.progressContext, &scan);
   report->pages = scan.counts;
   report->skippedPages = scan.skipped;
+  report->skippedNotListed = scan.skippedNotListed;
   WalkRecords(&input, g, scan, sink, report);
   CloseInputFile(&input);
 
@@ -65,7 +66,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
   const bool damaged = copy1Damaged || countsDiffer || !report->skippedPages.empty() ||
-                       !report->brokenChains.empty();
+                       !report->brokenChains.empty() || report->brokenNotListed > 0;
   if (!damaged) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
 }

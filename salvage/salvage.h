@@ -39,8 +39,10 @@ struct SalvageReport {
   int64_t fileSize = 0;
   Geometry geometry;
   PageCounts pages;
-  std::vector<SkippedPage> skippedPages;
-  std::vector<BrokenChain> brokenChains;
+  std::vector<SkippedPage> skippedPages;   // at most 10000 listed
+  uint64_t skippedNotListed = 0;
+  std::vector<BrokenChain> brokenChains;   // at most 10000 listed
+  uint64_t brokenNotListed = 0;
   uint64_t recordsSalvaged = 0;
   uint64_t recordsTooLong = 0;   // longer than kMaxRecordBytes, not handed out
   uint64_t dataPagesWalked = 0;
