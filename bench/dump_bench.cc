@@ -6,6 +6,9 @@
 //   Dump/N      WriteDumpRecord in console format N
 //   Dump/copy   the same records copied into a buffer: what moving the bytes
 //               costs at all
+//   Hex/scalar/N, Hex/fast/N   EncodeHexScalar (the table encoder the writer
+//               used before) and EncodeHex on N-byte pieces of the same
+//               records, in one run; "ns/byte" is per data byte
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "dump/dump_writer.h"
+#include "dump/hex_encode.h"
 
 namespace {
 
@@ -61,6 +65,26 @@ void Copy(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(records.size()));
 }
 
+// The hex text of the records in pieces of state.range(0) bytes, the piece
+// length a writer hands the encoder for records of that length.
+void Hex(benchmark::State& state, void (*encode)(const uint8_t*, size_t, char*)) {
+  const std::vector<uint8_t> records = Records();
+  const size_t piece = static_cast<size_t>(state.range(0));
+  std::vector<char> text(2 * records.size());
+  for (auto _ : state) {
+    for (size_t at = 0; at + piece <= records.size(); at += piece) {
+      encode(records.data() + at, piece, text.data() + 2 * at);
+    }
+    benchmark::DoNotOptimize(text.data());
+    benchmark::ClobberMemory();
+  }
+  const double bytes = static_cast<double>(records.size() / piece * piece);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+  // Inverted rate of bytes / 1e9: nanoseconds per data byte.
+  state.counters["ns/byte"] = benchmark::Counter(
+      bytes * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(Dump, 1, '1');
@@ -68,5 +92,7 @@ BENCHMARK_CAPTURE(Dump, 2, '2');
 BENCHMARK_CAPTURE(Dump, 3, '3');
 BENCHMARK_CAPTURE(Dump, 4, '4');
 BENCHMARK(Copy)->Name("Dump/copy");
+BENCHMARK_CAPTURE(Hex, scalar, EncodeHexScalar)->Arg(17)->Arg(100)->Arg(4000)->Arg(1000000);
+BENCHMARK_CAPTURE(Hex, fast, EncodeHex)->Arg(17)->Arg(100)->Arg(4000)->Arg(1000000);
 
 BENCHMARK_MAIN();
