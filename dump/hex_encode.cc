@@ -90,11 +90,3 @@ void EncodeHex(const uint8_t* bytes, size_t length, char* out) {
   EncodeHexScalar(bytes, length, out);
 #endif
 }
-
-bool HexEncodeUsesSse2() {
-#if defined(GANDREL_HEX_SSE2)
-  return true;
-#else
-  return false;
-#endif
-}

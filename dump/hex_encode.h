@@ -21,7 +21,4 @@ void EncodeHex(const uint8_t* bytes, size_t length, char* out);
 // side.
 void EncodeHexScalar(const uint8_t* bytes, size_t length, char* out);
 
-// True when EncodeHex is the SSE2 encoder in this build.
-bool HexEncodeUsesSse2();
-
 #endif  // GANDREL_DUMP_HEX_ENCODE_H_
