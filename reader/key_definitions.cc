@@ -30,7 +30,7 @@ CopyGeometry GeometryOf(const uint8_t* control, uint16_t version) {
   CopyGeometry g = {};
   if (LayoutOf(version) == KeyLayout::Old) {
     g.copyBytes = KeyControlBytes(version, DecodeLE16(control + kControlPageSizeOffset));
-    const bool compressed = (DecodeLE16(control + kControlOldFlagsOffset) & 0x0008) != 0;
+    const bool compressed = (DecodeLE16(control + kControlOldFlagsOffset) & kFileCompressed) != 0;
     g.slotDataOffset = (version < 0x0600 || compressed) ? 0 : 2;
     // Compressed files keep 0 here; their segments cannot be checked
     // against a length.
@@ -39,11 +39,11 @@ CopyGeometry GeometryOf(const uint8_t* control, uint16_t version) {
   }
   g.copyBytes = KeyControlBytes(version, control[kControlPageSizeBy256Offset] * 256u);
   const uint16_t flags = DecodeLE16(control + kControlNewFlagsOffset);
-  if (flags & 0x0008) {
+  if (flags & kFileCompressed) {
     g.slotDataOffset = 0;
     g.recordLength = DecodeLE16(control + kControlDecodedLengthOffset);
   } else {
-    g.slotDataOffset = ((flags & 0x0200) && !(flags & 0x1000)) ? 10 : 2;
+    g.slotDataOffset = ((flags & kFileSystemData) && !(flags & kFileNoSystemData)) ? 10 : 2;
     g.recordLength = DecodeLE16(control + kControlRecordLengthOffset);
   }
   return g;
@@ -155,7 +155,7 @@ KeyDecodeStatus WalkNew(Walk* w, size_t keyCount) {
     if (first < kNewKeyAreaMinOffset || first + kNewKeySegmentSize > w->areaEnd) {
       return Fail(w, KeyDamage::BadSegmentOffset, key, 0);
     }
-    size_t next = 0;
+    size_t next = 0;  // unused: the table places every key
     const KeyDecodeStatus s = WalkKey(w, key, first, kNewKeySegmentSize, left, &next);
     if (s != kKeysDecoded) return s;
     left -= w->keys->back().segments.size();
@@ -204,11 +204,12 @@ const char* KeyDamageName(KeyDamage damage) {
 }
 
 KeyDecodeStatus DecodeKeyDefinitions(const uint8_t* control, size_t length,
-                               uint16_t version, std::vector<KeyDefinition>* keys,
-                               KeyDecodeReport* report) {
+                                     uint16_t version, std::vector<KeyDefinition>* keys,
+                                     KeyDecodeReport* report) {
   KeyDecodeReport unused = {};
   if (report == nullptr) report = &unused;
   *report = KeyDecodeReport{};
+  if (keys == nullptr) return kKeysShortInput;  // nowhere to put them
   keys->clear();
   const KeyLayout layout = LayoutOf(version);
   if (layout == KeyLayout::None) return kKeysNotDecoded;

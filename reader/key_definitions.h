@@ -53,6 +53,12 @@ constexpr size_t kControlKeyTableOffset = 122;         // new layout
 constexpr size_t kControlNewFlagsOffset = 400;          // new layout
 constexpr size_t kControlDecodedLengthOffset = 402;     // new layout, compressed
 
+// File flag bits that move the record within a slot (word 262 below 0x0800,
+// word 400 from 0x0800).
+constexpr uint16_t kFileCompressed = 0x0008;
+constexpr uint16_t kFileSystemData = 0x0200;    // from 0x0800
+constexpr uint16_t kFileNoSystemData = 0x1000;  // from 0x0800, overrides 0x0200
+
 constexpr size_t kOldKeyAreaOffset = 272;
 constexpr size_t kOldKeySegmentSize = 30;
 constexpr size_t kNewKeySegmentSize = 36;
@@ -82,9 +88,10 @@ constexpr uint16_t kKeyManual = 0x0200;
 // decoder stops at the end of the copy it finds described in the bytes.
 constexpr size_t kKeyControlBytes = 8192;
 
-// Bytes one control page copy holds, i.e. what DecodeKeyDefinitions may read: the
-// page size below 0x0800, max(2 x page size, 2048) for 0x0800/0x0900, and
-// 2 x page size for 0x0950.  0 for a version it does not decode.
+// Bytes one control page copy holds, i.e. what DecodeKeyDefinitions may
+// read: the page size below 0x0800, max(2 x page size, 2048) for
+// 0x0800/0x0900, and 2 x page size for 0x0950.  0 for a version it does not
+// decode.
 size_t KeyControlBytes(uint16_t version, uint32_t pageSize);
 
 struct KeySegment {
@@ -139,13 +146,13 @@ const char* KeyDamageName(KeyDamage damage);
 
 // Decodes the key definitions of a control page copy.  `control` holds
 // `length` bytes from the start of the copy the reader chose as current;
-// `version` is the absolute version (0x0300 .. 0x0950).  `keys` is cleared,
-// then receives every key decoded; on damage it keeps the keys before the
-// damaged one.  `report`, when given, says where a damaged walk stopped.
-// Returns kKeysDecoded, kKeysNotDecoded (keys empty), kKeysDamaged or
-// kKeysShortInput.
+// `version` is the absolute version (0x0300 .. 0x0950).  `keys` (not null)
+// is cleared, then receives every key decoded; on damage it keeps the keys
+// before the damaged one.  `report`, when given, says where a damaged walk
+// stopped.  Returns kKeysDecoded, kKeysNotDecoded (keys empty),
+// kKeysDamaged or kKeysShortInput.
 KeyDecodeStatus DecodeKeyDefinitions(const uint8_t* control, size_t length,
-                               uint16_t version, std::vector<KeyDefinition>* keys,
-                               KeyDecodeReport* report = nullptr);
+                                     uint16_t version, std::vector<KeyDefinition>* keys,
+                                     KeyDecodeReport* report = nullptr);
 
 #endif  // GANDREL_READER_KEY_DEFINITIONS_H_
