@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "reader/format.h"
+#include "reader/v8_layout.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ CopyGeometry GeometryOf(const uint8_t* control, uint16_t version) {
   CopyGeometry g = {};
   if (LayoutOf(version) == KeyLayout::Old) {
     g.copyBytes = KeyControlBytes(version, DecodeLE16(control + kControlPageSizeOffset));
-    const bool compressed = (DecodeLE16(control + kControlOldFlagsOffset) & kFileCompressed) != 0;
+    const bool compressed = (DecodeLE16(control + kControlOldFlagsOffset) & kV8FlagCompressed) != 0;
     g.slotDataOffset = (version < 0x0600 || compressed) ? 0 : 2;
     // Compressed files keep 0 here; their segments cannot be checked
     // against a length.
@@ -38,12 +39,12 @@ CopyGeometry GeometryOf(const uint8_t* control, uint16_t version) {
     return g;
   }
   g.copyBytes = KeyControlBytes(version, control[kControlPageSizeBy256Offset] * 256u);
-  const uint16_t flags = DecodeLE16(control + kControlNewFlagsOffset);
-  if (flags & kFileCompressed) {
+  const uint16_t flags = DecodeLE16(control + kV8FlagsOffset);
+  if (flags & kV8FlagCompressed) {
     g.slotDataOffset = 0;
-    g.recordLength = DecodeLE16(control + kControlDecodedLengthOffset);
+    g.recordLength = DecodeLE16(control + kV8DecodedLengthOffset);
   } else {
-    g.slotDataOffset = ((flags & kFileSystemData) && !(flags & kFileNoSystemData)) ? 10 : 2;
+    g.slotDataOffset = ((flags & kV8FlagSystemData) && !(flags & kV8FlagNoSystemData)) ? 10 : 2;
     g.recordLength = DecodeLE16(control + kControlRecordLengthOffset);
   }
   return g;
@@ -215,7 +216,7 @@ KeyDecodeStatus DecodeKeyDefinitions(const uint8_t* control, size_t length,
   if (layout == KeyLayout::None) return kKeysNotDecoded;
   // The header fields read before the walk: flags and decoded length end at
   // 404 in the new layout, the old flags word at 264.
-  const size_t header = layout == KeyLayout::New ? kControlDecodedLengthOffset + 2
+  const size_t header = layout == KeyLayout::New ? kV8DecodedLengthOffset + 2
                                                  : kControlOldFlagsOffset + 2;
   if (control == nullptr || length < header) return kKeysShortInput;
 

@@ -50,14 +50,10 @@ constexpr size_t kControlKeyCountOffset = 20;
 constexpr size_t kControlOldFlagsOffset = 262;
 constexpr size_t kControlKeySegmentTotalOffset = 120;  // new layout
 constexpr size_t kControlKeyTableOffset = 122;         // new layout
-constexpr size_t kControlNewFlagsOffset = 400;          // new layout
-constexpr size_t kControlDecodedLengthOffset = 402;     // new layout, compressed
 
-// File flag bits that move the record within a slot (word 262 below 0x0800,
-// word 400 from 0x0800).
-constexpr uint16_t kFileCompressed = 0x0008;
-constexpr uint16_t kFileSystemData = 0x0200;    // from 0x0800
-constexpr uint16_t kFileNoSystemData = 0x1000;  // from 0x0800, overrides 0x0200
+// The file flag bits that move the record within a slot are those of
+// reader/v8_layout.h (word 400 from 0x0800, and kV8FlagCompressed also in
+// word 262 below 0x0800).
 
 constexpr size_t kOldKeyAreaOffset = 272;
 constexpr size_t kOldKeySegmentSize = 30;

@@ -15,6 +15,7 @@
 
 #include "reader/format.h"
 #include "reader/key_definitions.h"
+#include "reader/v8_layout.h"
 #include "tests/reader/reader_test_util.h"
 
 namespace {
@@ -37,8 +38,8 @@ std::vector<uint8_t> Build(uint16_t version, const std::vector<Seg>& segs, uint1
   Put16(&b, kControlRecordLengthOffset, 100);
   if (old) Put16(&b, kControlPageSizeOffset, 1024);
   b[kControlPageSizeBy256Offset] = old ? 0 : 4;
-  Put16(&b, old ? kControlOldFlagsOffset : kControlNewFlagsOffset, fileFlags);
-  Put16(&b, kControlDecodedLengthOffset, old ? 0 : 300);
+  Put16(&b, old ? kControlOldFlagsOffset : kV8FlagsOffset, fileFlags);
+  Put16(&b, kV8DecodedLengthOffset, old ? 0 : 300);
   const size_t table = b.size() - 88, size = old ? 30 : 36;
   Put16(&b, kControlKeySegmentTotalOffset, old ? 0 : segs.size());
   if (!old) Put16(&b, kControlKeyTableOffset, table);
