@@ -3,9 +3,12 @@
 // stream on the null device with the buffer pagrove gives its dump file, so
 // only the writer and the runtime's stream are measured, not the disk.
 //
-//   Dump/N      WriteDumpRecord in console format N
+//   Dump/N/L    WriteDumpRecord in console format N, records of L bytes
 //   Dump/copy   the same records copied into a buffer: what moving the bytes
 //               costs at all
+//   Hex/scalar/N, Hex/fast/N   EncodeHexScalar (the table encoder the writer
+//               used before) and EncodeHex on N-byte pieces of the same
+//               records, in one run; "per_byte" is the time per data byte
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,11 +16,12 @@
 #include <vector>
 
 #include "dump/dump_writer.h"
+#include "dump/hex_encode.h"
 
 namespace {
 
 constexpr uint32_t kRecordLength = 100;
-constexpr int kRecords = 10000;
+constexpr int kRecords = 10000;  // of kRecordLength bytes; longer records are fewer
 constexpr size_t kStreamBuffer = 1 << 18;
 
 std::vector<uint8_t> Records() {
@@ -41,13 +45,15 @@ void Dump(benchmark::State& state, char format) {
   setvbuf(file, streamBuffer.data(), _IOFBF, streamBuffer.size());
   std::vector<char> text(kDumpTextBufferSize);
   DumpOutput output = {file, text.data(), format};
+  const uint32_t length = static_cast<uint32_t>(state.range(0));
+  const size_t count = records.size() / length;
   for (auto _ : state) {
-    for (int i = 0; i < kRecords; ++i) {
-      WriteDumpRecord(&output, kRecordLength, records.data() + static_cast<size_t>(i) * kRecordLength);
+    for (size_t i = 0; i < count; ++i) {
+      WriteDumpRecord(&output, length, records.data() + i * length);
     }
   }
   fclose(file);
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(records.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(count * length));
 }
 
 void Copy(benchmark::State& state) {
@@ -61,12 +67,34 @@ void Copy(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(records.size()));
 }
 
+// The hex text of the records in pieces of state.range(0) bytes, the piece
+// length a writer hands the encoder for records of that length.
+void Hex(benchmark::State& state, void (*encode)(const uint8_t*, size_t, char*)) {
+  const std::vector<uint8_t> records = Records();
+  const size_t piece = static_cast<size_t>(state.range(0));
+  std::vector<char> text(2 * records.size());
+  for (auto _ : state) {
+    for (size_t at = 0; at + piece <= records.size(); at += piece) {
+      encode(records.data() + at, piece, text.data() + 2 * at);
+    }
+    benchmark::DoNotOptimize(text.data());
+    benchmark::ClobberMemory();
+  }
+  const double bytes = static_cast<double>(records.size() / piece * piece);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+  // The inverted byte rate: time per data byte (printed as, say, 105p, 105 ps).
+  state.counters["per_byte"] = benchmark::Counter(
+      bytes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
-BENCHMARK_CAPTURE(Dump, 1, '1');
-BENCHMARK_CAPTURE(Dump, 2, '2');
-BENCHMARK_CAPTURE(Dump, 3, '3');
-BENCHMARK_CAPTURE(Dump, 4, '4');
+BENCHMARK_CAPTURE(Dump, 1, '1')->Arg(kRecordLength);
+BENCHMARK_CAPTURE(Dump, 2, '2')->Arg(kRecordLength);
+BENCHMARK_CAPTURE(Dump, 3, '3')->Arg(kRecordLength)->Arg(4000);
+BENCHMARK_CAPTURE(Dump, 4, '4')->Arg(kRecordLength)->Arg(4000);
 BENCHMARK(Copy)->Name("Dump/copy");
+BENCHMARK_CAPTURE(Hex, scalar, EncodeHexScalar)->Arg(17)->Arg(100)->Arg(4000)->Arg(1000000);
+BENCHMARK_CAPTURE(Hex, fast, EncodeHex)->Arg(17)->Arg(100)->Arg(4000)->Arg(1000000);
 
 BENCHMARK_MAIN();

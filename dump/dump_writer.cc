@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "dump/crc32.h"
+#include "dump/hex_encode.h"
 
 namespace {
 
@@ -17,23 +18,6 @@ struct EntryLayout {
 };
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-// The two hex digits of every byte value, high nibble first: one lookup per
-// data byte instead of two shifts and two lookups.
-struct HexPairs {
-  char digits[2 * 256];
-};
-
-constexpr HexPairs MakeHexPairs() {
-  HexPairs pairs{};
-  for (int value = 0; value < 256; ++value) {
-    pairs.digits[2 * value] = kHexDigits[value >> 4];
-    pairs.digits[2 * value + 1] = kHexDigits[value & 0x0F];
-  }
-  return pairs;
-}
-
-constexpr HexPairs kHexPairs = MakeHexPairs();
 
 // The digits of "%u": no sign, no leading zeros.  Returns how many.
 size_t PutDecimal(uint32_t value, char* out) {
@@ -79,10 +63,7 @@ void PutHexBytes(Pieces& pieces, const uint8_t* bytes, uint32_t length) {
     if (pieces.capacity - pieces.used < 2) Flush(pieces);
     const size_t room = (pieces.capacity - pieces.used) / 2;
     const uint32_t n = length - done < room ? length - done : static_cast<uint32_t>(room);
-    char* out = pieces.buffer + pieces.used;
-    for (uint32_t i = 0; i < n; ++i) {
-      memcpy(out + 2 * i, &kHexPairs.digits[2 * bytes[done + i]], 2);
-    }
+    EncodeHex(bytes + done, n, pieces.buffer + pieces.used);
     pieces.used += 2 * static_cast<size_t>(n);
     done += n;
   }

@@ -25,8 +25,10 @@
 // writers only write.  The pieces of an entry (prefix, data bytes or their
 // hex digits, line end) are gathered in a text buffer of kDumpTextBufferSize
 // bytes and written when it is full and when the entry ends; raw data too
-// long for the buffer is written straight from the record.  Write results are
-// left for the caller to check on the stream (ferror) once it is done.
+// long for the buffer is written straight from the record.  The buffer holds
+// the hex text of a record of up to about 4 KiB, so such an entry costs the
+// stream one write.  Write results are left for the caller to check on the
+// stream (ferror) once it is done.
 #ifndef GANDREL_DUMP_DUMP_WRITER_H_
 #define GANDREL_DUMP_DUMP_WRITER_H_
 
@@ -48,7 +50,7 @@ constexpr uint8_t kWizardFormatHexLength = 5;
 constexpr uint8_t kWizardFormatHexCrc = 6;
 
 constexpr uint8_t kDumpTrailer = 0x1A;
-constexpr size_t kDumpTextBufferSize = 1024;
+constexpr size_t kDumpTextBufferSize = 8192;
 
 // The console writer's state for one run.  The driver opens `outputFile`,
 // allocates `textBuffer` (kDumpTextBufferSize bytes) and releases both; while

@@ -2,78 +2,17 @@
 // slots that hold no record.
 #include <cstring>
 
-#include "reader/datafile.h"
 #include "reader/format.h"
-#include "reader/scratch.h"
-#include "reader/version_layout.h"
+#include "reader/page_header.h"
+#include "reader/reader_state.h"
+#include "reader/record.h"
+#include "reader/slots.h"
+#include "reader/stream.h"
 
 namespace {
 
-// Page kinds are told by header bytes 1 and 4 to 5 (PageKind).
-constexpr uint32_t kPageHeaderKindBytes = 8;
-
-// True when any byte of the slot from `from` on is non-zero.  Only bytes
-// inside the page are looked at: the last slot of a page may reach a few
-// bytes beyond it, and those count as zero.
-bool AnyByteSet(const DataFile* dataFile, uint32_t slotOffset, uint32_t from) {
-  const uint32_t pageSize = dataFile->pageSize;
-  uint64_t begin = static_cast<uint64_t>(slotOffset) + from;
-  uint64_t end = static_cast<uint64_t>(slotOffset) + dataFile->slotLength;
-  if (end > pageSize) end = pageSize;
-  for (uint64_t i = begin; i < end; ++i) {
-    if (dataFile->pageBuffer[i] != 0) return true;
-  }
-  return false;
-}
-
-uint16_t FirstWord(const DataFile* dataFile, uint32_t slotOffset) {
-  if (slotOffset + 2 <= dataFile->pageSize) {
-    return DecodeLE16(dataFile->pageBuffer + slotOffset);
-  }
-  uint8_t word[2];
-  CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize, slotOffset, 2, word);
-  return DecodeLE16(word);
-}
-
-// The slot count and the empty-slot rule depend only on the file; they are
-// worked out once, not for every record.
-void PrepareCursor(DataFile* dataFile) {
-  ReaderScratch* scratch = dataFile->scratch;
-  scratch->slotsPerPage =
-      (dataFile->pageSize - dataFile->layout->slotCountReserve) / dataFile->slotLength;
-  scratch->emptySlotRule = EmptySlotRuleOf(dataFile);
-  scratch->cursorReady = true;
-}
-
-bool SlotIsEmpty(const DataFile* dataFile) {
-  const uint32_t slotOffset =
-      static_cast<uint32_t>(dataFile->currentRecord - dataFile->pageBuffer);
-  switch (dataFile->scratch->emptySlotRule) {
-    case EmptySlotRule::FirstWordThenScanFrom4:
-      return FirstWord(dataFile, slotOffset) == 0 ||
-             !AnyByteSet(dataFile, slotOffset, 4);
-    case EmptySlotRule::ScanFrom0:
-      return !AnyByteSet(dataFile, slotOffset, 0);
-    case EmptySlotRule::ScanFrom4:
-      // A freed slot keeps the 4-byte link of the free-slot chain and is
-      // zero after it.
-      return !AnyByteSet(dataFile, slotOffset, 4);
-    case EmptySlotRule::FirstWord:
-      return FirstWord(dataFile, slotOffset) == 0;
-    case EmptySlotRule::UsedMarkerAt6: {
-      // The first bytes of a compressed slot are a page pointer, or the
-      // free-slot chain's link in a free one: only the marker tells.
-      uint8_t marker[kV8UsedMarkerSize];
-      CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize,
-                    slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize, marker);
-      return marker[0] == 0 && marker[1] == 0 && marker[2] == 0;
-    }
-  }
-  return true;
-}
-
 void PointAtSlot(DataFile* dataFile, uint32_t slot) {
-  const uint64_t offset = dataFile->layout->dataPageHeaderSize +
+  const uint64_t offset = dataFile->state->plan.dataPageHeaderSize +
                           static_cast<uint64_t>(slot) * dataFile->slotLength;
   // The slot count admits a last slot that starts inside the page; clamp
   // anyway so the pointer never leaves the buffer.
@@ -81,10 +20,41 @@ void PointAtSlot(DataFile* dataFile, uint32_t slot) {
       dataFile->pageBuffer + (offset < dataFile->pageSize ? offset : dataFile->pageSize);
 }
 
+bool CurrentSlotIsEmpty(const DataFile* dataFile) {
+  const uint32_t slotOffset =
+      static_cast<uint32_t>(dataFile->currentRecord - dataFile->pageBuffer);
+  return SlotIsEmpty(dataFile->state->plan.emptySlot, dataFile->pageBuffer,
+                     dataFile->pageSize, slotOffset, dataFile->slotLength);
+}
+
+// The console's checks on a page it has read by logical number `logical`;
+// a page that fails them has its header cleared, so that it does not count
+// as a data page.
+void CheckLoadedPage(DataFile* dataFile, int64_t offset, int64_t logical) {
+  const ReadPlan& plan = dataFile->state->plan;
+  uint8_t* page = dataFile->pageBuffer;
+  if (plan.checkPageNumber && DecodePageNumber24(page) != static_cast<uint64_t>(logical)) {
+    // A data page that does not carry the logical number it was looked up
+    // by is a stale copy.  The whole 24-bit number is compared, so pages
+    // from logical 65536 on are found too.
+    if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
+      ReportEvent(dataFile, ReaderEventKind::PageWrongNumber, offset, logical);
+    }
+    memset(page, 0, 4);
+  }
+  if (plan.checkZeroHeader && page[4] == 0 && page[6] == 0 && page[7] == 0) {
+    if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
+      ReportEvent(dataFile, ReaderEventKind::PageZeroHeader, offset, logical);
+    }
+    memset(page, 0, 10);
+  }
+}
+
 }  // namespace
 
 ReaderStatus FindNextDataPage(DataFile* dataFile) {
-  const VersionLayout* layout = dataFile->layout;
+  ReaderState* state = dataFile->state;
+  const ReadPlan& plan = state->plan;
   uint8_t* page = dataFile->pageBuffer;
   const uint32_t pageSize = dataFile->pageSize;
   const int64_t fileEnd = static_cast<int64_t>(pageSize) * dataFile->pageCount;
@@ -93,11 +63,12 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
   // makes both fail the test.  The kind is read from the first eight bytes
   // in every version; the rest of the buffer is never looked at before a
   // page has been read into it.
-  memset(page, 0, pageSize < kPageHeaderKindBytes ? pageSize : kPageHeaderKindBytes);
+  memset(page, 0, pageSize < kPageHeaderBytes ? pageSize : kPageHeaderBytes);
   int64_t n = dataFile->pageCursor;
   for (;;) {
-    if (PageKind(dataFile, page) == PageKindResult::Data) {
+    if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
       dataFile->pageCursor = static_cast<int32_t>(n);
+      state->dataPageNumber = n - 1;
       return kReaderOk;
     }
     if (n > INT32_MAX) return kReaderEnd;
@@ -112,27 +83,22 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
       // at page 0xFFFFFF, which PageOffset reports as no page, after some
       // sixteen million empty turns (a file shorter than one page): give the
       // same answer now.
-      if (!UsesPageMap(dataFile)) return kReaderEnd;
+      if (!plan.walksMap) return kReaderEnd;
+      ReportEvent(dataFile, ReaderEventKind::PageOutsideFile, offset, n - 1);
       continue;
     }
-    if (!ReadFileAt(dataFile, offset, page, pageSize)) return kReaderUnusable;
-    if (layout->consoleChecksPageNumber) {
-      // A data page that does not carry the logical number it was looked up
-      // by is a stale copy.  The whole 24-bit number is compared, so pages
-      // from logical 65536 on are found too.
-      if (DecodePageNumber24(page) != static_cast<uint64_t>(n - 1)) {
-        memset(page, 0, 4);
-      }
+    if (!ReadFileAt(dataFile, offset, page, pageSize)) {
+      ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, n - 1);
+      return kReaderUnusable;
     }
-    if (layout->consoleChecksZeroHeader) {
-      if (page[4] == 0 && page[6] == 0 && page[7] == 0) memset(page, 0, 10);
-    }
+    state->dataPageOffset = offset;
+    CheckLoadedPage(dataFile, offset, n - 1);
   }
 }
 
 ReaderStatus AdvanceSlot(DataFile* dataFile) {
-  if (!dataFile->scratch->cursorReady) PrepareCursor(dataFile);
-  const uint32_t slotsPerPage = dataFile->scratch->slotsPerPage;
+  ReaderState* state = dataFile->state;
+  const uint32_t slotsPerPage = state->plan.slotsPerPage;
   if (dataFile->recordIndex != -1 &&
       static_cast<uint32_t>(dataFile->recordIndex) >= dataFile->recordCount - 1u) {
     return kReaderEnd;
@@ -142,9 +108,17 @@ ReaderStatus AdvanceSlot(DataFile* dataFile) {
     ++dataFile->nextSlot;
     return kReaderOk;
   }
-  const ReaderStatus status = CursorReadsDirectory(dataFile)
-                                  ? ReadNextDataPage(dataFile)
-                                  : FindNextDataPage(dataFile);
+  ReaderStatus status;
+  if (state->plan.pageSource == PageSource::DirectoryList) {
+    status = ReadNextDataPage(dataFile);
+    if (status == kReaderOk) {
+      const PageEntry& entry = dataFile->dataPages[dataFile->pageCursor - 1];
+      state->dataPageOffset = entry.offset;
+      state->dataPageNumber = entry.pageNumber;
+    }
+  } else {
+    status = FindNextDataPage(dataFile);
+  }
   if (status != kReaderOk) return status;
   dataFile->nextSlot = 1;
   PointAtSlot(dataFile, 0);
@@ -159,32 +133,16 @@ ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
   }
   ReaderStatus status = AdvanceSlot(dataFile);
   if (status != kReaderOk) return status;
-  while (SlotIsEmpty(dataFile)) {
+  while (CurrentSlotIsEmpty(dataFile)) {
     status = AdvanceSlot(dataFile);
     if (status != kReaderOk) return status;
   }
   ++dataFile->recordIndex;
 
   if (dataFile->variableLength != 0) {
-    return AssembleVariableRecord(dataFile->currentRecord, dataFile, destination,
-                                  record);
+    return AssembleVariableRecord(dataFile->currentRecord, dataFile, destination, record);
   }
   const uint32_t capacity = record->length;
-  if (destination != nullptr && capacity > 0) {
-    const uint32_t n = capacity < dataFile->recordLength ? capacity
-                                                         : dataFile->recordLength;
-    const uint64_t start =
-        static_cast<uint64_t>(dataFile->currentRecord - dataFile->pageBuffer) +
-        dataFile->slotDataOffset;
-    // A record that runs past the end of the page gets zeros for the
-    // missing bytes.
-    if (start + n <= dataFile->pageSize) {
-      memcpy(destination, dataFile->pageBuffer + start, n);
-    } else {
-      CopyPageBytes(dataFile->pageBuffer, dataFile->pageSize, start, n, destination);
-    }
-  }
-  record->length = dataFile->recordLength;
-  return (capacity == 0 || capacity < dataFile->recordLength) ? kReaderTooSmall
-                                                              : kReaderOk;
+  CopyFixedPart(dataFile, dataFile->currentRecord, destination, capacity);
+  return FinishRecord(dataFile, record, dataFile->recordLength, capacity);
 }

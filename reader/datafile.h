@@ -1,7 +1,7 @@
-// The data file reader: opens a Btrieve data file read only, builds its page
-// directory and hands out its records one at a time.
+// The data file reader: opens a Btrieve data file read only and hands out
+// its records one at a time.  This header is what the programs use.
 //
-// Calling order, for both programs:
+// Calling order, for every program:
 //   DataFile df = {};
 //   ReaderStatus s = OpenDataFile(path, &df, ReaderVariant::Console);
 //   while (s == kReaderOk) {
@@ -11,13 +11,20 @@
 //   CloseDataFile(&df, s);
 //
 // The reader prints nothing and keeps no state outside the DataFile; one
-// thread uses a DataFile at a time.  The on-disk layout is described in
-// reader/format.h, the version-dependent rules in reader/version_layout.h.
+// thread uses a DataFile at a time.  What it passes over on a damaged file
+// it tells a reporter given at open (reader/report.h).  Inside: the control
+// page (control_page.h), the version rules (version_rules.h) and the read
+// plan made of them at open (read_plan.h), page addressing (page_map.h), the
+// page directory (page_directory.h, page_scan.h), slots (slots.h), records
+// and their fragment chains (record.h, chain.h, compression.h), the stream
+// (stream.h); the on-disk layouts in format.h and v8_layout.h.
 #ifndef GANDREL_READER_DATAFILE_H_
 #define GANDREL_READER_DATAFILE_H_
 
 #include <cstdint>
 #include <cstdio>
+
+#include "reader/report.h"
 
 // Result of every reader operation.  Code 1 is not used.
 enum ReaderStatus : uint16_t {
@@ -35,7 +42,7 @@ enum ReaderStatus : uint16_t {
 const char* ReaderStatusName(ReaderStatus status);
 
 // The two programs read files in slightly different ways; the variant is
-// chosen at open and kept in the DataFile.
+// given at open, which makes of it the plan the reader follows.
 enum class ReaderVariant : uint8_t {
   Console = 0,  // pagrove
   Wizard = 1,   // gandrelgui
@@ -54,8 +61,7 @@ struct RecordBuffer {
   uint32_t recordCounter;  // the console's running count; never touched here
 };
 
-struct VersionLayout;  // reader/version_layout.h
-struct ReaderScratch;  // reader-private indexes and caches (reader/scratch.h)
+struct ReaderState;  // the reader's private state (reader/reader_state.h)
 
 // The reader's whole state for one open data file.  Owned by the caller,
 // filled by OpenDataFile, emptied by CloseDataFile.  After status 0 a caller
@@ -77,7 +83,8 @@ struct DataFile {
   uint16_t slotLength;         // distance between slots in a data page
   uint8_t slotDataOffset;      // 0, or 2 in the "FC" layout; from 0x0800
                                // 2, 10 with system data, 0 when compressed
-  int32_t pageCursor;          // Console: next logical page; Wizard: next index
+  int32_t pageCursor;          // the cursor's next logical page, or next
+                               // index into dataPages
   const uint8_t* currentRecord;  // slot of the last record, inside pageBuffer
   uint32_t nextSlot;           // next slot of the loaded page; ~0 after open
   uint8_t* pageBuffer;         // pageSize bytes
@@ -86,34 +93,42 @@ struct DataFile {
   PageEntry* variablePages;
   uint32_t dataPageCount;
   PageEntry* dataPages;
-
-  // Not part of the file's description: how this DataFile reads.
-  ReaderVariant variant;
-  const VersionLayout* layout;  // rules of the file's version
-  ReaderScratch* scratch;       // indexes, map page cache, stream position
+  ReaderState* state;
 };
 
 // Open: reads the control page copies, the version and geometry, measures
-// the file and builds the page directory.  `dataFile` must be empty (zeroed
-// or closed).  Returns 0 with the DataFile open; 4 without a DataFile; 2 when
-// the file cannot be used; 7 for an unknown version.  On any non-zero status
-// the DataFile holds nothing.
+// the file and makes the read plan; builds the page directory where the
+// plan reads one.  `dataFile` must be empty (zeroed or closed).  Returns 0
+// with the DataFile open; 4 without a DataFile; 2 when the file cannot be
+// used; 7 for an unknown version.  On any non-zero status the DataFile holds
+// nothing.  `reporter` (may be null) is told every page and chain the reader
+// passes over, from open until close.
 ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
-                          ReaderVariant variant);
+                          ReaderVariant variant,
+                          const ReaderReporter* reporter = nullptr);
 
 // Releases the stream, the page buffers and the directory, leaves the
 // DataFile empty and returns `status` unchanged.  Closing an empty DataFile,
 // or none, does nothing.
 ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status);
 
-// --- Page addressing and the page directory (reader/pages.cc) -------------
+// Hands out the next record: copies it (fixed and variable part) into
+// `destination`, which holds at least record->length bytes, or may be null.
+// 0: record->length is the record's length.  6: the record is longer than the
+// capacity; the first capacity bytes were copied and record->length is the
+// full length.  5: no more records.  2: a page could not be read.  4: no
+// DataFile.
+ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
+                            uint8_t* destination);
+
+// --- Steps of the walk, public for tests -------------------------------------
 
 enum class PageKindResult : uint8_t { Neither = 0, Data = 1, Variable = 2 };
 
-// File offset of a logical page, through the page map where the version and
-// variant use one; -1 when the page has no physical page (no map entry, a
-// map page that cannot be read, a page number of 0 or below).  Reads from
-// `file` but never touches pageBuffer.
+// File offset of a logical page, through the page map where the plan walks
+// one; -1 when the page has no physical page (no map entry, a map page that
+// cannot be read, a page number of 0 or below).  Reads from `file` but
+// never touches pageBuffer.
 int64_t PageOffset(DataFile* dataFile, int32_t logicalPage);
 
 // Classifies a page by its header.  `page` holds at least 8 bytes.
@@ -125,38 +140,24 @@ PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
 ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
                           PageKindResult kind, int64_t offset);
 
-// Fills dataPages and variablePages at open (variant-dependent walk; for
-// 0x0800 and 0x0900 the allocation tables, alike in both variants).
+// Fills the page directory at open, by the pass the plan names (none, when
+// the walk reads no directory).
 void ScanPages(DataFile* dataFile);
 
-// Sorts dataPages by ascending unsigned page number (versions 0x0600 on).
+// Sorts dataPages by ascending unsigned page number.
 void SortDataPages(DataFile* dataFile);
 
-// Wizard cursor step (both variants' for 0x0800 and 0x0900): loads the page
-// of dataPages[pageCursor] into pageBuffer and advances.  0, 5 when the list
-// is used up, 2 on read failure.
+// Loads the page of dataPages[pageCursor] into pageBuffer and advances.  0,
+// 5 when the list is used up, 2 on read failure.
 ReaderStatus ReadNextDataPage(DataFile* dataFile);
-
-// --- The record cursor (reader/cursor.cc) -----------------------------------
-
-// Hands out the next record: copies it (fixed and variable part) into
-// `destination`, which holds at least record->length bytes, or may be null.
-// 0: record->length is the record's length.  6: the record is longer than the
-// capacity; the first capacity bytes were copied and record->length is the
-// full length.  5: no more records.  2: a page could not be read.  4: no
-// DataFile.
-ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
-                            uint8_t* destination);
 
 // Moves currentRecord to the next slot, loading the next data page when the
 // loaded one is used up.  0, 5 or 2.
 ReaderStatus AdvanceSlot(DataFile* dataFile);
 
-// Console cursor step: walks logical pages upward from pageCursor until one
-// is a data page.  0, 5 or 2.
+// Walks logical pages upward from pageCursor until one is a data page.  0,
+// 5 or 2.
 ReaderStatus FindNextDataPage(DataFile* dataFile);
-
-// --- Variable-length records (reader/variable.cc) ---------------------------
 
 // Copies the fixed part from `slot` and follows the fragment chain through
 // the variable pages.  Statuses as for ReadNextRecord (0, 6, 2).

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // --- File control page --------------------------------------------------------
 //
@@ -108,6 +109,20 @@ inline uint32_t DecodeSwappedCount(const uint8_t* p) {
 // byte 0 holds bits 16-23, the word at 2 holds bits 0-15 (byte 1 unused).
 inline uint32_t DecodePageNumber24(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 16) | DecodeLE16(p + 2);
+}
+
+// Copies `length` bytes from offset `start` of a page of `pageSize` bytes;
+// bytes beyond the page are supplied as zeros, so nothing outside the page
+// is ever read.
+inline void CopyPageBytes(const uint8_t* page, uint32_t pageSize, uint64_t start,
+                          uint32_t length, uint8_t* out) {
+  uint32_t inside = 0;
+  if (start < pageSize) {
+    const uint64_t available = pageSize - start;
+    inside = available < length ? static_cast<uint32_t>(available) : length;
+    memcpy(out, page + start, inside);
+  }
+  if (inside < length) memset(out + inside, 0, length - inside);
 }
 
 #endif  // GANDREL_READER_FORMAT_H_

@@ -1,6 +1,6 @@
 // The layout of format versions 0x0800 and 0x0900 (and their negative
-// version words), as the engine writes them, and the reader's entry points
-// for it.  All offsets are in bytes, all fields little-endian.
+// version words), as the engine writes them.  All offsets are in bytes,
+// all fields little-endian.
 //
 // A file starts with two copies of the file control page, each F bytes long
 // (F = max(2 x pageSize, 2048)): copy 1 at offset 0, copy 2 at offset F.  The
@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "reader/datafile.h"
 
 // --- File control page -------------------------------------------------------
 //
@@ -132,34 +131,5 @@ constexpr uint32_t kV8NoPage = 0xFFFFFFFF;
 constexpr size_t kV8FragmentCountOffset = 14;
 constexpr uint32_t kV8FirstFragmentOffset = 16;
 constexpr uint16_t kV8NoFragment = 0xFFFF;
-
-// What the active control page says about the records of an open file;
-// kept in the reader's scratch state.
-struct V8FileInfo {
-  uint16_t flags = 0;
-  bool compressed = false;
-  bool variableTail = false;   // uncompressed records with a variable pointer
-  uint16_t duplicatePairs = 0;
-  uint32_t controlCopyBytes = 0;  // F
-};
-
-// Open step for these versions: reads both control page copies (404 bytes
-// each, in both variants), chooses the active one and fills version,
-// pageSize, recordCount, recordLength (the decoded length for compressed
-// files), slotLength, slotDataOffset, variableLength and fragmentHeaderSize.
-// 0, or 2 when the file cannot be read this way.
-ReaderStatus ReadV8ControlPage(DataFile* dataFile);
-
-// Fills dataPages and variablePages with the current copy of every logical
-// data and variable page: through the allocation tables, or, for logical
-// pages whose table or entry cannot be used, the copy with the highest usage
-// counter.  Control page and table areas are never taken for pages.
-void ScanV8Pages(DataFile* dataFile);
-
-// Hands out the record in `slot` (inside pageBuffer): the fixed part and the
-// variable tail of an uncompressed file, or the decoded stream of a
-// compressed one.  Statuses as for ReadNextRecord (0, 6, 2).
-ReaderStatus AssembleV8Record(const uint8_t* slot, DataFile* dataFile,
-                              uint8_t* destination, RecordBuffer* record);
 
 #endif  // GANDREL_READER_V8_LAYOUT_H_

@@ -36,13 +36,29 @@ std::vector<uint8_t> DamagedValues(uint8_t good) {
   return values;
 }
 
+// What damage at a spot touches: its page (and what that page maps or
+// describes), and the record whose slot or pointer it is.
+Touched TouchedBy(const Sample& sample, const Spot& spot) {
+  const uint32_t page = static_cast<uint32_t>(spot.offset / sample.options.pageSize);
+  Touched touched = TouchedByPage(sample, page);
+  // The control page copies of the later versions describe the whole file
+  // too: a damaged counter or count can send the walk anywhere.
+  if (page <= 1 && sample.options.version >= 0x0600) touched.everything = true;
+  if (spot.firstRecord != kNoRecord) touched.records.push_back(spot.firstRecord);
+  return touched;
+}
+
 void Sweep(const std::string& group, const Sample& sample, const std::vector<Spot>& spots) {
   for (size_t n = 0; n < spots.size(); n += SweepStride()) {
     const Spot& spot = spots[n];
     if (spot.offset >= sample.built.bytes.size()) continue;
+    Touched touched = TouchedBy(sample, spot);
     for (uint8_t value : DamagedValues(sample.built.bytes[spot.offset])) {
       std::vector<uint8_t> bytes = sample.built.bytes;
       bytes[spot.offset] = value;
+      Touched damaged = touched;
+      AddClaimedNumber(sample, bytes,
+                       static_cast<uint32_t>(spot.offset / sample.options.pageSize), &damaged);
       for (ReaderVariant variant : kBothVariants) {
         std::vector<size_t> must = RecordsBefore(sample, spot.firstPage, bytes, variant);
         must.erase(std::remove_if(must.begin(), must.end(),
@@ -50,7 +66,7 @@ void Sweep(const std::string& group, const Sample& sample, const std::vector<Spo
                    must.end());
         SCOPED_TRACE(sample.name + ": byte " + std::to_string(spot.offset) + " set to " +
                      std::to_string(value));
-        ExpectSalvaged(group, sample, variant, WalkBytes(bytes, variant), must);
+        ExpectSalvaged(group, sample, variant, WalkBytes(bytes, variant), must, damaged);
       }
     }
   }
@@ -283,10 +299,12 @@ TEST(ByteDamage, ZeroedPages) {
                                  : isMap ? firstUsed
                                  : isControlCopy2 ? kNoDamagedPage
                                                   : page;
+      Touched touched = TouchedByPage(sample, page);
+      if (page <= 1) touched.everything = true;
       for (ReaderVariant variant : kBothVariants) {
         SCOPED_TRACE(sample.name + ": page " + std::to_string(page) + " zeroed");
         ExpectSalvaged("zeroed pages", sample, variant, WalkBytes(bytes, variant),
-                       RecordsBefore(sample, firstPage, bytes, variant));
+                       RecordsBefore(sample, firstPage, bytes, variant), touched);
       }
     }
   }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "tests/fixture/fixture_v8.h"
+
 namespace damage {
 namespace {
 
@@ -129,7 +131,11 @@ Walk WalkPath(const std::string& path, ReaderVariant variant, uint32_t capacity)
   Walk walk;
   const auto start = std::chrono::steady_clock::now();
   DataFile df = {};
-  walk.openStatus = OpenDataFile(path.c_str(), &df, variant);
+  auto add = [](void* context, const ReaderEvent& event) {
+    static_cast<Walk*>(context)->events.push_back(event);
+  };
+  const ReaderReporter reporter{add, &walk};
+  walk.openStatus = OpenDataFile(path.c_str(), &df, variant, &reporter);
   if (walk.openStatus == kReaderOk) {
     // Exactly the capacity, so that a copy past it is a sanitizer report.
     std::vector<uint8_t> area(capacity);
@@ -270,6 +276,198 @@ void ExpectSalvaged(const std::string& group, const Sample& sample,
                   << walk.openStatus << ", end status " << walk.endStatus << ")";
   }
   Tally(group, variant, walk, found, mustSurvive.size());
+}
+
+namespace {
+
+bool Contains(const std::vector<uint32_t>& v, uint32_t x) {
+  return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+// The page number a page header of `bytes` stores (the 24-bit number of
+// the older versions, the u32 of 0x0800 and 0x0900).
+int64_t StoredNumber(const Sample& sample, const std::vector<uint8_t>& bytes,
+                     uint32_t page) {
+  const size_t start = PageStart(sample, page);
+  if (start + 8 > bytes.size()) return -1;
+  const uint8_t* p = bytes.data() + start;
+  if (sample.options.version >= 0x0800) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<int64_t>(p[3]) << 24);
+  }
+  return (static_cast<int64_t>(p[0]) << 16) | p[2] | (p[3] << 8);
+}
+
+int64_t LogicalOf(const Sample& sample, uint32_t page) {
+  return StoredNumber(sample, sample.built.bytes, page);
+}
+
+void AddPage(const Sample& sample, uint32_t page, Touched* touched) {
+  if (Contains(touched->pages, page)) return;
+  touched->pages.push_back(page);
+  // The two copies of a map pair or table are one thing: reports name the
+  // first page of the first copy.
+  const auto& maps = sample.built.mapPages;
+  if (sample.options.version < 0x0800) {
+    if (page > 0 && Contains(maps, page - 1)) touched->pages.push_back(page - 1);
+  } else {
+    const fixture::V8Geometry g = fixture::V8GeometryOf(sample.options.pageSize);
+    if (page >= g.firstTable && (page - g.firstTable) % g.extentPages < 2 * g.copyPages) {
+      touched->pages.push_back(page - (page - g.firstTable) % g.extentPages);
+    }
+  }
+  touched->logical.push_back(LogicalOf(sample, page));
+  const auto& pages = sample.built.recordPages;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (Contains(pages[i], page)) touched->records.push_back(i);
+  }
+}
+
+// Physical page whose bytes hold `offset`, or -1.
+int64_t PageAt(const Sample& sample, int64_t offset) {
+  const size_t pageSize = sample.options.pageSize;
+  const size_t pages = sample.built.bytes.size() / pageSize + 2;
+  for (size_t p = 0; p < pages; ++p) {
+    const int64_t start = static_cast<int64_t>(PageStart(sample, static_cast<uint32_t>(p)));
+    if (offset >= start && offset < start + static_cast<int64_t>(pageSize)) {
+      return static_cast<int64_t>(p);
+    }
+  }
+  return -1;
+}
+
+// Fixture index of the record a walk handed out as its `r`-th, by its fixed
+// part; -1 when it was not handed out or matches none.
+int64_t RecordOf(const Sample& sample, const Walk& walk, int64_t r) {
+  if (r < 0 || static_cast<size_t>(r) >= walk.records.size()) return -1;
+  const std::vector<uint8_t>& got = walk.records[r];
+  for (size_t i = 0; i < sample.built.records.size(); ++i) {
+    const auto& fixed = sample.built.records[i].fixed;
+    if (got.size() >= fixed.size() && std::equal(fixed.begin(), fixed.end(), got.begin())) {
+      return static_cast<int64_t>(i);
+    }
+  }
+  return -1;
+}
+
+bool Names(const Sample& sample, const Walk& walk, const ReaderEvent& e,
+           const Touched& touched) {
+  if (touched.everything) return true;
+  // A lost record sends the walk on beyond the last page, looking for the
+  // records the control page still announces.
+  if (!touched.records.empty() &&
+      e.offset >= static_cast<int64_t>(sample.built.bytes.size())) {
+    return true;
+  }
+  const int64_t page = e.offset >= 0 ? PageAt(sample, e.offset) : -1;
+  if (page >= 0 && Contains(touched.pages, static_cast<uint32_t>(page))) return true;
+  if (e.logicalPage >= 0 &&
+      std::find(touched.logical.begin(), touched.logical.end(), e.logicalPage) !=
+          touched.logical.end()) {
+    return true;
+  }
+  if (e.record >= 0 && !touched.records.empty()) {
+    // A damaged fixed part or a record the walk could not finish matches no
+    // record of the good file.
+    const int64_t k = RecordOf(sample, walk, e.record);
+    return k < 0 || std::find(touched.records.begin(), touched.records.end(),
+                              static_cast<size_t>(k)) != touched.records.end();
+  }
+  return false;
+}
+
+const std::vector<ReaderEvent>& GoodEvents(const Sample& sample, ReaderVariant variant) {
+  static std::map<std::string, std::vector<ReaderEvent>> cache;
+  const std::string key = sample.name + VariantName(variant);
+  auto it = cache.find(key);
+  if (it == cache.end()) {
+    it = cache.emplace(key, WalkBytes(sample.built.bytes, variant).events).first;
+  }
+  return it->second;
+}
+
+bool SameEvent(const ReaderEvent& a, const ReaderEvent& b) {
+  return a.kind == b.kind && a.offset == b.offset && a.logicalPage == b.logicalPage;
+}
+
+void ExpectReportsWithin(const Sample& sample, ReaderVariant variant, const Walk& walk,
+                         const Touched& touched) {
+  std::vector<ReaderEvent> good = GoodEvents(sample, variant);
+  for (const ReaderEvent& e : walk.events) {
+    auto seen = std::find_if(good.begin(), good.end(),
+                             [&](const ReaderEvent& g) { return SameEvent(g, e); });
+    if (seen != good.end()) {
+      good.erase(seen);
+      continue;
+    }
+    if (!Names(sample, walk, e, touched)) {
+      ADD_FAILURE() << sample.name << " " << VariantName(variant) << ": report \""
+                    << ReaderEventName(e.kind) << "\" at offset " << e.offset
+                    << ", logical page " << e.logicalPage << ", record " << e.record
+                    << " names nothing the damage touched";
+    }
+  }
+}
+
+}  // namespace
+
+Touched TouchedByPage(const Sample& sample, uint32_t page) {
+  Touched touched;
+  const fixture::FixtureOptions& o = sample.options;
+  const fixture::BuiltFile& b = sample.built;
+  if (o.version >= 0x0800) {
+    // The control page copies and the one allocation table of these small
+    // files describe every page.
+    const fixture::V8Geometry g = fixture::V8GeometryOf(o.pageSize);
+    const bool reserved = page < 2 * g.copyPages ||
+                          (page >= g.firstTable && (page - g.firstTable) % g.extentPages <
+                                                       2 * g.copyPages);
+    touched.everything = reserved;
+  } else if (page == 0) {
+    touched.everything = true;  // copy 1 gives the geometry
+  }
+  AddPage(sample, page, &touched);
+  const bool isMap = o.version >= 0x0600 && o.version < 0x0800 &&
+                     (Contains(b.mapPages, page) || (page > 0 && Contains(b.mapPages, page - 1)));
+  if (isMap) {
+    // Pair k maps logical pages k*E+1 .. (k+1)*E, here also the physical ones.
+    const uint32_t first = Contains(b.mapPages, page) ? page : page - 1;
+    const uint32_t k = static_cast<uint32_t>(
+        std::find(b.mapPages.begin(), b.mapPages.end(), first) - b.mapPages.begin());
+    const uint32_t entries = o.pageSize / 4 - 2;
+    for (uint32_t j = 1; j <= entries; ++j) AddPage(sample, k * entries + j, &touched);
+  }
+  return touched;
+}
+
+void AddClaimedNumber(const Sample& sample, const std::vector<uint8_t>& bytes,
+                      uint32_t page, Touched* touched) {
+  const int64_t claimed = StoredNumber(sample, bytes, page);
+  if (claimed < 0) return;
+  touched->logical.push_back(claimed);
+  const size_t pages = sample.built.bytes.size() / sample.options.pageSize;
+  for (uint32_t other = 0; other < pages; ++other) {
+    if (LogicalOf(sample, other) == claimed) AddPage(sample, other, touched);
+  }
+}
+
+Touched TouchedFromPage(const Sample& sample, uint32_t page) {
+  Touched touched;
+  const size_t pages = sample.built.bytes.size() / sample.options.pageSize + 2;
+  for (uint32_t p = page; p < pages; ++p) AddPage(sample, p, &touched);
+  return touched;
+}
+
+Touched TouchedByRecord(size_t record) {
+  Touched touched;
+  touched.records.push_back(record);
+  return touched;
+}
+
+void ExpectSalvaged(const std::string& group, const Sample& sample,
+                    ReaderVariant variant, const Walk& walk,
+                    const std::vector<size_t>& mustSurvive, const Touched& touched) {
+  ExpectSalvaged(group, sample, variant, walk, mustSurvive);
+  ExpectReportsWithin(sample, variant, walk, touched);
 }
 
 size_t PageStart(const Sample& sample, uint32_t page) {

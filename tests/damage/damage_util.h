@@ -47,7 +47,30 @@ struct Walk {
   std::vector<std::vector<uint8_t>> records;  // status 0 and 6, as copied
   bool runaway = false;                // the walk did not end by itself
   double milliseconds = 0;
+  std::vector<ReaderEvent> events;     // what the reader reported
 };
+
+// What a damage touched.  The reports of a walk over the damaged file may
+// name these pages (by offset or logical number) and chains of these
+// records, and nothing else beyond what the good file's walk reports.
+struct Touched {
+  bool everything = false;       // the geometry itself was damaged
+  std::vector<uint32_t> pages;   // physical pages
+  std::vector<int64_t> logical;  // logical page numbers
+  std::vector<size_t> records;   // records with a byte on those pages
+};
+// Damage on physical page `page` (for a map page or allocation table, also
+// the pages it maps; the control page copies that give the geometry touch
+// everything).
+Touched TouchedByPage(const Sample& sample, uint32_t page);
+// A damaged header of `page` in `bytes` may claim another page's number:
+// that page is touched too.
+void AddClaimedNumber(const Sample& sample, const std::vector<uint8_t>& bytes,
+                      uint32_t page, Touched* touched);
+// Damage on every page from `page` on (a file cut there).
+Touched TouchedFromPage(const Sample& sample, uint32_t page);
+// Damage on the slot or variable pointer of record `record`.
+Touched TouchedByRecord(size_t record);
 
 // Writes `bytes` to a temporary file and walks it: open, every record with
 // `capacity`, close.
@@ -84,6 +107,11 @@ uint32_t RecordCountSeen(const Sample& sample, const std::vector<uint8_t>& bytes
 void ExpectSalvaged(const std::string& group, const Sample& sample,
                     ReaderVariant variant, const Walk& walk,
                     const std::vector<size_t>& mustSurvive);
+// Also checks that every report of the walk beyond those of the good file
+// names what `touched` holds.
+void ExpectSalvaged(const std::string& group, const Sample& sample,
+                    ReaderVariant variant, const Walk& walk,
+                    const std::vector<size_t>& mustSurvive, const Touched& touched);
 
 // Only the status and termination checks, for files with nothing to salvage.
 void ExpectSane(const std::string& group, ReaderVariant variant, const Walk& walk);

@@ -21,7 +21,8 @@ TEST(CutShort, AtEveryPageBoundary) {
         SCOPED_TRACE(sample.name + " cut after page " + std::to_string(p));
         ExpectSalvaged("cut at a page boundary", sample, variant,
                        WalkBytes(bytes, variant),
-                       RecordsBefore(sample, static_cast<uint32_t>(p), bytes, variant));
+                       RecordsBefore(sample, static_cast<uint32_t>(p), bytes, variant),
+                       TouchedFromPage(sample, static_cast<uint32_t>(p)));
       }
     }
   }
@@ -45,7 +46,8 @@ TEST(CutShort, InsidePages) {
         SCOPED_TRACE(sample.name + " cut at byte " + std::to_string(cut));
         ExpectSalvaged("cut inside a page", sample, variant, WalkBytes(bytes, variant),
                        RecordsBefore(sample, static_cast<uint32_t>(cut / pageSize),
-                                     bytes, variant));
+                                     bytes, variant),
+                       TouchedFromPage(sample, static_cast<uint32_t>(cut / pageSize)));
       }
     }
   }

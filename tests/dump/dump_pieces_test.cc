@@ -3,6 +3,7 @@
 // element by element.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -129,6 +130,39 @@ TEST(DumpPiecesTest, EveryFormatAtLengthsAroundTheBufferSize) {
     EXPECT_EQ(same, expected.size())
         << "first wrong byte in the entry of the record of length "
         << (entry < records.size() ? records[entry].size() : 0);
+  }
+}
+
+// --- Every short length, and the buffer's edges for the hex text ---------------
+
+// Short lengths take every tail of the SIMD hex encoder behind every prefix;
+// those near half the buffer and the whole of it split the hex text (and the
+// raw data) into pieces.
+TEST(DumpPiecesTest, EveryFormatAtEveryShortLengthAndAtTheBufferEdges) {
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 1500; ++n) lengths.push_back(n);
+  for (size_t edge : {kDumpTextBufferSize / 2, kDumpTextBufferSize}) {
+    for (size_t n = edge - 16; n <= edge + 4; ++n) lengths.push_back(n);
+  }
+  const uint32_t seed = 20261208;
+  uint32_t state = seed;
+  std::vector<Bytes> records;
+  for (size_t n : lengths) records.push_back(RandomRecord(n, &state));
+
+  for (const Format& format : kFormats) {
+    const std::string name = format.console ? std::string("console '") + static_cast<char>(format.number) + "'"
+                                            : "wizard " + std::to_string(format.number);
+    // One file per format, checked entry by entry to name the record.
+    const Bytes written = Written(format, records);
+    size_t at = 0;
+    for (const Bytes& record : records) {
+      const Bytes one = Reference(format, record);
+      ASSERT_TRUE(written.size() >= at + one.size() &&
+                  std::equal(one.begin(), one.end(), written.begin() + at))
+          << name << ", record of length " << record.size() << ", seed " << seed;
+      at += one.size();
+    }
+    EXPECT_EQ(written.size(), at) << name;
   }
 }
 

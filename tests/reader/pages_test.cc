@@ -2,6 +2,8 @@
 // page directory built by the two scans.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/reader/reader_test_util.h"
 
 using namespace readertest;
@@ -127,8 +129,9 @@ TEST(PageMap, The4096ByteAdjustmentOf0610With512BytePages) {
 // --- Page directory --------------------------------------------------------------
 
 TEST(PageDirectory, KeepsTheCopyWithTheHigherUsageCounter) {
-  // Version 0x0400: both scans read every physical page.  Page number 5 is
-  // written three times; the list holds it once.
+  // Version 0x0400: the wizard's scan reads every logical (here physical)
+  // page.  Page number 5 is written three times; the list holds it once,
+  // and the reporter hears of the two copies passed over.
   struct Case { uint16_t usages[3]; uint32_t winner; } cases[] = {
       {{5, 7, 6}, 2}, {{7, 5, 6}, 1}, {{6, 6, 6}, 1}, {{1, 2, 3}, 3},
   };
@@ -138,16 +141,32 @@ TEST(PageDirectory, KeepsTheCopyWithTheHigherUsageCounter) {
       PutPageHeader(f.bytes, f.Page(p), 0x0400, 'D', 5, c.usages[p - 1]);
     }
     PutPageHeader(f.bytes, f.Page(4), 0x0400, 'D', 9, 1);
-    for (ReaderVariant v : kBothVariants) {
-      DataFile df;
-      ASSERT_EQ(OpenBytes(f.bytes, v, &df), kReaderOk);
-      ASSERT_EQ(df.dataPageCount, 2u);
-      EXPECT_EQ(df.dataPages[0].pageNumber, 5u);
-      EXPECT_EQ(df.dataPages[0].offset, int64_t{c.winner} * 512) << VariantName(v);
-      EXPECT_EQ(df.dataPages[0].usage, c.usages[c.winner - 1] | 0x8000);
-      EXPECT_EQ(df.variablePageCount, 0u);  // no variable page kind here
-      CloseDataFile(&df, kReaderOk);
+    DataFile df;
+    EventLog log;
+    ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Wizard, &df, nullptr, &log.reporter),
+              kReaderOk);
+    ASSERT_EQ(df.dataPageCount, 2u);
+    EXPECT_EQ(df.dataPages[0].pageNumber, 5u);
+    EXPECT_EQ(df.dataPages[0].offset, int64_t{c.winner} * 512);
+    EXPECT_EQ(df.dataPages[0].usage, c.usages[c.winner - 1] | 0x8000);
+    EXPECT_EQ(df.variablePageCount, 0u);  // no variable page kind here
+    std::vector<int64_t> stale;
+    for (const ReaderEvent& e : log.events) {
+      EXPECT_EQ(e.kind, ReaderEventKind::PageStaleCopy);
+      EXPECT_EQ(e.logicalPage, 5);
+      stale.push_back(e.offset / 512);
     }
+    std::sort(stale.begin(), stale.end());
+    std::vector<int64_t> losers;
+    for (int64_t p = 1; p <= 3; ++p) {
+      if (p != c.winner) losers.push_back(p);
+    }
+    EXPECT_EQ(stale, losers);
+    CloseDataFile(&df, kReaderOk);
+    // The console walks logical pages and builds no directory at open.
+    ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Console, &df), kReaderOk);
+    EXPECT_EQ(df.dataPageCount, 0u);
+    CloseDataFile(&df, kReaderOk);
   }
 }
 
@@ -159,9 +178,7 @@ TEST(PageDirectory, DataPagesSortedFromVersion0600Only) {
       PutPageHeader(f.bytes, f.Page(2 + i), version, 'D', numbers[i], 1);
     }
     DataFile df;
-    ASSERT_EQ(OpenBytes(f.bytes, version == 0x0700 ? ReaderVariant::Wizard
-                                                   : ReaderVariant::Console,
-                        &df), kReaderOk);
+    ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Wizard, &df), kReaderOk);
     ASSERT_EQ(df.dataPageCount, 4u);
     std::vector<uint32_t> got;
     for (uint32_t i = 0; i < 4; ++i) got.push_back(df.dataPages[i].pageNumber);
@@ -189,7 +206,7 @@ TEST(PageDirectory, VariablePagesListedInScanOrder) {
   CloseDataFile(&df, kReaderOk);
 }
 
-TEST(PageDirectory, WizardScanSkipsUnreadablePagesConsoleStopsAtTheEnd) {
+TEST(PageDirectory, WizardScanSkipsAndReportsUnreadablePages) {
   // Logical pages 1..3 map to physical 4, a page past the end, and 5.
   RawFile f(0x0600, 512, 7, 16, 16, 1);
   f.PutMapPage(2, 1, {{1, 4}, {2, 1000}, {3, 5}});
@@ -199,11 +216,18 @@ TEST(PageDirectory, WizardScanSkipsUnreadablePagesConsoleStopsAtTheEnd) {
   PutPageHeader(f.bytes, f.Page(6), 0x0600, 'D', 6, 1);
   f.bytes.resize(f.Page(6) + 300);  // page 6 cut in the middle
   DataFile df;
-  ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Wizard, &df), kReaderOk);
+  EventLog log;
+  ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Wizard, &df, nullptr, &log.reporter),
+            kReaderOk);
   EXPECT_EQ(df.dataPageCount, 2u);  // logical 2 skipped, logical 3 found
+  ASSERT_EQ(log.events.size(), 1u);
+  EXPECT_EQ(log.events[0].kind, ReaderEventKind::PageUnreadable);
+  EXPECT_EQ(log.events[0].logicalPage, 2);
+  EXPECT_EQ(log.events[0].offset, 1000 * 512);
   CloseDataFile(&df, kReaderOk);
+  // The console walks the map instead and builds no directory at open.
   ASSERT_EQ(OpenBytes(f.bytes, ReaderVariant::Console, &df), kReaderOk);
-  EXPECT_EQ(df.dataPageCount, 2u);  // physical 4 and 5; the cut page ends it
+  EXPECT_EQ(df.dataPageCount, 0u);
   CloseDataFile(&df, kReaderOk);
 }
 

@@ -71,12 +71,13 @@ void RawFile::PutMapPage(uint32_t physical, uint16_t counter,
 }
 
 ReaderStatus OpenBytes(const std::vector<uint8_t>& bytes, ReaderVariant variant,
-                       DataFile* df, std::string* keepPath) {
+                       DataFile* df, std::string* keepPath,
+                       const ReaderReporter* reporter) {
   // The file may be removed while open: the stream keeps it readable on
   // POSIX systems; tests that need the path back keep it.
   fixture::ScopedTempFile file(bytes);
   *df = DataFile{};
-  ReaderStatus s = OpenDataFile(file.path().c_str(), df, variant);
+  ReaderStatus s = OpenDataFile(file.path().c_str(), df, variant, reporter);
   if (keepPath != nullptr) *keepPath = file.path();
   return s;
 }

@@ -50,7 +50,17 @@ struct RawFile {
 
 // Opens `bytes` from a temporary file; the caller closes.
 ReaderStatus OpenBytes(const std::vector<uint8_t>& bytes, ReaderVariant variant,
-                       DataFile* df, std::string* keepPath = nullptr);
+                       DataFile* df, std::string* keepPath = nullptr,
+                       const ReaderReporter* reporter = nullptr);
+
+// Collects what the reader reports; pass `reporter` at open.
+struct EventLog {
+  std::vector<ReaderEvent> events;
+  ReaderReporter reporter{&EventLog::Add, this};
+  static void Add(void* context, const ReaderEvent& event) {
+    static_cast<EventLog*>(context)->events.push_back(event);
+  }
+};
 
 }  // namespace readertest
 

@@ -1,0 +1,229 @@
+// Versions 0x0800 and 0x0900: the page directory through the page allocation
+// tables (reader/v8_layout.h), checked against the pages themselves.
+#include <algorithm>
+#include <vector>
+
+#include "reader/format.h"
+#include "reader/page_directory.h"
+#include "reader/page_header.h"
+#include "reader/page_scan.h"
+#include "reader/reader_state.h"
+#include "reader/stream.h"
+#include "reader/v8_layout.h"
+
+namespace {
+
+// Physical page geometry of the control page and table areas, in pages.
+struct Geometry {
+  uint32_t copyPages = 0;        // F / pageSize: one control page or table copy
+  uint32_t firstTable = 0;       // physical page of table 1, copy A
+  uint32_t extentPages = 0;      // X: the distance between two tables
+  uint32_t entriesPerTable = 0;  // E: logical pages one table maps
+};
+
+Geometry GeometryOf(const DataFile* dataFile) {
+  Geometry g;
+  const uint32_t copyBytes = dataFile->state->copyBytes;
+  g.copyPages = copyBytes / dataFile->pageSize;
+  g.firstTable = 4 * g.copyPages;
+  g.extentPages = kV8ExtentPagesPer2048 * copyBytes / 2048;
+  g.entriesPerTable = g.extentPages - 2 * g.copyPages;
+  return g;
+}
+
+// Control page copies at the start, and both copies of every table.  No
+// logical page lives there, whatever its bytes look like: the second half of
+// a table copy can hold a header-like 'D' page.
+bool IsReservedPage(const Geometry& g, int64_t physical) {
+  if (physical < 2 * g.copyPages) return true;
+  if (physical < g.firstTable) return false;
+  return (physical - g.firstTable) % g.extentPages < 2 * g.copyPages;
+}
+
+// Mapping of one logical page as the tables give it.
+constexpr uint32_t kNotMapped = 0xFFFFFFFF;  // no readable table covers it
+
+struct TableMap {
+  std::vector<uint32_t> physical;  // per logical page; kV8TableUnused, kNotMapped
+  std::vector<uint8_t> kind;       // the page kind the entry records, or 0
+};
+
+struct Candidate {
+  uint32_t logical;
+  uint16_t usage;
+  int64_t physical;
+  PageKindResult kind;
+  uint8_t header[kV8PageHeaderSize];
+};
+
+// The table copy to trust of table k: one that names itself (table k, kind
+// 'P'), with the greater usage counter.  Null when neither does.
+const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t k,
+                                int64_t first, std::vector<uint8_t>& copies) {
+  const uint32_t copyBytes = dataFile->state->copyBytes;
+  const uint8_t* current = nullptr;
+  uint16_t currentUsage = 0;
+  for (uint32_t c = 0; c < 2; ++c) {
+    uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
+    const int64_t offset =
+        (first + static_cast<int64_t>(c) * g.copyPages) * dataFile->pageSize;
+    if (!ReadFileAt(dataFile, offset, copy, copyBytes)) continue;
+    if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
+        copy[kV8TableKindOffset] != kV8TableKind) {
+      continue;
+    }
+    const uint16_t usage = DecodeLE16(copy + kV8TableUsageOffset);
+    if (current == nullptr || usage > currentUsage) {
+      current = copy;
+      currentUsage = usage;
+    }
+  }
+  return current;
+}
+
+// Reads every table that lies inside the file.  Index 0 is never mapped.
+TableMap ReadAllocationTables(DataFile* dataFile, const Geometry& g) {
+  TableMap map;
+  map.physical.assign(1, kNotMapped);
+  map.kind.assign(1, 0);
+  std::vector<uint8_t> copies(2 * static_cast<size_t>(dataFile->state->copyBytes));
+  // One table per extent; the loop ends with the file.
+  for (uint64_t k = 1;; ++k) {
+    const int64_t first = g.firstTable + static_cast<int64_t>(k - 1) * g.extentPages;
+    if (first >= dataFile->pageCount) break;
+    const uint8_t* current = CurrentTableCopy(dataFile, g, k, first, copies);
+    map.physical.resize(map.physical.size() + g.entriesPerTable, kNotMapped);
+    map.kind.resize(map.physical.size(), 0);
+    if (current == nullptr) {
+      // The pages decide for this extent.
+      ReportEvent(dataFile, ReaderEventKind::MapDamaged, first * dataFile->pageSize, -1);
+      continue;
+    }
+    const size_t base = map.physical.size() - g.entriesPerTable;
+    for (uint32_t j = 0; j < g.entriesPerTable; ++j) {
+      // An entry is only believed once the pass finds the page it names
+      // carrying its logical number: one past the end of the file, or in a
+      // reserved area, never is.
+      const uint8_t* entry = current + kV8TableEntriesOffset + kV8TableEntrySize * j;
+      map.physical[base + j] = DecodeLE32(entry);
+      map.kind[base + j] = entry[5] == 0 ? entry[4] : 0;
+    }
+  }
+  return map;
+}
+
+bool ListsKind(uint8_t kind) { return kind == 'D' || kind == 'V'; }
+
+// Entries of data and variable pages that no page confirmed: the table is
+// wrong about them, and the copy written last (if any) stands in.
+void ReportUnconfirmed(DataFile* dataFile, const TableMap& map,
+                       const std::vector<bool>& confirmed) {
+  const int64_t pageSize = dataFile->pageSize;
+  for (size_t logical = 1; logical < map.physical.size(); ++logical) {
+    const uint32_t entry = map.physical[logical];
+    if (confirmed[logical] || entry == kNotMapped || entry == kV8TableUnused ||
+        !ListsKind(map.kind[logical])) {
+      continue;
+    }
+    const int64_t offset = static_cast<int64_t>(entry) * pageSize;
+    ReportEvent(dataFile,
+                entry >= dataFile->pageCount ? ReaderEventKind::PageOutsideFile
+                                             : ReaderEventKind::PageWrongNumber,
+                offset, static_cast<int64_t>(logical));
+  }
+}
+
+// Every physical page outside the reserved areas, once.  A page confirms
+// its table entry when it sits where the entry says and carries the
+// entry's logical number; data and variable pages become candidates.
+std::vector<Candidate> PassOverPages(DataFile* dataFile, const Geometry& g,
+                                     const TableMap& map, std::vector<bool>& confirmed) {
+  std::vector<Candidate> candidates;
+  uint8_t* page = dataFile->pageBuffer;
+  const uint32_t pageSize = dataFile->pageSize;
+  const ReadPlan& plan = dataFile->state->plan;
+  for (int64_t physical = 0; physical < dataFile->pageCount; ++physical) {
+    if (IsReservedPage(g, physical)) continue;
+    const int64_t offset = physical * pageSize;
+    if (!ReadFileAt(dataFile, offset, page, pageSize)) {
+      ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, -1);
+      continue;
+    }
+    const uint32_t logical = DecodeLE32(page);
+    const PageKindResult kind = ClassifyPage(plan.kind, page);
+    if (logical < map.physical.size() && map.physical[logical] == physical) {
+      confirmed[logical] = true;
+      const uint8_t said = map.kind[logical];
+      if (ListsKind(said) && kind != (said == 'D' ? PageKindResult::Data
+                                                  : PageKindResult::Variable)) {
+        ReportEvent(dataFile, ReaderEventKind::PageNotData, offset, logical);
+      }
+    }
+    if (kind == PageKindResult::Neither) continue;
+    Candidate c;
+    c.logical = logical;
+    c.usage = DecodePageHeader(plan.pageNumber, page).usage;
+    c.physical = physical;
+    c.kind = kind;
+    std::copy(page, page + kV8PageHeaderSize, c.header);
+    candidates.push_back(c);
+  }
+  return candidates;
+}
+
+// Of the copies [first, end) of one logical page, the current one: the one
+// the table names where a page confirmed the table, none where the table
+// says the page is not in use, else the copy written last.
+const Candidate* ChooseCopy(DataFile* dataFile, const Candidate* first,
+                            const Candidate* end, const TableMap& map,
+                            const std::vector<bool>& confirmed) {
+  const uint32_t logical = first->logical;
+  const uint32_t entry = logical < map.physical.size() ? map.physical[logical] : kNotMapped;
+  const Candidate* chosen = nullptr;
+  ReaderEventKind passedOver = ReaderEventKind::PageStaleCopy;
+  if (logical < confirmed.size() && confirmed[logical]) {
+    for (const Candidate* c = first; c != end; ++c) {
+      if (c->physical == entry) chosen = c;
+    }
+  } else if (entry == kV8TableUnused) {
+    passedOver = ReaderEventKind::PageFreed;  // what is left of freed pages
+  } else {
+    chosen = first;  // highest usage: the stable sort put it first
+  }
+  const int64_t pageSize = dataFile->pageSize;
+  for (const Candidate* c = first; c != end; ++c) {
+    if (c != chosen) ReportEvent(dataFile, passedOver, c->physical * pageSize, logical);
+  }
+  return chosen;
+}
+
+}  // namespace
+
+void ScanAllocationTables(DataFile* dataFile) {
+  const Geometry g = GeometryOf(dataFile);
+  const TableMap map = ReadAllocationTables(dataFile, g);
+  std::vector<bool> confirmed(map.physical.size(), false);
+  std::vector<Candidate> candidates = PassOverPages(dataFile, g, map, confirmed);
+  ReportUnconfirmed(dataFile, map, confirmed);
+
+  // Per logical page, highest usage first; a stable sort keeps the physical
+  // order among equals, so that of two equal copies the earlier is taken.
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) {
+                     if (a.logical != b.logical) return a.logical < b.logical;
+                     return a.usage > b.usage;
+                   });
+  const int64_t pageSize = dataFile->pageSize;
+  for (size_t i = 0; i < candidates.size();) {
+    size_t end = i;
+    while (end < candidates.size() && candidates[end].logical == candidates[i].logical) {
+      ++end;
+    }
+    const Candidate* chosen = ChooseCopy(dataFile, &candidates[i],
+                                         candidates.data() + end, map, confirmed);
+    if (chosen != nullptr) {
+      AddPageEntry(dataFile, chosen->header, chosen->kind, chosen->physical * pageSize);
+    }
+    i = end;
+  }
+}

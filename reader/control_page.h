@@ -1,0 +1,64 @@
+// The file control page: decoded once at open, for every version class,
+// into one record.  The layout tables are in reader/format.h (versions
+// 0x0300 to 0x0700) and reader/v8_layout.h (0x0800, 0x0900).  These are pure
+// functions of the copies' bytes; reading them is the caller's.
+#ifndef GANDREL_READER_CONTROL_PAGE_H_
+#define GANDREL_READER_CONTROL_PAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "reader/datafile.h"
+#include "reader/version_rules.h"
+
+// Bytes of copy 1 that open reads: the most any version or program uses.
+constexpr size_t kControlBytesMost = 404;
+
+struct ControlInfo {
+  uint16_t version = 0;          // absolute value of the stored word
+  uint16_t storedVersion = 0;    // the word as stored (copy 1; from 0x0800
+                                 // the active copy's)
+  uint8_t slotDataOffset = 0;    // 0 plain, 2 "FC"; from 0x0800 2, 10 with
+                                 // system data, 0 when compressed
+  uint32_t pageSize = 0;
+  uint16_t recordLength = 0;     // for a compressed file, decoded
+  uint16_t slotLength = 0;
+  uint32_t recordCount = 0;      // from the current copy
+  uint8_t variableLength = 0;    // byte 56; from 0x0800 1 for a tail or
+                                 // compression
+  int32_t mapEntriesPerPage = 0;
+  uint8_t currentCopy = 1;       // the copy the count (or everything) came from
+  // From 0x0800 only.
+  uint16_t flags = 0;
+  bool compressed = false;
+  bool variableTail = false;
+  bool systemData = false;
+  uint16_t duplicatePairs = 0;
+  uint32_t copyBytes = 0;        // F: copy 2 lies at this offset
+};
+
+// Layout signature and version word of copy 1 (kControlBytesMost bytes, or
+// at least 76): 0 with the absolute version, the stored word and where
+// record data starts in a slot; 2 for an unknown signature.  -32768 has no
+// absolute value and stays 0x8000.
+ReaderStatus DecodeLayout(const uint8_t* copy1, ControlInfo* info);
+
+// Versions 0x0300 to 0x0700: every field from copy 1, the record count from
+// the current copy (copy2 null for the oldest class, which keeps one copy).
+// 2 for a page size below kMinPageSize or a slot length of 0.
+ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
+                              const uint8_t* copy2, ControlInfo* info);
+// Page size of copy 1 of versions below 0x0800: where copy 2 lies.
+uint32_t OldPageSize(const uint8_t* copy1);
+
+// Versions 0x0800 and 0x0900: the copy length F from copy 1's page size, or
+// 0 when that page size is not one the format has.
+uint32_t V8CopyBytes(const uint8_t* copy1);
+// Chooses the active copy (copy2 null when it cannot be read) and takes
+// every field from it; info->version may change with the active copy's word
+// (0x0800 and 0x0900 files may name themselves differently in each copy).
+// 2 when not one slot fits a page.
+ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
+                             ControlInfo* info);
+
+#endif  // GANDREL_READER_CONTROL_PAGE_H_

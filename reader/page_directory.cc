@@ -1,0 +1,121 @@
+#include "reader/page_directory.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "reader/page_header.h"
+#include "reader/reader_state.h"
+#include "reader/stream.h"
+
+namespace {
+
+struct List {
+  PageEntry** entries;
+  uint32_t* count;
+  uint32_t* capacity;
+  PositionIndex* index;
+};
+
+bool ListOf(DataFile* dataFile, PageKindResult kind, List* list) {
+  ReaderState* state = dataFile->state;
+  if (kind == PageKindResult::Data) {
+    *list = List{&dataFile->dataPages, &dataFile->dataPageCount, &state->dataCapacity,
+                 &state->dataIndex};
+  } else if (kind == PageKindResult::Variable) {
+    *list = List{&dataFile->variablePages, &dataFile->variablePageCount,
+                 &state->variableCapacity, &state->variableIndex};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+auto NumberAt(const PageEntry* entries) {
+  return [entries](uint32_t position) -> uint64_t { return entries[position].pageNumber; };
+}
+
+}  // namespace
+
+int64_t FindListedPage(const DataFile* dataFile, PageKindResult kind,
+                       uint32_t pageNumber) {
+  const PageEntry* entries =
+      kind == PageKindResult::Data ? dataFile->dataPages : dataFile->variablePages;
+  const PositionIndex& index = kind == PageKindResult::Data ? dataFile->state->dataIndex
+                                                            : dataFile->state->variableIndex;
+  const int64_t at = FindPosition(index, pageNumber, NumberAt(entries));
+  return at < 0 ? -1 : entries[at].offset;
+}
+
+ReaderStatus AddListedPage(DataFile* dataFile, PageKindResult kind,
+                           uint32_t pageNumber, uint16_t usage, int64_t offset) {
+  List list;
+  if (!ListOf(dataFile, kind, &list)) return kReaderOk;
+
+  // An older copy of the same page: keep the one written last, which has the
+  // higher usage counter.  With equal counters the page read first stays.
+  const int64_t found = FindPosition(*list.index, pageNumber, NumberAt(*list.entries));
+  if (found >= 0) {
+    PageEntry& entry = (*list.entries)[found];
+    if (entry.usage < usage) {
+      ReportEvent(dataFile, ReaderEventKind::PageStaleCopy, entry.offset, pageNumber);
+      entry.offset = offset;
+      entry.usage = usage;
+    } else {
+      ReportEvent(dataFile, ReaderEventKind::PageStaleCopy, offset, pageNumber);
+    }
+    return kReaderOk;
+  }
+
+  if (*list.count == *list.capacity) {
+    const uint32_t grown = *list.capacity == 0 ? 64 : *list.capacity * 2;
+    void* larger = grown <= *list.capacity
+                       ? nullptr
+                       : realloc(*list.entries, static_cast<size_t>(grown) * sizeof(PageEntry));
+    if (larger == nullptr) {
+      ReportEvent(dataFile, ReaderEventKind::DirectoryFull, offset, pageNumber);
+      return kReaderDirectoryFull;
+    }
+    *list.entries = static_cast<PageEntry*>(larger);
+    *list.capacity = grown;
+  }
+  (*list.entries)[*list.count] = PageEntry{pageNumber, offset, usage};
+  InsertPosition(*list.index, *list.count, NumberAt(*list.entries));
+  ++*list.count;
+  return kReaderOk;
+}
+
+ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
+                          PageKindResult kind, int64_t offset) {
+  if (kind == PageKindResult::Neither) return kReaderOk;
+  const PageHeader header = DecodePageHeader(dataFile->state->plan.pageNumber, page);
+  return AddListedPage(dataFile, kind, header.number, header.usage, offset);
+}
+
+void SortDataPages(DataFile* dataFile) {
+  // Page numbers are unique within the list, so any correct sort gives the
+  // one order: ascending, compared as unsigned 32-bit values.
+  std::sort(dataFile->dataPages, dataFile->dataPages + dataFile->dataPageCount,
+            [](const PageEntry& a, const PageEntry& b) {
+              return a.pageNumber < b.pageNumber;
+            });
+  // Positions moved: index them anew.
+  PositionIndex& index = dataFile->state->dataIndex;
+  ResetIndex(index);
+  for (uint32_t i = 0; i < dataFile->dataPageCount; ++i) {
+    InsertPosition(index, i, NumberAt(dataFile->dataPages));
+  }
+}
+
+ReaderStatus ReadNextDataPage(DataFile* dataFile) {
+  if (dataFile->pageCursor < 0 ||
+      static_cast<uint32_t>(dataFile->pageCursor) >= dataFile->dataPageCount) {
+    return kReaderEnd;
+  }
+  const PageEntry& entry = dataFile->dataPages[dataFile->pageCursor];
+  ++dataFile->pageCursor;
+  if (!ReadFileAt(dataFile, entry.offset, dataFile->pageBuffer, dataFile->pageSize)) {
+    ReportEvent(dataFile, ReaderEventKind::PageUnreadable, entry.offset, entry.pageNumber);
+    return kReaderUnusable;
+  }
+  return kReaderOk;
+}

@@ -1,0 +1,25 @@
+// The header every data and variable page starts with: its kind, its
+// logical page number and its usage counter, decoded by the version's rules
+// (reader/version_rules.h, reader/format.h, reader/v8_layout.h).  Pure
+// functions of the page's first eight bytes.
+#ifndef GANDREL_READER_PAGE_HEADER_H_
+#define GANDREL_READER_PAGE_HEADER_H_
+
+#include <cstdint>
+
+#include "reader/datafile.h"
+#include "reader/version_rules.h"
+
+// Bytes of a page that these functions look at.
+constexpr uint32_t kPageHeaderBytes = 8;
+
+// Data page, variable page or neither.  `page` holds kPageHeaderBytes.
+PageKindResult ClassifyPage(KindRule rule, const uint8_t* page);
+
+struct PageHeader {
+  uint32_t number;  // logical page number
+  uint16_t usage;   // usage counter: of two copies the greater is current
+};
+PageHeader DecodePageHeader(PageNumberRule rule, const uint8_t* page);
+
+#endif  // GANDREL_READER_PAGE_HEADER_H_

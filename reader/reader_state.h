@@ -1,0 +1,60 @@
+// The reader's private state beside a DataFile: the read plan, the stream's
+// position and buffer, the page directory's indexes, the page map pairs
+// already decoded, the variable page in its buffer and the fragments a chain
+// walk has visited, and the caller's reporter.  None of it changes what is
+// read; it holds what open decided and spares repeated searches and reads.
+#ifndef GANDREL_READER_READER_STATE_H_
+#define GANDREL_READER_READER_STATE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "reader/chain.h"
+#include "reader/datafile.h"
+#include "reader/hash_index.h"
+#include "reader/read_plan.h"
+#include "reader/report.h"
+
+struct ReaderState {
+  ReadPlan plan{};
+  ReaderReporter reporter{nullptr, nullptr};
+
+  // The data file stream (reader/stream.h).
+  int64_t fileSize = 0;
+  int64_t streamPosition = -1;      // where the stream stands, -1 unknown
+  char* streamBuffer = nullptr;     // the stream's buffer (malloc)
+
+  // The page directory (reader/page_directory.h).
+  uint32_t dataCapacity = 0;        // allocated entries of dataPages
+  uint32_t variableCapacity = 0;
+  PositionIndex dataIndex;          // page number -> position in the list
+  PositionIndex variableIndex;
+
+  // Page map pairs (reader/page_map.h): per pair, -1 not read yet, else the
+  // start of its decoded entries in mapEntries.
+  std::vector<int64_t> mapPairStart;
+  std::vector<uint32_t> mapEntries;
+  std::vector<uint8_t> mapPageBytes;  // two copies, read side by side
+
+  // Versions 0x0800 and 0x0900: one control page or table copy is this long.
+  uint32_t copyBytes = 0;
+
+  // The data page in pageBuffer, for reports.
+  int64_t dataPageOffset = -1;
+  int64_t dataPageNumber = -1;
+
+  // Record assembly (reader/record.h).
+  int64_t variablePageOffset = -1;  // page now in variablePageBuffer
+  VisitedFragments visited;
+};
+
+// Tells the caller's reporter, if there is one.
+inline void ReportEvent(const DataFile* dataFile, ReaderEventKind kind,
+                        int64_t offset, int64_t logicalPage, int64_t record = -1) {
+  const ReaderReporter& reporter = dataFile->state->reporter;
+  if (reporter.report != nullptr) {
+    reporter.report(reporter.context, ReaderEvent{kind, offset, logicalPage, record});
+  }
+}
+
+#endif  // GANDREL_READER_READER_STATE_H_

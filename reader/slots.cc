@@ -1,0 +1,53 @@
+#include "reader/slots.h"
+
+#include "reader/format.h"
+#include "reader/v8_layout.h"
+
+namespace {
+
+// True when any byte of the slot from `from` on is non-zero.
+bool AnyByteSet(const uint8_t* page, uint32_t pageSize, uint32_t slotOffset,
+                uint32_t slotLength, uint32_t from) {
+  const uint64_t begin = static_cast<uint64_t>(slotOffset) + from;
+  uint64_t end = static_cast<uint64_t>(slotOffset) + slotLength;
+  if (end > pageSize) end = pageSize;
+  for (uint64_t i = begin; i < end; ++i) {
+    if (page[i] != 0) return true;
+  }
+  return false;
+}
+
+uint16_t FirstWord(const uint8_t* page, uint32_t pageSize, uint32_t slotOffset) {
+  if (slotOffset + 2 <= pageSize) return DecodeLE16(page + slotOffset);
+  uint8_t word[2];
+  CopyPageBytes(page, pageSize, slotOffset, 2, word);
+  return DecodeLE16(word);
+}
+
+}  // namespace
+
+bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
+                 uint32_t slotOffset, uint32_t slotLength) {
+  switch (rule) {
+    case EmptySlotRule::FirstWordThenScanFrom4:
+      return FirstWord(page, pageSize, slotOffset) == 0 ||
+             !AnyByteSet(page, pageSize, slotOffset, slotLength, 4);
+    case EmptySlotRule::ScanFrom0:
+      return !AnyByteSet(page, pageSize, slotOffset, slotLength, 0);
+    case EmptySlotRule::ScanFrom4:
+      // A freed slot keeps the 4-byte link of the free-slot chain and is
+      // zero after it.
+      return !AnyByteSet(page, pageSize, slotOffset, slotLength, 4);
+    case EmptySlotRule::FirstWord:
+      return FirstWord(page, pageSize, slotOffset) == 0;
+    case EmptySlotRule::UsedMarkerAt6: {
+      // The first bytes of a compressed slot are a page pointer, or the
+      // free-slot chain's link in a free one: only the marker tells.
+      uint8_t marker[kV8UsedMarkerSize];
+      CopyPageBytes(page, pageSize, slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize,
+                    marker);
+      return marker[0] == 0 && marker[1] == 0 && marker[2] == 0;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,26 @@
+// Reading the data file through its buffered stream: whole pieces at an
+// offset, with the seek skipped where the stream already stands.  Nothing
+// here ever writes.
+#ifndef GANDREL_READER_STREAM_H_
+#define GANDREL_READER_STREAM_H_
+
+#include <cstdint>
+
+#include "reader/datafile.h"
+
+// Opens `path` for reading ("rb") with a large stream buffer and measures
+// it; false when it cannot be opened or measured.
+bool OpenStream(DataFile* dataFile, const char* path);
+// Closes the stream and frees its buffer (only once the stream is closed).
+void CloseStream(DataFile* dataFile);
+
+// Reads `length` bytes at `offset` into `buffer`; false when the seek fails
+// or fewer bytes are there.
+bool ReadFileAt(DataFile* dataFile, int64_t offset, uint8_t* buffer,
+                uint32_t length);
+// Reads up to `length` bytes at `offset`, as far as the file goes; returns
+// how many were read.
+uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
+                      uint32_t length);
+
+#endif  // GANDREL_READER_STREAM_H_

@@ -1,0 +1,97 @@
+// Every rule of the reader that depends on the format version, as one named
+// row per version.  Open looks the row up once and turns it, together with
+// the program's variant, into the read plan (reader/read_plan.h); nothing
+// below the plan compares version numbers.
+//
+// The versions fall into three classes:
+//   0x0300 0x0400 0x0500   no second control page copy, no page map, data
+//                          pages marked by bit 15 of the word at 4
+//   0x0600 0x0610 0x0700   page kind byte at 1, page map pairs, fragments
+//                          with a 4-byte header
+//   0x0800 0x0900          page size byte at 43, active control page copy by
+//                          the word at 6, page allocation tables, 8-byte
+//                          page headers, 6-byte pointers, record compression
+//                          (reader/v8_layout.h)
+#ifndef GANDREL_READER_VERSION_RULES_H_
+#define GANDREL_READER_VERSION_RULES_H_
+
+#include <cstdint>
+
+// Where a page header says what kind of page it is.
+enum class KindRule : uint8_t {
+  Bit15AtOffset4,         // data page when bit 15 of the word at 4 is set
+  ByteAtOffset1,          // 'D' data page, 'V' variable page
+  ByteAtOffset4NotIndex,  // 'D' or 'V' at 4 with byte 5 zero: index pages
+                          // keep a key number at 4 and 0x80 at 5
+};
+
+// How a page header stores its page number and usage counter.
+enum class PageNumberRule : uint8_t {
+  Number24UsageWord4,  // 24-bit number (byte 0 high, word at 2); word at 4
+  Number32UsageWord6,  // u32 at 0; word at 6 without bit 15
+};
+
+// When a data page slot holds no record.
+enum class EmptySlotRule : uint8_t {
+  FirstWordThenScanFrom4,  // first word zero: empty; else any byte 4.. set
+  ScanFrom0,               // any byte of the slot set
+  ScanFrom4,               // any byte from offset 4 on set
+  FirstWord,               // first word non-zero
+  UsedMarkerAt6,           // any of bytes 6-8 non-zero (compressed files)
+};
+
+// How variable pointers and fragments are laid out (reader/chain.h).
+enum class ChainRule : uint8_t {
+  Pointer24Bit15,    // 3-byte page + fragment byte; a fragment starts with
+                     // the next pointer only when its entry has bit 15
+  Pointer24Header4,  // 3-byte page + fragment byte; every fragment starts
+                     // with the next pointer
+  Pointer32Counted,  // u32 page + u16 fragment; counted fragment tables
+};
+
+// Where the control page fields come from.
+enum class ControlRule : uint8_t {
+  CopyOneCountByWord4,  // every field from copy 1; the record count from the
+                        // copy with the greater word at 4 (equal: copy 2)
+  ActiveCopyByWord6,    // every field from the copy with the greater word
+                        // at 6 (reader/control_page.h)
+};
+
+// How the file maps logical pages to physical ones.
+enum class PageMapRule : uint8_t {
+  None,              // logical page = physical page
+  Pairs,             // map page pairs (reader/page_map.h)
+  PairsAdjusted,     // map page pairs, and the 4096-byte adjustment
+  AllocationTables,  // 0x0800 tables, resolved into the page directory
+};
+
+struct VersionRules {
+  uint16_t version;
+  uint8_t versionClass;         // 1, 2 or 3
+  ControlRule control;
+  uint8_t secondCopyPage;       // copy 2 at this many pages in; 0: not read
+  PageMapRule pageMap;
+  bool consoleWalksMap;         // the console finds logical pages through
+  bool wizardWalksMap;          // the map (else logical = physical)
+  KindRule kind;
+  PageNumberRule pageNumber;
+  uint8_t dataPageHeaderSize;   // bytes before slot 0
+  uint8_t slotCountReserve;     // slots per page = (pageSize - this) / slot
+  ChainRule chain;
+  uint8_t fragmentHeaderSize;
+  bool variableViaPageOffset;   // else looked up in variablePages
+  bool sortDataPages;
+  EmptySlotRule emptySlotConsole;
+  EmptySlotRule emptySlotWizard;
+  EmptySlotRule emptySlotCompressed;
+  bool consoleChecksPageNumber;  // the console passes over a data page
+                                 // whose stored number is not the logical one
+  bool consoleChecksZeroHeader;  // ... and one whose bytes 4, 6, 7 are zero
+  bool recordLength32;           // lengths reported in 32 bits, else 16
+};
+
+// The row of an accepted version (absolute value of the stored word), or
+// null for any other version.
+const VersionRules* FindVersionRules(uint16_t version);
+
+#endif  // GANDREL_READER_VERSION_RULES_H_
