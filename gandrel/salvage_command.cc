@@ -10,7 +10,7 @@
 #include "gandrel/platform.h"
 #include "gandrel/progress.h"
 #include "gandrel/salvage_report.h"
-#include "reader/version_layout.h"
+#include "reader/version_rules.h"
 #include "salvage/salvage.h"
 
 const OptionSpec kSalvageOptions[] = {
@@ -172,7 +172,7 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
       const int16_t word = static_cast<int16_t>(n);
       version = static_cast<uint16_t>(word < 0 ? -static_cast<int32_t>(word) : word);
     }
-    if (version == 0 || FindVersionLayout(version) == nullptr) {
+    if (version == 0 || FindVersionRules(version) == nullptr) {
       *error = "--version '" + *v + "' is not a supported version (0x0300 .. 0x0900)";
       return false;
     }

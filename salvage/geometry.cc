@@ -30,8 +30,8 @@ std::string Format(const char* format, unsigned value) {
 }
 
 // Representative row of a version class, for header patterns.
-const VersionLayout* ClassLayout(int versionClass) {
-  return FindVersionLayout(versionClass == 1 ? 0x0400 : versionClass == 2 ? 0x0700 : 0x0800);
+const VersionRules* ClassLayout(int versionClass) {
+  return FindVersionRules(versionClass == 1 ? 0x0400 : versionClass == 2 ? 0x0700 : 0x0800);
 }
 
 uint16_t AbsoluteVersion(uint16_t stored) {
@@ -61,7 +61,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
   const uint16_t stored = DecodeLE16(
       bytes + (copy->fcLayout ? kControlVersionFcOffset : kControlVersionPlainOffset));
   copy->version = AbsoluteVersion(stored);
-  const VersionLayout* layout = FindVersionLayout(copy->version);
+  const VersionRules* layout = FindVersionRules(copy->version);
   if (layout == nullptr) {
     copy->problem = Format("version word 0x%04x not accepted", stored);
     return;
@@ -187,7 +187,7 @@ struct Sample {
 
 uint32_t CountHeaders(const Sample& sample, int versionClass, uint32_t pageSize,
                       int64_t filePages, HeaderKind want) {
-  const VersionLayout* layout = ClassLayout(versionClass);
+  const VersionRules* layout = ClassLayout(versionClass);
   uint32_t count = 0;
   const uint64_t pages = sample.bytes.size() / pageSize;
   for (uint64_t p = 1; p < pages; ++p) {
@@ -227,7 +227,7 @@ uint32_t InferPageSize(const Sample& sample, int versionClass, int64_t fileSize,
 // bytes at any other distance except whole multiples of it.
 uint16_t InferSlotLength(const Sample& sample, int versionClass, uint32_t pageSize,
                          int64_t fileSize) {
-  const VersionLayout* layout = ClassLayout(versionClass);
+  const VersionRules* layout = ClassLayout(versionClass);
   const uint32_t header = layout->dataPageHeaderSize;
   std::vector<const uint8_t*> pages;
   const uint64_t count = sample.bytes.size() / pageSize;
@@ -296,9 +296,9 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   // Where copy 2 lies depends on the version and the page size; what copy 1
   // says of them is used as far as it can be read, else every place is tried.
   int knownClass = 0;
-  if (overrides.version != 0 && FindVersionLayout(overrides.version) != nullptr) {
-    knownClass = FindVersionLayout(overrides.version)->versionClass;
-  } else if (const VersionLayout* l = FindVersionLayout(copy1.version)) {
+  if (overrides.version != 0 && FindVersionRules(overrides.version) != nullptr) {
+    knownClass = FindVersionRules(overrides.version)->versionClass;
+  } else if (const VersionRules* l = FindVersionRules(copy1.version)) {
     knownClass = l->versionClass;
   }
   if (knownClass != 1) {
@@ -321,7 +321,7 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   if (copy1.sound && copy2.sound) {
     // The copy written last has the higher counter.  On a tie 0x0600-0x0700
     // take copy 2, 0x0800-0x0900 copy 1, as the engine's readers do.
-    const bool v8 = FindVersionLayout(copy1.version)->versionClass == 3;
+    const bool v8 = FindVersionRules(copy1.version)->versionClass == 3;
     if (copy1.counter > copy2.counter) chosen = &copy1;
     else if (copy2.counter > copy1.counter) chosen = &copy2;
     else chosen = v8 ? &copy1 : &copy2;
@@ -342,7 +342,7 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     g->version = chosen->version;
     g->versionSource = fromCopy;
   }
-  g->layout = g->version != 0 ? FindVersionLayout(g->version) : nullptr;
+  g->layout = g->version != 0 ? FindVersionRules(g->version) : nullptr;
   if (g->version != 0 && g->layout == nullptr) {
     return Unusable(g, Format("version 0x%04x not supported", g->version));
   }
@@ -390,11 +390,11 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
       // A damaged copy may still name a version of the class found.
       uint16_t version = bestClass == 1 ? 0x0400 : bestClass == 2 ? 0x0600 : 0x0800;
       for (const ControlCopy& c : g->copies) {
-        const VersionLayout* l = FindVersionLayout(c.version);
+        const VersionRules* l = FindVersionRules(c.version);
         if (l != nullptr && l->versionClass == bestClass) version = c.version;
       }
       g->version = version;
-      g->layout = FindVersionLayout(version);
+      g->layout = FindVersionRules(version);
       g->versionSource = ValueSource::Inferred;
     }
     if (g->pageSize == 0) {
@@ -414,8 +414,8 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     g->compressed = chosen->compressed;
     g->recordCount = chosen->recordCount;
     g->recordCountKnown = true;
-  } else if (FindVersionLayout(copy1.version) != nullptr &&
-             FindVersionLayout(copy1.version)->versionClass == versionClass) {
+  } else if (FindVersionRules(copy1.version) != nullptr &&
+             FindVersionRules(copy1.version)->versionClass == versionClass) {
     // A damaged copy 1 whose version word is still right: its flags are
     // the best guess there is.
     g->variable = copy1.variable;

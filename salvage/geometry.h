@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "reader/version_layout.h"
+#include "reader/version_rules.h"
 #include "salvage/input_file.h"
 
 enum class ValueSource : uint8_t {
@@ -51,7 +51,7 @@ struct Geometry {
   std::string problem;     // why not, when not usable
 
   uint16_t version = 0;
-  const VersionLayout* layout = nullptr;
+  const VersionRules* layout = nullptr;
   uint32_t pageSize = 0;
   uint16_t recordLength = 0;   // fixed part; for compressed files the decoded length
   uint16_t slotLength = 0;

@@ -3,7 +3,7 @@
 #include "reader/format.h"
 #include "reader/v8_layout.h"
 
-PageHeaderInfo ClassifyPageHeader(const VersionLayout& layout, const uint8_t* page,
+PageHeaderInfo ClassifyPageHeader(const VersionRules& layout, const uint8_t* page,
                                   uint64_t physical, uint64_t logicalBound) {
   PageHeaderInfo info;
   switch (layout.versionClass) {
@@ -47,6 +47,6 @@ PageHeaderInfo ClassifyPageHeader(const VersionLayout& layout, const uint8_t* pa
   }
 }
 
-uint32_t RawPageNumber(const VersionLayout& layout, const uint8_t* page) {
+uint32_t RawPageNumber(const VersionRules& layout, const uint8_t* page) {
   return layout.versionClass == 3 ? DecodeLE32(page) : DecodePageNumber24(page);
 }

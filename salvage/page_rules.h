@@ -1,12 +1,12 @@
 // Page header rules as salvage applies them: the reader's version rows
-// (reader/version_layout.h) plus the plausibility checks a damaged file
+// (reader/version_rules.h) plus the plausibility checks a damaged file
 // needs before a page is trusted.
 #ifndef GANDREL_SALVAGE_PAGE_RULES_H_
 #define GANDREL_SALVAGE_PAGE_RULES_H_
 
 #include <cstdint>
 
-#include "reader/version_layout.h"
+#include "reader/version_rules.h"
 
 enum class HeaderKind : uint8_t { Other = 0, Data = 1, Variable = 2 };
 
@@ -29,12 +29,12 @@ constexpr uint32_t kHeaderBytes = 8;
 //   0x0800-0x0900  kind byte at 4 with byte 5 zero, bit 15 of the usage word
 //                  set on data pages and clear on variable pages, page number
 //                  1 .. logicalBound - 1
-PageHeaderInfo ClassifyPageHeader(const VersionLayout& layout, const uint8_t* page,
+PageHeaderInfo ClassifyPageHeader(const VersionRules& layout, const uint8_t* page,
                                   uint64_t physical, uint64_t logicalBound);
 
 // The page number a header carries, whatever its kind: the 24-bit number
 // below 0x0800, the u32 from 0x0800 on.  Index pages carry theirs too.
-uint32_t RawPageNumber(const VersionLayout& layout, const uint8_t* page);
+uint32_t RawPageNumber(const VersionRules& layout, const uint8_t* page);
 
 // Highest logical page number worth believing in a file of `pageCount`
 // physical pages, plus one: every logical page needs a physical one, and a

@@ -181,7 +181,7 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
 
 int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
   const uint64_t offset = physical * g.pageSize;
-  if (g.layout->adjust4096) {
+  if (g.layout->pageMap == PageMapRule::PairsAdjusted) {
     const uint64_t threshold =
         (static_cast<uint64_t>((g.pageSize - 8) / 4) * kAdjustmentPair + 62) * g.pageSize;
     if (offset >= threshold) return static_cast<int64_t>(offset + kAdjustmentBytes);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "reader/v8_layout.h"
+#include "reader/slots.h"
 #include "salvage/chain.h"
 
 namespace {
@@ -14,21 +15,12 @@ constexpr size_t kMaxListedChains = 10000;
 // Used marker of 0x0600-0x0700 slots without a fixed part.
 constexpr uint32_t kAllVariableMarkerOffset = 4;
 
-bool AnyByteFrom(const uint8_t* slot, uint32_t from, uint32_t length) {
-  for (uint32_t i = from; i < length; ++i) {
-    if (slot[i] != 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
-bool SlotHoldsRecord(const Geometry& g, const uint8_t* slot) {
-  const EmptySlotRule rule =
-      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
-  const uint32_t length = g.slotLength;
+bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset) {
+  const uint8_t* slot = page + slotOffset;
   if (g.layout->versionClass == 2 && g.variable && g.recordLength == 0 &&
-      length >= kAllVariableMarkerOffset + kV8UsedMarkerSize) {
+      g.slotLength >= kAllVariableMarkerOffset + kV8UsedMarkerSize) {
     // Records that are all variable tail (record length 0) keep the layout
     // of compressed 0x0800 slots: a pointer, then 01 01 00 when used and
     // 00 00 00 when free.  A free slot's first word is the free chain's link,
@@ -36,21 +28,9 @@ bool SlotHoldsRecord(const Geometry& g, const uint8_t* slot) {
     return (slot[kAllVariableMarkerOffset] | slot[kAllVariableMarkerOffset + 1] |
             slot[kAllVariableMarkerOffset + 2]) != 0;
   }
-  switch (rule) {
-    case EmptySlotRule::FirstWordThenScanFrom4:
-      return (slot[0] | slot[1]) != 0 && AnyByteFrom(slot, 4, length);
-    case EmptySlotRule::ScanFrom0:
-      return AnyByteFrom(slot, 0, length);
-    case EmptySlotRule::ScanFrom4:
-      // A freed slot keeps the 4-byte link of the free-slot chain, zeros after.
-      return AnyByteFrom(slot, 4, length);
-    case EmptySlotRule::FirstWord:
-      return (slot[0] | slot[1]) != 0;
-    case EmptySlotRule::UsedMarkerAt6:
-      return (slot[kV8UsedMarkerOffset] | slot[kV8UsedMarkerOffset + 1] |
-              slot[kV8UsedMarkerOffset + 2]) != 0;
-  }
-  return false;
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  return !SlotIsEmpty(rule, page, g.pageSize, slotOffset, g.slotLength);
 }
 
 void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
@@ -83,7 +63,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     for (uint32_t s = 0; s < slots; ++s) {
       const uint32_t slotOffset = header + s * g.slotLength;
       const uint8_t* slot = page.data() + slotOffset;
-      if (!SlotHoldsRecord(g, slot)) continue;
+      if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
       ByteSink out;
       out.destination = record.data();
       out.capacity = kMaxRecordBytes;
@@ -94,7 +74,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
         out.decoder = &decoder;
         pointer = slot;
       } else {
-        AppendToSink(&out, slot + g.slotDataOffset, g.recordLength);
+        SinkAppend(&out, slot + g.slotDataOffset, g.recordLength);
         pointer = slot + g.slotDataOffset + g.recordLength;
       }
       std::string reason;

@@ -6,7 +6,7 @@
 #include "salvage/salvage.h"
 
 // True when the slot at `slot` holds a record by the empty-slot rule of the
-// geometry (reader/version_layout.h: the console rule, or the used marker of
+// geometry (reader/version_rules.h: the console rule, or the used marker of
 // compressed files).  Bytes of the slot beyond the page must read as zeros.
 bool SlotHoldsRecord(const Geometry& geometry, const uint8_t* slot);
 

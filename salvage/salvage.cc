@@ -61,7 +61,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   const ControlCopy& copy1 = g.copies[0];
   const ControlCopy* chosen = g.chosenCopy == 2 ? &g.copies[1] : nullptr;
   const bool copy1Damaged =
-      !copy1.sound && (FindVersionLayout(copy1.version) == nullptr || chosen == nullptr ||
+      !copy1.sound && (FindVersionRules(copy1.version) == nullptr || chosen == nullptr ||
                        copy1.counter >= chosen->counter);
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
