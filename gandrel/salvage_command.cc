@@ -1,5 +1,6 @@
 #include "gandrel/salvage_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -215,8 +216,15 @@ int RunSalvageCommand(const ParsedCommandLine& parsed) {
   int worst = -1;
   bool anySalvaged = false;
   bool allHealthy = true;
+  std::vector<std::string> names;
   for (const std::string& file : settings.files) {
-    const std::string name = fs::path(file).filename().string();
+    // Two files of one name from different folders get -2, -3, ...
+    const std::string base = fs::path(file).filename().string();
+    std::string name = base;
+    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
+      name = base + "-" + std::to_string(n);
+    }
+    names.push_back(name);
     const std::string dump = (many || outputIsDir)
                                  ? (fs::path(settings.output) / (name + ".dump")).string()
                                  : settings.output;

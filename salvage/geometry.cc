@@ -263,6 +263,29 @@ uint16_t InferSlotLength(const Sample& sample, int versionClass, uint32_t pageSi
   return 0;
 }
 
+// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6;
+// every slot of every sampled data page does, and some are used.
+bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
+                     int64_t fileSize) {
+  const VersionRules* rules = ClassLayout(3);
+  const uint32_t slots = (pageSize - rules->slotCountReserve) / slotLength;
+  const uint64_t count = sample.bytes.size() / pageSize;
+  uint64_t used = 0;
+  for (uint64_t p = 1; p < count; ++p) {
+    const uint8_t* page = sample.bytes.data() + p * pageSize;
+    if (ClassifyPageHeader(*rules, page, p, LogicalBound(fileSize / pageSize)).kind !=
+        HeaderKind::Data) {
+      continue;
+    }
+    for (uint32_t i = 0; i < slots; ++i) {
+      const uint8_t* m = page + rules->dataPageHeaderSize + i * slotLength + kV8UsedMarkerOffset;
+      if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
+      else if (m[0] != 0 || m[1] != 0 || m[2] != 0) return false;
+    }
+  }
+  return used > 0;
+}
+
 void Unusable(Geometry* g, const std::string& why) {
   g->usable = false;
   g->problem = why;
@@ -453,6 +476,12 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     g->slotLength = InferSlotLength(sample, versionClass, g->pageSize, input->size);
     g->slotLengthSource = ValueSource::Inferred;
     if (g->slotLength == 0) return Unusable(g, "slot length could not be inferred");
+    if (versionClass == 3 && chosen == nullptr &&
+        LooksCompressed(sample, g->pageSize, g->slotLength, input->size)) {
+      g->compressed = true;
+      g->variable = false;
+      g->slotDataOffset = 0;
+    }
   }
   if (g->recordLengthSource == ValueSource::None) {
     if (g->slotLength < g->slotDataOffset + pointerBytes + 1u) {

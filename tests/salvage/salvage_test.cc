@@ -112,35 +112,39 @@ TEST(SalvageControlTest, DamagedCopyOneIsReplacedByCopyTwo) {
   }
 }
 
-TEST(SalvageControlTest, OldVersionWithoutPageZeroIsInferredOrGiven) {
-  for (uint16_t version : {0x0400, 0x0500}) {
+TEST(SalvageControlTest, LostControlPagesAreInferredOrGiven) {
+  for (uint16_t version : {0x0400, 0x0500, 0x0800}) {
     SCOPED_TRACE(version);
     FixtureOptions o;
     o.version = version;
     o.recordLength = 48;
     o.pageSize = 1024;
+    o.compressed = version >= 0x0800;
     const BuiltFile built = Build(o, 200);
     const Records expected = ExpectedWithout(built, {});
+    // 0x0300-0x0500 keep one copy; from 0x0800 both copies are destroyed.
     std::vector<uint8_t> bytes = built.bytes;
-    std::fill(bytes.begin(), bytes.begin() + o.pageSize, 0);
+    const size_t lost = version >= 0x0800 ? 2 * built.controlCopyBytes : o.pageSize;
+    std::fill(bytes.begin(), bytes.begin() + lost, 0);
     ScopedTempFile file(bytes);
 
     SalvageReport inferred;
     EXPECT_EQ(SalvageRecords(file.path(), &inferred), expected);
     EXPECT_EQ(inferred.geometry.pageSize, 1024u);
     EXPECT_EQ(inferred.geometry.pageSizeSource, ValueSource::Inferred);
+    EXPECT_EQ(inferred.geometry.versionSource, ValueSource::Inferred);
     EXPECT_EQ(inferred.geometry.slotLengthSource, ValueSource::Inferred);
     EXPECT_FALSE(inferred.geometry.recordCountKnown);
     EXPECT_EQ(inferred.status, kSalvageDamaged);
 
     GeometryOverrides given;
     given.pageSize = 1024;
-    given.recordLength = 48;
     given.version = version;
+    if (version < 0x0800) given.recordLength = 48;
     SalvageReport report;
     EXPECT_EQ(SalvageRecords(file.path(), &report, given), expected);
     EXPECT_EQ(report.geometry.pageSizeSource, ValueSource::CommandLine);
-    EXPECT_EQ(report.geometry.recordLengthSource, ValueSource::CommandLine);
+    EXPECT_EQ(report.geometry.versionSource, ValueSource::CommandLine);
     EXPECT_EQ(report.geometry.version, version);
   }
 }
