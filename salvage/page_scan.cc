@@ -238,7 +238,8 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   std::vector<uint8_t> page(g.pageSize);
   for (uint64_t physical = 0; physical < physicalPages; ++physical) {
     const int64_t offset = PhysicalPageOffset(g, physical);
-    if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset);
+    // The pass is the first half of the work, the record walk the second.
+    if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset / 2);
     if (IsReserved(plan, physical)) {
       ++counts.reserved;
       continue;
@@ -278,7 +279,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     candidates.push_back(
         Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
   }
-  if (progress != nullptr) progress(progressContext, input->size);
+  if (progress != nullptr) progress(progressContext, input->size / 2);
 
   // A map none of whose entries names a page that carries it is not
   // believed at all for its range (zeroed, or noise).  Healthy maps of

@@ -52,6 +52,10 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   const std::vector<uint32_t>& data = scan.directory.data;
 
   for (size_t logical = 1; logical < data.size(); ++logical) {
+    if ((logical & 1023) == 0 && sink.progress != nullptr) {
+      sink.progress(sink.progressContext,
+                    input->size / 2 + static_cast<int64_t>(input->size / 2 * logical / data.size()));
+    }
     if (data[logical] == kNoPhysicalPage) continue;
     const int64_t offset = PhysicalPageOffset(g, data[logical]);
     if (ReadInputAt(input, offset, page.data(), pageSize) != pageSize) {

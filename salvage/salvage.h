@@ -59,7 +59,9 @@ constexpr uint32_t kMaxRecordBytes = 64000;
 struct RecordSinkFunction {
   void (*write)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
   void* context = nullptr;
-  ProgressFunction progress = nullptr;  // bytes of the file scanned so far
+  // Told now and then how far the run is, in bytes of the file: the page
+  // pass counts to half the size, the record walk on to the whole.
+  ProgressFunction progress = nullptr;
   void* progressContext = nullptr;
 };
 
