@@ -245,6 +245,39 @@ TEST(SalvagePageTest, CutFileGivesTheRecordsBeforeTheCut) {
   }
 }
 
+TEST(SalvagePageTest, CutFileWithPagesOutOfLogicalOrder) {
+  // The first and last data pages trade places on disk (the allocation
+  // tables follow), then the file is cut inside the page that now holds
+  // the first logical data page.
+  FixtureOptions o;
+  o.version = 0x0800;
+  const BuiltFile built = Build(o, 200);
+  ASSERT_GE(built.dataPages.size(), 4u);
+  const uint32_t a = built.dataPages.front();
+  const uint32_t b = built.dataPages.back();
+  std::vector<uint8_t> bytes = built.bytes;
+  std::swap_ranges(bytes.begin() + PageStart(o, a), bytes.begin() + PageStart(o, a) + o.pageSize,
+                   bytes.begin() + PageStart(o, b));
+  for (int copy = 0; copy < 2; ++copy) {
+    fixture::PutLE32(bytes, fixture::V8TableEntryOffset(o.pageSize, built.dataPageNumbers.front(), copy), b);
+    fixture::PutLE32(bytes, fixture::V8TableEntryOffset(o.pageSize, built.dataPageNumbers.back(), copy), a);
+  }
+  {
+    ScopedTempFile swapped(bytes);
+    SalvageReport report;
+    EXPECT_EQ(SalvageRecords(swapped.path(), &report), ExpectedWithout(built, {}));
+    EXPECT_EQ(report.status, kSalvageHealthy);
+  }
+  bytes.resize(PageStart(o, b) + o.pageSize / 2);
+  ScopedTempFile file(bytes);
+  SalvageReport report;
+  // Lost: the first logical data page (now cut), and nothing else.
+  EXPECT_EQ(SalvageRecords(file.path(), &report), ExpectedWithout(built, {a}));
+  EXPECT_EQ(report.status, kSalvageDamaged);
+  ASSERT_FALSE(report.skippedPages.empty());
+  EXPECT_EQ(report.skippedPages.back().offset, static_cast<int64_t>(PageStart(o, b)));
+}
+
 TEST(SalvagePageTest, LostVariablePageBreaksOnlyItsChains) {
   for (uint16_t version : {0x0500, 0x0700, 0x0800}) {
     for (bool compressed : {false, true}) {
