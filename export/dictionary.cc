@@ -163,6 +163,12 @@ std::string ResolveLocation(const std::string& folder,
   return beside.empty() ? std::string() : beside.lexically_normal().string();
 }
 
+void ResolveTablePaths(const std::string& dataFolder, Dictionary* dictionary) {
+  for (TableDef& table : dictionary->tables) {
+    table.path = ResolveLocation(dataFolder, table.location);
+  }
+}
+
 void BuildDictionary(const std::vector<DdfFileRow>& files,
                      const std::vector<DdfFieldRow>& fields,
                      const std::vector<DdfIndexRow>& indexes,

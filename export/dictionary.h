@@ -195,6 +195,11 @@ DictionaryStatus LoadDictionary(const std::string& folder,
                                 const Codepage& codepage,
                                 Dictionary* dictionary);
 
+// Fills every table's path anew from its location, resolved against
+// `dataFolder` instead of the dictionary's folder (for data kept apart from
+// its dictionary).  Tables not found there get an empty path.
+void ResolveTablePaths(const std::string& dataFolder, Dictionary* dictionary);
+
 // Finds the file a dictionary location names: the location's parts, split
 // at '\' or '/', are matched one by one against the entries of `folder`
 // without regard to ASCII case; "." and ".." are honoured, a drive prefix
