@@ -42,9 +42,15 @@ void Report(ExportWriter* writer, const std::string& line) {
   if (writer->report != nullptr) writer->report(writer->reportContext, line);
 }
 
+// SQLite keeps names beginning "sqlite_" for itself.
+std::string SqliteTableName(const std::string& name) {
+  if (name.empty()) return "table";
+  return LowerAscii(name).rfind("sqlite_", 0) == 0 ? "_" + name : name;
+}
+
 ExportStatus StartTable(ExportWriter* writer, const std::string& name) {
   writer->outputName = UniqueName(writer->format == ExportFormat::Sqlite
-                                      ? (name.empty() ? std::string("table") : name)
+                                      ? SqliteTableName(name)
                                       : SafeFileStem(name),
                                   &writer->usedOutputNames);
   writer->values.assign(writer->columns.size(), FieldValue{});
@@ -102,6 +108,13 @@ std::string SafeFileStem(const std::string& name) {
     }
   }
   if (stem.empty() || stem == "." || stem == "..") stem = "table";
+  // Windows opens devices for these names whatever the extension.
+  static const char* const kDeviceNames[] = {"con", "prn", "aux", "nul"};
+  const std::string lower = LowerAscii(stem);
+  bool device = lower.size() == 4 && (lower.rfind("com", 0) == 0 || lower.rfind("lpt", 0) == 0) &&
+                lower[3] >= '1' && lower[3] <= '9';
+  for (const char* d : kDeviceNames) device = device || lower == d;
+  if (device) stem += "_";
   return stem;
 }
 

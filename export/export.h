@@ -11,6 +11,10 @@
 //   EndTable(&w, &counts);
 //   CloseExport(&w);
 //
+// Output names: CSV and JSONL files are named by SafeFileStem(table name),
+// SQLite tables by the table name ("_" in front of a name that begins
+// "sqlite_"); a name used before in this export gets "_2", "_3", ...
+//
 // Columns: the table's fields in offset order, named as the fields (a name
 // met before gets "_2", "_3", ...; an empty name becomes "field_<id>"),
 // then `_page`, the logical page the record came from.  SQLite tables carry
@@ -119,7 +123,8 @@ ExportStatus CloseExport(ExportWriter* writer);
 std::vector<ExportColumn> TableColumns(const TableDef& table);
 
 // A table name usable as a file name: '/', '\', ':', '*', '?', '"', '<',
-// '>', '|' and control characters become '_'; empty becomes "table".
+// '>', '|' and control characters become '_'; empty becomes "table"; a
+// Windows device name (CON, NUL, COM1, ...) gets a trailing '_'.
 std::string SafeFileStem(const std::string& name);
 
 // Appends a value as text: integers in decimal, reals in their shortest

@@ -194,7 +194,16 @@ TEST(JsonlWriterTest, RawTablesCarryNumberLengthAndHex) {
   const uint8_t r1[] = {0x00, 0xAB, 0xFF};
   ASSERT_EQ(WriteRow(&w, r1, 3, 7), kExportOk);
   ASSERT_EQ(WriteRow(&w, r1, 1, 8), kExportOk);
+  EXPECT_EQ(BeginRawTable(&w, "other"), kExportNotInTable);
+  ASSERT_EQ(EndTable(&w, nullptr), kExportOk);
+  // A name met before, or one Windows keeps for a device, gets a new file.
+  for (const char* name : {"f10:X", "nul"}) {
+    ASSERT_EQ(BeginRawTable(&w, name), kExportOk);
+    ASSERT_EQ(EndTable(&w, nullptr), kExportOk);
+  }
   ASSERT_EQ(CloseExport(&w), kExportOk);
+  EXPECT_TRUE(fs::exists(dir.path / "f10_X_2.jsonl"));
+  EXPECT_TRUE(fs::exists(dir.path / "nul_.jsonl"));
   EXPECT_EQ(ReadText(dir.path / "F10_x.jsonl"),
             "{\"record\":1,\"length\":3,\"data\":\"00abff\",\"_page\":7}\n"
             "{\"record\":2,\"length\":1,\"data\":\"00\",\"_page\":8}\n");
