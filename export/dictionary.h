@@ -12,7 +12,7 @@
 //        2    20  table name, blank or NUL padded
 //       22    64  location of the data file, relative to the dictionary
 //                 folder, '\' separated, blank or NUL padded
-//       86     1  flags (0x10: a dictionary file)
+//       86     1  flags (0x10 on X$File, X$Field and X$Index in the corpus)
 //       87    10  reserved (newer dictionaries only)
 //
 // FIELD.DDF, 32 bytes:
@@ -29,7 +29,7 @@
 //        0     2  file id
 //        2     2  field id
 //        4     2  key number (0- or 1-based, as the application chose)
-//        6     2  segment number within the key
+//        6     2  segment number within the key (0- or 1-based)
 //        8     2  flags (Btrieve key flags)
 #ifndef GANDREL_EXPORT_DICTIONARY_H_
 #define GANDREL_EXPORT_DICTIONARY_H_

@@ -8,12 +8,13 @@
 
 // --- Structure and separators ------------------------------------------------
 
-TEST(JsonWriterTest, NestedContainersGetCommasOnlyBetweenValues) {
+TEST(JsonWriterTest, CommasOnlyBetweenValuesAndIntegersAtTheirLimits) {
   JsonWriter w = {};
   JsonBeginObject(&w);
   JsonKey(&w, "a");
   JsonBeginArray(&w);
-  JsonInt(&w, 1);
+  JsonInt(&w, std::numeric_limits<int64_t>::min());
+  JsonUint(&w, std::numeric_limits<uint64_t>::max());
   JsonBeginObject(&w);
   JsonEndObject(&w);
   JsonBeginArray(&w);
@@ -23,16 +24,7 @@ TEST(JsonWriterTest, NestedContainersGetCommasOnlyBetweenValues) {
   JsonKey(&w, "b");
   JsonBool(&w, false);
   JsonEndObject(&w);
-  EXPECT_EQ(w.text, R"({"a":[1,{},[],null],"b":false})");
-}
-
-TEST(JsonWriterTest, IntegersAtTheirLimits) {
-  JsonWriter w = {};
-  JsonBeginArray(&w);
-  JsonInt(&w, std::numeric_limits<int64_t>::min());
-  JsonUint(&w, std::numeric_limits<uint64_t>::max());
-  JsonEndArray(&w);
-  EXPECT_EQ(w.text, "[-9223372036854775808,18446744073709551615]");
+  EXPECT_EQ(w.text, R"({"a":[-9223372036854775808,18446744073709551615,{},[],null],"b":false})");
 }
 
 // --- Strings ------------------------------------------------------------------
