@@ -15,7 +15,7 @@ export DEBIAN_FRONTEND=noninteractive
 step() { printf '\n=== %s ===\n' "$*"; }
 
 # --- packages -------------------------------------------------------------
-NATIVE_PKGS="g++ cmake make libgtest-dev googletest zlib1g-dev xxd time clang libclang-rt-14-dev libbenchmark-dev"
+NATIVE_PKGS="g++ cmake make libgtest-dev googletest zlib1g-dev xxd time clang libclang-rt-14-dev libbenchmark-dev libsqlite3-dev"
 # wine64 brings a native wineserver; qemu-user-static runs the 32-bit Wine
 # loader where the kernel has no IA-32 emulation (see scripts/with-wine.sh).
 WINDOWS_PKGS="g++-mingw-w64-i686 wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static xvfb"
