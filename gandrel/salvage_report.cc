@@ -3,70 +3,23 @@
 #include <cinttypes>
 #include <map>
 
+#include "common/json_writer.h"
+
 namespace {
 
-// --- A small JSON writer: enough for one report ------------------------------
-
-struct Json {
-  std::string text;
-  bool needComma = false;
-
-  void Comma() {
-    if (needComma) text += ',';
-    needComma = false;
-  }
-  void Key(const char* key) {
-    Comma();
-    String(key);
-    text += ':';
-    needComma = false;
-  }
-  void String(const std::string& s) {
-    text += '"';
-    for (unsigned char c : s) {
-      if (c == '"' || c == '\\') {
-        text += '\\';
-        text += static_cast<char>(c);
-      } else if (c < 0x20) {
-        char escape[8];
-        snprintf(escape, sizeof escape, "\\u%04x", c);
-        text += escape;
-      } else {
-        text += static_cast<char>(c);
-      }
-    }
-    text += '"';
-    needComma = true;
-  }
-  void Number(int64_t n) {
-    Comma();
-    text += std::to_string(n);
-    needComma = true;
-  }
-  void Real(double d) {
-    Comma();
-    char number[32];
-    snprintf(number, sizeof number, "%.3f", d);
-    text += number;
-    needComma = true;
-  }
-  void Bool(bool b) {
-    Comma();
-    text += b ? "true" : "false";
-    needComma = true;
-  }
-  void Open(char c) {
-    Comma();
-    text += c;
-  }
-  void Close(char c) {
-    text += c;
-    needComma = true;
-  }
-  void Field(const char* key, const std::string& s) { Key(key); String(s); }
-  void Field(const char* key, int64_t n) { Key(key); Number(n); }
-  void Field(const char* key, bool b) { Key(key); Bool(b); }
-};
+// Report fields, through the common JSON writer.
+void Field(JsonWriter* j, const char* key, const std::string& value) {
+  JsonKey(j, key);
+  JsonString(j, value);
+}
+void Field(JsonWriter* j, const char* key, int64_t value) {
+  JsonKey(j, key);
+  JsonInt(j, value);
+}
+void Field(JsonWriter* j, const char* key, bool value) {
+  JsonKey(j, key);
+  JsonBool(j, value);
+}
 
 std::string Hex16(uint16_t value) {
   char text[8];
@@ -74,14 +27,14 @@ std::string Hex16(uint16_t value) {
   return text;
 }
 
-void WriteCopy(Json& j, const ControlCopy& copy) {
-  j.Open('{');
-  j.Field("offset", static_cast<int64_t>(copy.offset));
-  j.Field("sound", copy.sound);
-  if (!copy.sound) j.Field("problem", copy.problem);
-  if (copy.version != 0) j.Field("version", Hex16(copy.version));
-  j.Field("counter", static_cast<int64_t>(copy.counter));
-  j.Close('}');
+void WriteCopy(JsonWriter* j, const ControlCopy& copy) {
+  JsonBeginObject(j);
+  Field(j, "offset", static_cast<int64_t>(copy.offset));
+  Field(j, "sound", copy.sound);
+  if (!copy.sound) Field(j, "problem", copy.problem);
+  if (copy.version != 0) Field(j, "version", Hex16(copy.version));
+  Field(j, "counter", static_cast<int64_t>(copy.counter));
+  JsonEndObject(j);
 }
 
 }  // namespace
@@ -130,91 +83,92 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
 
 std::string SalvageReportJson(const SalvageReport& r) {
   const Geometry& g = r.geometry;
-  Json j;
-  j.Open('{');
-  j.Key("file");
-  j.Open('{');
-  j.Field("path", r.path);
-  j.Field("size", static_cast<int64_t>(r.fileSize));
-  j.Close('}');
-  j.Field("status", std::string(SalvageStatusName(r.status)));
-  if (!r.error.empty()) j.Field("error", r.error);
+  JsonWriter writer = {};
+  JsonWriter* j = &writer;
+  JsonBeginObject(j);
+  JsonKey(j, "file");
+  JsonBeginObject(j);
+  Field(j, "path", r.path);
+  Field(j, "size", static_cast<int64_t>(r.fileSize));
+  JsonEndObject(j);
+  Field(j, "status", std::string(SalvageStatusName(r.status)));
+  if (!r.error.empty()) Field(j, "error", r.error);
 
-  j.Key("geometry");
-  j.Open('{');
-  j.Field("usable", g.usable);
-  j.Field("version", Hex16(g.version));
-  j.Field("versionSource", std::string(ValueSourceName(g.versionSource)));
-  j.Field("pageSize", static_cast<int64_t>(g.pageSize));
-  j.Field("pageSizeSource", std::string(ValueSourceName(g.pageSizeSource)));
-  j.Field("recordLength", static_cast<int64_t>(g.recordLength));
-  j.Field("recordLengthSource", std::string(ValueSourceName(g.recordLengthSource)));
-  j.Field("slotLength", static_cast<int64_t>(g.slotLength));
-  j.Field("slotLengthSource", std::string(ValueSourceName(g.slotLengthSource)));
-  j.Field("variable", g.variable);
-  j.Field("compressed", g.compressed);
-  j.Field("chosenCopy", static_cast<int64_t>(g.chosenCopy));
-  j.Key("controlCopies");
-  j.Open('[');
+  JsonKey(j, "geometry");
+  JsonBeginObject(j);
+  Field(j, "usable", g.usable);
+  Field(j, "version", Hex16(g.version));
+  Field(j, "versionSource", std::string(ValueSourceName(g.versionSource)));
+  Field(j, "pageSize", static_cast<int64_t>(g.pageSize));
+  Field(j, "pageSizeSource", std::string(ValueSourceName(g.pageSizeSource)));
+  Field(j, "recordLength", static_cast<int64_t>(g.recordLength));
+  Field(j, "recordLengthSource", std::string(ValueSourceName(g.recordLengthSource)));
+  Field(j, "slotLength", static_cast<int64_t>(g.slotLength));
+  Field(j, "slotLengthSource", std::string(ValueSourceName(g.slotLengthSource)));
+  Field(j, "variable", g.variable);
+  Field(j, "compressed", g.compressed);
+  Field(j, "chosenCopy", static_cast<int64_t>(g.chosenCopy));
+  JsonKey(j, "controlCopies");
+  JsonBeginArray(j);
   for (const ControlCopy& copy : g.copies) {
     if (copy.offset >= 0) WriteCopy(j, copy);
   }
-  j.Close(']');
-  j.Close('}');
+  JsonEndArray(j);
+  JsonEndObject(j);
 
-  j.Key("pages");
-  j.Open('{');
-  j.Field("physical", static_cast<int64_t>(r.pages.physical));
-  j.Field("reserved", static_cast<int64_t>(r.pages.reserved));
-  j.Field("data", static_cast<int64_t>(r.pages.data));
-  j.Field("variable", static_cast<int64_t>(r.pages.variable));
-  j.Field("other", static_cast<int64_t>(r.pages.other));
-  j.Field("implausible", static_cast<int64_t>(r.pages.implausible));
-  j.Field("unreadable", static_cast<int64_t>(r.pages.unreadable));
-  j.Field("currentData", static_cast<int64_t>(r.pages.currentData));
-  j.Field("currentVariable", static_cast<int64_t>(r.pages.currentVariable));
-  j.Field("dataPagesWalked", static_cast<int64_t>(r.dataPagesWalked));
-  j.Close('}');
+  JsonKey(j, "pages");
+  JsonBeginObject(j);
+  Field(j, "physical", static_cast<int64_t>(r.pages.physical));
+  Field(j, "reserved", static_cast<int64_t>(r.pages.reserved));
+  Field(j, "data", static_cast<int64_t>(r.pages.data));
+  Field(j, "variable", static_cast<int64_t>(r.pages.variable));
+  Field(j, "other", static_cast<int64_t>(r.pages.other));
+  Field(j, "implausible", static_cast<int64_t>(r.pages.implausible));
+  Field(j, "unreadable", static_cast<int64_t>(r.pages.unreadable));
+  Field(j, "currentData", static_cast<int64_t>(r.pages.currentData));
+  Field(j, "currentVariable", static_cast<int64_t>(r.pages.currentVariable));
+  Field(j, "dataPagesWalked", static_cast<int64_t>(r.dataPagesWalked));
+  JsonEndObject(j);
 
-  j.Key("skippedPages");
-  j.Open('[');
+  JsonKey(j, "skippedPages");
+  JsonBeginArray(j);
   for (const SkippedPage& s : r.skippedPages) {
-    j.Open('{');
-    j.Field("offset", static_cast<int64_t>(s.offset));
-    j.Field("logicalPage", static_cast<int64_t>(s.logicalPage));
-    j.Field("reason", s.reason);
-    j.Close('}');
+    JsonBeginObject(j);
+    Field(j, "offset", static_cast<int64_t>(s.offset));
+    Field(j, "logicalPage", static_cast<int64_t>(s.logicalPage));
+    Field(j, "reason", s.reason);
+    JsonEndObject(j);
   }
-  j.Close(']');
-  j.Field("skippedNotListed", static_cast<int64_t>(r.skippedNotListed));
-  j.Key("brokenChains");
-  j.Open('[');
+  JsonEndArray(j);
+  Field(j, "skippedNotListed", static_cast<int64_t>(r.skippedNotListed));
+  JsonKey(j, "brokenChains");
+  JsonBeginArray(j);
   for (const BrokenChain& b : r.brokenChains) {
-    j.Open('{');
-    j.Field("record", static_cast<int64_t>(b.recordNumber));
-    j.Field("page", static_cast<int64_t>(b.dataPage));
-    j.Field("offset", static_cast<int64_t>(b.slotOffset));
-    j.Field("bytesRecovered", static_cast<int64_t>(b.bytesRecovered));
-    j.Field("reason", b.reason);
-    j.Close('}');
+    JsonBeginObject(j);
+    Field(j, "record", static_cast<int64_t>(b.recordNumber));
+    Field(j, "page", static_cast<int64_t>(b.dataPage));
+    Field(j, "offset", static_cast<int64_t>(b.slotOffset));
+    Field(j, "bytesRecovered", static_cast<int64_t>(b.bytesRecovered));
+    Field(j, "reason", b.reason);
+    JsonEndObject(j);
   }
-  j.Close(']');
-  j.Field("brokenNotListed", static_cast<int64_t>(r.brokenNotListed));
-  j.Key("notes");
-  j.Open('[');
-  for (const std::string& note : r.notes) j.String(note);
-  j.Close(']');
+  JsonEndArray(j);
+  Field(j, "brokenNotListed", static_cast<int64_t>(r.brokenNotListed));
+  JsonKey(j, "notes");
+  JsonBeginArray(j);
+  for (const std::string& note : r.notes) JsonString(j, note);
+  JsonEndArray(j);
 
-  j.Key("records");
-  j.Open('{');
-  j.Field("salvaged", static_cast<int64_t>(r.recordsSalvaged));
-  j.Field("tooLong", static_cast<int64_t>(r.recordsTooLong));
-  j.Field("headerCountKnown", g.recordCountKnown);
-  j.Field("headerCount", static_cast<int64_t>(g.recordCount));
-  j.Close('}');
-  j.Key("seconds");
-  j.Real(r.seconds);
-  j.Close('}');
-  j.text += '\n';
-  return j.text;
+  JsonKey(j, "records");
+  JsonBeginObject(j);
+  Field(j, "salvaged", static_cast<int64_t>(r.recordsSalvaged));
+  Field(j, "tooLong", static_cast<int64_t>(r.recordsTooLong));
+  Field(j, "headerCountKnown", g.recordCountKnown);
+  Field(j, "headerCount", static_cast<int64_t>(g.recordCount));
+  JsonEndObject(j);
+  JsonKey(j, "seconds");
+  JsonDouble(j, r.seconds);
+  JsonEndObject(j);
+  writer.text += '\n';
+  return writer.text;
 }
