@@ -8,23 +8,23 @@
 
 namespace {
 
-const OptionSpec* FindLong(const OptionSpec* specs, int count, const std::string& name) {
+const CommandOption* FindLong(const CommandOption* optionRows, int count, const std::string& name) {
   for (int i = 0; i < count; ++i) {
-    if (name == specs[i].name) return &specs[i];
+    if (name == optionRows[i].name) return &optionRows[i];
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(const OptionSpec* specs, int count, char name) {
+const CommandOption* FindShort(const CommandOption* optionRows, int count, char name) {
   for (int i = 0; i < count; ++i) {
-    if (specs[i].shortName != 0 && specs[i].shortName == name) return &specs[i];
+    if (optionRows[i].shortName != 0 && optionRows[i].shortName == name) return &optionRows[i];
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool ParseCommandLine(const OptionSpec* specs, int specCount, int argc,
+bool ParseCommandLine(const CommandOption* optionRows, int rowCount, int argc,
                       const char* const* argv, int first,
                       ParsedCommandLine* parsed, std::string* error) {
   bool optionsEnded = false;
@@ -38,14 +38,14 @@ bool ParseCommandLine(const OptionSpec* specs, int specCount, int argc,
       optionsEnded = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const CommandOption* option = nullptr;
     std::string value;
     bool hasInlineValue = false;
     if (arg[1] == '-') {
       const size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      spec = FindLong(specs, specCount, name);
-      if (spec == nullptr) {
+      option = FindLong(optionRows, rowCount, name);
+      if (option == nullptr) {
         *error = "unknown option --" + name;
         return false;
       }
@@ -54,26 +54,26 @@ bool ParseCommandLine(const OptionSpec* specs, int specCount, int argc,
         value = arg.substr(eq + 1);
       }
     } else {
-      if (arg.size() != 2 || (spec = FindShort(specs, specCount, arg[1])) == nullptr) {
+      if (arg.size() != 2 || (option = FindShort(optionRows, rowCount, arg[1])) == nullptr) {
         *error = "unknown option " + arg;
         return false;
       }
     }
     const std::string shown =
-        arg[1] == '-' ? std::string("--") + spec->name : std::string("-") + spec->shortName;
-    if (spec->valueName == nullptr) {
+        arg[1] == '-' ? std::string("--") + option->name : std::string("-") + option->shortName;
+    if (option->valueName == nullptr) {
       if (hasInlineValue) {
         *error = "option " + shown + " takes no value";
         return false;
       }
     } else if (!hasInlineValue) {
       if (i + 1 >= argc) {
-        *error = "option " + shown + " needs a value (" + spec->valueName + ")";
+        *error = "option " + shown + " needs a value (" + option->valueName + ")";
         return false;
       }
       value = argv[++i];
     }
-    parsed->options.emplace_back(spec->name, value);
+    parsed->options.emplace_back(option->name, value);
   }
   return true;
 }
@@ -109,11 +109,11 @@ void PrintCommandUsage(const CommandRow& row, FILE* out) {
   if (row.details != nullptr) fprintf(out, "\n%s\n", row.details);
   if (row.optionCount > 0) fprintf(out, "\noptions:\n");
   for (int i = 0; i < row.optionCount; ++i) {
-    const OptionSpec& spec = row.options[i];
-    std::string left = "--" + std::string(spec.name);
-    if (spec.shortName != 0) left = std::string("-") + spec.shortName + ", " + left;
-    if (spec.valueName != nullptr) left += std::string(" ") + spec.valueName;
-    fprintf(out, "  %-26s %s\n", left.c_str(), spec.help);
+    const CommandOption& option = row.options[i];
+    std::string left = "--" + std::string(option.name);
+    if (option.shortName != 0) left = std::string("-") + option.shortName + ", " + left;
+    if (option.valueName != nullptr) left += std::string(" ") + option.valueName;
+    fprintf(out, "  %-26s %s\n", left.c_str(), option.help);
   }
 }
 

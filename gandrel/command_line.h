@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct CommandOption {
   const char* name;       // long name without "--"
   char shortName;         // 0: none
   const char* valueName;  // null: a flag without a value
@@ -29,9 +29,9 @@ struct ParsedCommandLine {
   std::vector<std::pair<std::string, std::string>> options;
 };
 
-// Parses argv[first..argc) against `specs`.  True on success; on failure
+// Parses argv[first..argc) against `optionRows`.  True on success; on failure
 // `error` holds one line naming what was wrong (no line end).
-bool ParseCommandLine(const OptionSpec* specs, int specCount, int argc,
+bool ParseCommandLine(const CommandOption* optionRows, int rowCount, int argc,
                       const char* const* argv, int first,
                       ParsedCommandLine* parsed, std::string* error);
 
@@ -44,7 +44,7 @@ struct CommandRow {
   const char* summary;  // one line for "gandrel --help"
   // Runs the subcommand; returns the process exit code.
   int (*handler)(const ParsedCommandLine& parsed);
-  const OptionSpec* options;
+  const CommandOption* options;
   int optionCount;
   const char* details;  // paragraph for "gandrel help CMD", may be null
 };

@@ -14,7 +14,7 @@
 #include "reader/version_rules.h"
 #include "salvage/salvage.h"
 
-const OptionSpec kSalvageOptions[] = {
+const CommandOption kSalvageOptions[] = {
     {"output", 'o', "DUMP", "dump file (a directory for several files)"},
     {"format", 0, "F", "1|2|3|4|butil|butil-nolen|hex-crc|hex (default 1)"},
     {"report", 0, "REPORT.json", "JSON report (a directory for several files)"},

@@ -8,7 +8,7 @@
 #include "gandrel/command_line.h"
 #include "salvage/geometry.h"
 
-extern const OptionSpec kSalvageOptions[];
+extern const CommandOption kSalvageOptions[];
 extern const int kSalvageOptionCount;
 
 // The run's settings, checked; `error` names the first bad one.
