@@ -340,6 +340,35 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     }
   }
 
+  Sample sample;
+  auto loadSample = [&]() {
+    if (!sample.bytes.empty()) return;
+    const int64_t n = input->size < kSampleBytes ? input->size : kSampleBytes;
+    sample.bytes.resize(static_cast<size_t>(n));
+    sample.bytes.resize(ReadInputAt(input, 0, sample.bytes.data(), static_cast<uint32_t>(n)));
+  };
+
+  // A page size damaged into another allowed value leaves copy 1 sound:
+  // then copy 2 is not where copy 1 says, or it names another page size.
+  // The data pages decide between the two.
+  if (knownClass > 1 && copy1.sound && !copy2.sound && overrides.pageSize == 0) {
+    ControlCopy elsewhere;
+    FindSecondCopy(input, knownClass, 0, &elsewhere);
+    if (elsewhere.sound) copy2 = elsewhere;
+  }
+  if (copy1.sound && copy2.sound && copy1.pageSize != copy2.pageSize) {
+    loadSample();
+    const int c1 = FindVersionRules(copy1.version)->versionClass;
+    const int c2 = FindVersionRules(copy2.version)->versionClass;
+    const uint32_t score1 =
+        CountHeaders(sample, c1, copy1.pageSize, input->size / copy1.pageSize, HeaderKind::Other);
+    const uint32_t score2 =
+        CountHeaders(sample, c2, copy2.pageSize, input->size / copy2.pageSize, HeaderKind::Other);
+    ControlCopy& loser = score2 > score1 ? copy1 : copy2;
+    loser.sound = false;
+    loser.problem = Format("page size %u does not fit the data pages", loser.pageSize);
+  }
+
   const ControlCopy* chosen = nullptr;
   if (copy1.sound && copy2.sound) {
     // The copy written last has the higher counter.  On a tie 0x0600-0x0700
@@ -378,14 +407,6 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     g->pageSize = chosen->pageSize;
     g->pageSizeSource = fromCopy;
   }
-
-  Sample sample;
-  auto loadSample = [&]() {
-    if (!sample.bytes.empty()) return;
-    const int64_t n = input->size < kSampleBytes ? input->size : kSampleBytes;
-    sample.bytes.resize(static_cast<size_t>(n));
-    sample.bytes.resize(ReadInputAt(input, 0, sample.bytes.data(), static_cast<uint32_t>(n)));
-  };
 
   if (g->layout == nullptr || g->pageSize == 0) {
     // The header patterns tell the version class and the page size.

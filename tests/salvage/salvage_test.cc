@@ -78,7 +78,9 @@ TEST(SalvageControlTest, DamagedCopyOneIsReplacedByCopyTwo) {
       {"zeroed", SIZE_MAX, {0, 0}, 0},
       {"version", 74, {0x34, 0x12}, 0},
       {"page size", 8, {0xBC, 0x02}, 2},      // 700
+      {"page size 1024", 8, {0x00, 0x04}, 2}, // allowed, but not the file's
       {"page size byte", 43, {3, 0}, 3},      // 768
+      {"page size byte 1024", 43, {4, 0}, 3},
       {"record length", 22, {0xFF, 0xFF}, 0},
   };
   for (uint16_t version : {0x0600, 0x0700, 0x0800}) {
