@@ -286,6 +286,32 @@ bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLengt
   return used > 0;
 }
 
+// "FC" layout slots of 0x0600-0x0700 start with a small word (1, 2, 3 ...
+// in used slots) before the record; records themselves rarely do, and the
+// fixed part of a plain slot starts at once.
+bool LooksFcLayout(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
+                   int64_t fileSize) {
+  const VersionRules* rules = ClassLayout(2);
+  const uint32_t slots = (pageSize - rules->slotCountReserve) / slotLength;
+  const uint64_t count = sample.bytes.size() / pageSize;
+  uint64_t used = 0;
+  uint64_t small = 0;
+  for (uint64_t p = 1; p < count; ++p) {
+    const uint8_t* page = sample.bytes.data() + p * pageSize;
+    if (ClassifyPageHeader(*rules, page, p, LogicalBound(fileSize / pageSize)).kind !=
+        HeaderKind::Data) {
+      continue;
+    }
+    for (uint32_t i = 0; i < slots; ++i) {
+      const uint8_t* slot = page + rules->dataPageHeaderSize + i * slotLength;
+      if (slot + 2 > page + pageSize || (slot[0] | slot[1]) == 0) continue;
+      ++used;
+      small += slot[1] == 0 && slot[0] < 16;
+    }
+  }
+  return used > 0 && small * 10 >= used * 9;
+}
+
 void Unusable(Geometry* g, const std::string& why) {
   g->usable = false;
   g->problem = why;
@@ -492,11 +518,26 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   } else if (g->recordLengthSource == ValueSource::CommandLine) {
     g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
     g->slotLengthSource = ValueSource::Derived;
+    if (versionClass == 2 && chosen == nullptr && !copy1.fcLayout) {
+      // Without a control page the layout signature is lost too: slots two
+      // bytes longer than the record, starting with a small word, are "FC".
+      loadSample();
+      const uint16_t spaced = InferSlotLength(sample, versionClass, g->pageSize, input->size);
+      if (spaced == g->slotLength + kFcSlotDataOffset &&
+          LooksFcLayout(sample, g->pageSize, spaced, input->size)) {
+        g->slotDataOffset = kFcSlotDataOffset;
+        g->slotLength = spaced;
+      }
+    }
   } else {
     loadSample();
     g->slotLength = InferSlotLength(sample, versionClass, g->pageSize, input->size);
     g->slotLengthSource = ValueSource::Inferred;
     if (g->slotLength == 0) return Unusable(g, "slot length could not be inferred");
+    if (versionClass == 2 && chosen == nullptr && !copy1.fcLayout &&
+        LooksFcLayout(sample, g->pageSize, g->slotLength, input->size)) {
+      g->slotDataOffset = kFcSlotDataOffset;
+    }
     if (versionClass == 3 && chosen == nullptr &&
         LooksCompressed(sample, g->pageSize, g->slotLength, input->size)) {
       g->compressed = true;

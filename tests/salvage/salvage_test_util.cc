@@ -74,3 +74,17 @@ std::vector<NamedOptions> HealthyFileTable() {
   }
   return table;
 }
+
+::testing::AssertionResult SameRecords(const Records& got, const Records& expected) {
+  for (size_t i = 0; i < got.size() && i < expected.size(); ++i) {
+    if (got[i] != expected[i]) {
+      return ::testing::AssertionFailure() << "record " << i << " differs (" << got.size()
+                                           << " records, " << expected.size() << " expected)";
+    }
+  }
+  if (got.size() != expected.size()) {
+    return ::testing::AssertionFailure() << got.size() << " records, " << expected.size()
+                                         << " expected";
+  }
+  return ::testing::AssertionSuccess();
+}

@@ -3,6 +3,8 @@
 #ifndef GANDREL_TESTS_SALVAGE_SALVAGE_TEST_UTIL_H_
 #define GANDREL_TESTS_SALVAGE_SALVAGE_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,10 @@ Records ReaderRecords(const std::string& path);
 // Salvages `path`; the records in order.
 Records SalvageRecords(const std::string& path, SalvageReport* report,
                        const GeometryOverrides& overrides = {});
+
+// Equal record lists; otherwise a failure naming the counts and the first
+// record that differs (not the bytes of every record).
+::testing::AssertionResult SameRecords(const Records& got, const Records& expected);
 
 // Fixture options for healthy files of every version class and layout.
 struct NamedOptions {
