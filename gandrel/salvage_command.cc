@@ -79,6 +79,14 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
     fprintf(stderr, "gandrel salvage: %s: is a directory\n", file.c_str());
     return kExitNothing;
   }
+  // The data file is never written: not even when -o or --report names it.
+  for (const std::string* out : {&dumpPath, &reportPath}) {
+    if (!out->empty() && fs::exists(*out, ec) && fs::equivalent(file, *out, ec)) {
+      fprintf(stderr, "gandrel salvage: %s: is the data file itself, not written\n",
+              out->c_str());
+      return kExitUsage;
+    }
+  }
   FILE* dump = fopen(dumpPath.c_str(), "wb");
   if (dump == nullptr) {
     fprintf(stderr, "gandrel salvage: %s: cannot create the dump: %s\n", dumpPath.c_str(),
@@ -213,7 +221,6 @@ int RunSalvageCommand(const ParsedCommandLine& parsed) {
     }
   }
 
-  int worst = -1;
   bool anySalvaged = false;
   bool allHealthy = true;
   std::vector<std::string> names;
@@ -234,9 +241,7 @@ int RunSalvageCommand(const ParsedCommandLine& parsed) {
     if (code == kExitUsage) return kExitUsage;  // the output cannot be written at all
     allHealthy = allHealthy && code == kExitOk;
     anySalvaged = anySalvaged || code == kExitOk || code == kExitDamaged;
-    worst = code;
   }
-  (void)worst;
   if (allHealthy) return kExitOk;
   return anySalvaged ? kExitDamaged : kExitNothing;
 }

@@ -1,7 +1,6 @@
 #include "gandrel/salvage_report.h"
 
 #include <cinttypes>
-#include <map>
 
 #include "common/json_writer.h"
 

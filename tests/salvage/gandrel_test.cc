@@ -109,6 +109,9 @@ TEST(GandrelProcessTest, SalvageExitCodesDumpsAndReports) {
   EXPECT_NE(r.err.find("missing.dat: cannot open"), std::string::npos) << r.err;
   r = RunProcess(GANDREL_PATH, {"salvage", good.path()});
   EXPECT_EQ(r.exitCode, 1);
+  r = RunProcess(GANDREL_PATH, {"salvage", good.path(), "-o", good.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(fixture::ReadFileBytes(good.path()), healthy.bytes);  // never written
 
   // Several files: one dump and one report each; the bad ones stop nothing.
   const std::string out = dir.File("dumps");
