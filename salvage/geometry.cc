@@ -18,6 +18,10 @@ constexpr uint32_t kMinCopyBytes = kControlBytesConsole;
 constexpr uint32_t kSampleBytes = 16u << 20;
 constexpr uint32_t kSpacingPages = 16;
 constexpr uint32_t kMaxInferredSlot = 2048;
+// Inference needs this many plausible page headers, and one in
+// kInferredShare of the sampled pages at least.
+constexpr uint32_t kMinInferredPages = 2;
+constexpr uint64_t kInferredShare = 200;
 // Class 1 and 2 data pages: 6-byte header, slots counted from pageSize - 2.
 constexpr uint32_t kOldHeader = 6;
 // Variable pointer behind the fixed part, versions below 0x0800.
@@ -136,6 +140,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
   const uint64_t pages = static_cast<uint64_t>(fileSize) / copy->pageSize;
   if (copy->recordCount > slots * pages) {
     copy->problem = Format("record count %u beyond what the file holds", copy->recordCount);
+    copy->onlyCountWrong = true;
     return;
   }
   copy->sound = true;
@@ -408,6 +413,12 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   } else if (copy2.sound) {
     chosen = &copy2;
   }
+  if (chosen == nullptr) {
+    // A copy whose only fault is its record count still knows the layout.
+    for (const ControlCopy* c : {&copy1, &copy2}) {
+      if (c->onlyCountWrong && (chosen == nullptr || c->counter > chosen->counter)) chosen = c;
+    }
+  }
   const ValueSource fromCopy =
       chosen == &copy1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
   g->chosenCopy = chosen == nullptr ? 0 : chosen == &copy1 ? 1 : 2;
@@ -455,7 +466,13 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
         bestSize = size;
       }
     }
-    if (bestScore == 0) return Unusable(g, "no control page and no data pages to infer the geometry from");
+    // Noise has a plausible header now and then (a 'D' at the right place,
+    // a small page number): the pattern has to hold on a share of the pages
+    // that only a data file reaches.
+    const uint64_t sampled = bestSize == 0 ? 0 : sample.bytes.size() / bestSize;
+    if (bestScore < kMinInferredPages || bestScore * kInferredShare < sampled) {
+      return Unusable(g, "no control page and no data pages to infer the geometry from");
+    }
     if (g->layout == nullptr) {
       // A damaged copy may still name a version of the class found.
       uint16_t version = bestClass == 1 ? 0x0400 : bestClass == 2 ? 0x0600 : 0x0800;

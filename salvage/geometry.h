@@ -33,6 +33,8 @@ struct ControlCopy {
   bool read = false;       // its bytes were there
   bool sound = false;      // passed every check below
   std::string problem;     // first check that failed, empty when sound
+  bool onlyCountWrong = false;  // every check but the record count passed
+                                // (a file cut short, a count overwritten)
   bool fcLayout = false;   // "FC" signature
   uint16_t version = 0;    // absolute value of the stored word
   uint32_t pageSize = 0;
