@@ -123,6 +123,10 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
   if (!reportPath.empty() && !WriteText(reportPath, SalvageReportJson(report))) {
     fprintf(stderr, "gandrel salvage: %s: cannot write the report\n", reportPath.c_str());
   }
+  if (status == kSalvageNothing && report.recordsSalvaged == 0) {
+    // Nothing came out: no dump rather than an empty one.
+    remove(dumpPath.c_str());
+  }
   if (writeFailed || closeFailed) return kExitNothing;
   return status == kSalvageHealthy ? kExitOk
          : status == kSalvageDamaged ? kExitDamaged

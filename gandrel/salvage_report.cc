@@ -43,6 +43,7 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
   fprintf(out, "%s: %s\n", r.path.c_str(), SalvageStatusName(r.status));
   if (!g.usable) {
     fprintf(out, "  nothing salvaged: %s\n", r.error.c_str());
+    for (const std::string& note : r.notes) fprintf(out, "  %s\n", note.c_str());
     return;
   }
   if (g.recordCountKnown) {

@@ -58,7 +58,7 @@ void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* g
 bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
                std::string* reason) {
   const Geometry& g = *w->geometry;
-  const ChainRule rule = g.layout->chain;
+  const ChainRule rule = g.compressed ? g.layout->compressedChain : g.layout->chain;
   ChainWalk walk;
   BeginChain(&walk, rule, g.layout->fragmentHeaderSize, g.pageSize,
              DecodeChainPointer(rule, pointerBytes), &w->visited);
@@ -87,9 +87,9 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
     case ChainEnd::Finished:
       return true;
     case ChainEnd::DamagedTable:
-      // Below 0x0800 the engine ends chains with fragments of no length (seen
-      // in healthy files): their end, not a break.
-      if (g.layout->versionClass != 3) return true;
+      // The uncounted fragment tables below 0x0800 end chains with fragments
+      // of no length (seen in healthy files): their end, not a break.
+      if (rule == ChainRule::Pointer24Bit15 || rule == ChainRule::Pointer24Header4) return true;
       *reason = "fragment " + std::to_string(walk.pointer.fragment) + " of variable page " +
                 std::to_string(walk.pointer.page) + " is not in its table";
       return false;

@@ -105,11 +105,22 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
                (copy->variable ? kV8PointerSize : 0);
     }
     needed += 8u * copy->duplicatePairs;
+  } else if (copy->recordLength == 0 &&
+             (DecodeLE16(bytes + kControlFileFlagsOffset) & kFileFlagCompressed) != 0) {
+    // Every record a run-length stream in a chain: the slot holds the
+    // pointer and a used marker; the fixed-part length is kept at 270.
+    copy->compressed = true;
+    copy->recordLength = DecodeLE16(bytes + kControlFixedLengthOffset);
+    needed = kOldPointerBytes + (layout->versionClass == 1 ? 1 : kV8UsedMarkerSize);
   } else {
     copy->variable = bytes[kControlVariableFlagOffset] != 0;
     needed = (copy->fcLayout ? kFcSlotDataOffset : 0) + copy->recordLength +
              (copy->variable ? kOldPointerBytes : 0);
   }
+  // An owner name is set when the version word is negative; its mode can
+  // say that every page is encrypted, and then the pages are noise.
+  copy->encrypted = static_cast<int16_t>(stored) < 0 &&
+                    (bytes[kControlOwnerModeOffset] & kOwnerModeEncrypted) != 0;
   if (!PageSizeAllowed(layout->versionClass, copy->pageSize)) {
     copy->problem = Format("page size %u not allowed", copy->pageSize);
     return;
@@ -422,6 +433,10 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   const ValueSource fromCopy =
       chosen == &copy1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
   g->chosenCopy = chosen == nullptr ? 0 : chosen == &copy1 ? 1 : 2;
+
+  if (chosen != nullptr && chosen->encrypted) {
+    return Unusable(g, "the file is encrypted by its owner");
+  }
 
   // Version.
   if (overrides.version != 0) {

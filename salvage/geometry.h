@@ -46,6 +46,7 @@ struct ControlCopy {
   bool compressed = false;
   bool systemData = false;
   uint16_t duplicatePairs = 0;
+  bool encrypted = false;  // negative version word, owner mode bit 0x02
 };
 
 struct Geometry {

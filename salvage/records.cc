@@ -12,22 +12,9 @@ namespace {
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
-// Used marker of 0x0600-0x0700 slots without a fixed part.
-constexpr uint32_t kAllVariableMarkerOffset = 4;
-
 }  // namespace
 
 bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset) {
-  const uint8_t* slot = page + slotOffset;
-  if (g.layout->versionClass == 2 && g.variable && g.recordLength == 0 &&
-      g.slotLength >= kAllVariableMarkerOffset + kV8UsedMarkerSize) {
-    // Records that are all variable tail (record length 0) keep the layout
-    // of compressed 0x0800 slots: a pointer, then 01 01 00 when used and
-    // 00 00 00 when free.  A free slot's first word is the free chain's link,
-    // not zero, so the first-word test would take it for a record.
-    return (slot[kAllVariableMarkerOffset] | slot[kAllVariableMarkerOffset + 1] |
-            slot[kAllVariableMarkerOffset + 2]) != 0;
-  }
   const EmptySlotRule rule =
       g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
   return !SlotIsEmpty(rule, page, g.pageSize, slotOffset, g.slotLength);
