@@ -80,6 +80,17 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
       EndChain(&walk, ChainEnd::MissingPage);
       break;
     }
+    // The fragment must lie inside the page before the walker copies it:
+    // a damaged counted table of the oldest versions (an entry above the
+    // table's start, no pointer bit) makes the reader's lookup give a
+    // length that wraps round.
+    Fragment fragment;
+    if (LocateFragment(walk.rule, walk.fragmentHeaderSize, w->page.data(), g.pageSize,
+                       walk.pointer.fragment, &fragment) &&
+        (fragment.dataStart > g.pageSize || fragment.dataLength > g.pageSize - fragment.dataStart)) {
+      EndChain(&walk, ChainEnd::DamagedTable);
+      break;
+    }
     TakeChainPage(&walk, w->page.data(), sink);
   }
   switch (walk.end) {

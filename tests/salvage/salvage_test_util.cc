@@ -55,6 +55,12 @@ std::vector<NamedOptions> HealthyFileTable() {
       o.emptySlotsBefore = 1;
       o.negativeVersion = true;
     });
+    add("compressed", v, [](fixture::FixtureOptions& o) {
+      o.compressed = true;
+      o.recordLength = 120;
+      o.maxFragmentData = 40;
+      o.emptySlotsBefore = 1;
+    });
   }
   for (uint16_t v : {0x0800, 0x0900}) {
     add("v8-plain", v, [](fixture::FixtureOptions&) {});
