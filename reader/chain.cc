@@ -73,15 +73,16 @@ uint16_t CountedEntry(const uint8_t* page, uint32_t pageSize, uint32_t fragment)
 // A fragment ends where the next larger offset of the table begins; the
 // table rises with the fragment number, but a deleted fragment (0xFFFF)
 // leaves a gap, so all entries are looked at.
-bool LocateCountedFragment(const uint8_t* page, uint32_t pageSize,
-                           uint32_t fragment, Fragment* out) {
-  if (pageSize < kV8FirstFragmentOffset + 2) return false;
-  const uint32_t count = DecodeLE16(page + kV8FragmentCountOffset);
+bool LocateCountedFragment(const ChainLayout& layout, const uint8_t* page,
+                           uint32_t pageSize, uint32_t fragment, Fragment* out) {
+  const uint32_t firstFragment = layout.firstFragment;
+  if (pageSize < firstFragment + 2 || layout.countOffset + 2 > firstFragment) return false;
+  const uint32_t count = DecodeLE16(page + layout.countOffset);
   if (fragment >= count) return false;
-  if (2 * (count + 1) > pageSize - kV8FirstFragmentOffset) return false;
+  if (2 * (count + 1) > pageSize - firstFragment) return false;
   const uint32_t tableStart = pageSize - 2 * (count + 1);
   const uint16_t first = CountedEntry(page, pageSize, fragment);
-  if (first == kV8NoFragment || first < kV8FirstFragmentOffset) return false;
+  if (first == kV8NoFragment || first < firstFragment) return false;
   uint32_t limit = tableStart;
   for (uint32_t f = 0; f <= count; ++f) {
     const uint16_t entry = CountedEntry(page, pageSize, f);
@@ -131,6 +132,15 @@ ChainPointer DecodeChainPointer(ChainRule rule, const uint8_t* bytes) {
 }
 
 void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length) {
+  if (sink->length >= sink->limit) return;
+  if (sink->limit - sink->length < length) {
+    length = static_cast<uint32_t>(sink->limit - sink->length);
+  }
+  if (sink->collect != nullptr) {
+    sink->collect->insert(sink->collect->end(), data, data + length);
+    sink->length += length;
+    return;
+  }
   if (sink->decoder != nullptr) {
     FeedRunLength(sink->decoder, data, length, sink->destination, sink->capacity);
     sink->length = sink->decoder->produced;
@@ -144,19 +154,18 @@ void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length) {
   sink->length += length;
 }
 
-bool LocateFragment(ChainRule rule, uint8_t fragmentHeaderSize,
-                    const uint8_t* page, uint32_t pageSize, uint32_t fragment,
-                    Fragment* out) {
-  if (rule == ChainRule::Pointer32Counted) {
-    return LocateCountedFragment(page, pageSize, fragment, out);
+bool LocateFragment(const ChainLayout& layout, const uint8_t* page,
+                    uint32_t pageSize, uint32_t fragment, Fragment* out) {
+  if (layout.rule == ChainRule::Pointer32Counted) {
+    return LocateCountedFragment(layout, page, pageSize, fragment, out);
   }
-  return LocateOldFragment(rule, fragmentHeaderSize, page, pageSize, fragment, out);
+  return LocateOldFragment(layout.rule, layout.fragmentHeaderSize, page, pageSize, fragment,
+                           out);
 }
 
-void BeginChain(ChainWalk* walk, ChainRule rule, uint8_t fragmentHeaderSize,
-                uint32_t pageSize, ChainPointer first, VisitedFragments* visited) {
-  walk->rule = rule;
-  walk->fragmentHeaderSize = fragmentHeaderSize;
+void BeginChain(ChainWalk* walk, const ChainLayout& layout, uint32_t pageSize,
+                ChainPointer first, VisitedFragments* visited) {
+  walk->layout = layout;
   walk->pageSize = pageSize;
   walk->pointer = first;
   walk->steps = 0;
@@ -166,8 +175,13 @@ void BeginChain(ChainWalk* walk, ChainRule rule, uint8_t fragmentHeaderSize,
   visited->keys.clear();
 }
 
-bool NextChainPage(ChainWalk* walk, int64_t* page) {
+bool NextChainPage(ChainWalk* walk, const ByteSink& sink, int64_t* page) {
   if (walk->end != ChainEnd::Running) return false;
+  // A chunk of known length ends with its last byte.
+  if (sink.length >= sink.limit) {
+    walk->end = ChainEnd::Finished;
+    return false;
+  }
   // Every fragment holds at least one byte and a record of the older
   // versions is at most 65535 bytes long: a longer chain has lost its way.
   if (walk->steps >= kMaxChainSteps) {
@@ -187,8 +201,8 @@ bool NextChainPage(ChainWalk* walk, int64_t* page) {
 void TakeChainPage(ChainWalk* walk, const uint8_t* page, ByteSink* sink) {
   ++walk->steps;
   Fragment fragment;
-  if (!LocateFragment(walk->rule, walk->fragmentHeaderSize, page, walk->pageSize,
-                      walk->pointer.fragment, &fragment)) {
+  if (!LocateFragment(walk->layout, page, walk->pageSize, walk->pointer.fragment,
+                      &fragment)) {
     walk->end = ChainEnd::DamagedTable;
     return;
   }
