@@ -108,6 +108,7 @@ std::string Text(const std::vector<uint8_t>& r, size_t at, size_t n) {
 TEST(V95Corpus, CountsOfTheActiveCopyAndStringFieldsOfTheDictionaries) {
   if (!fs::is_directory(kCorpus2)) GTEST_SKIP() << "no corpus at " << kCorpus2;
   std::map<fs::path, std::vector<std::vector<uint8_t>>> tables;
+  size_t images = 0;
   for (const auto& entry : fs::recursive_directory_iterator(kCorpus2)) {
     if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
     SCOPED_TRACE(entry.path().string());
@@ -118,9 +119,18 @@ TEST(V95Corpus, CountsOfTheActiveCopyAndStringFieldsOfTheDictionaries) {
     const ReadResult r = ReadAll(entry.path().string(), ReaderVariant::Console, kLargeArea);
     ASSERT_EQ(r.openStatus, kReaderOk);
     EXPECT_EQ(r.records.size(), count);
+    for (const auto& record : r.records) {
+      // The long records hold a JPEG image in their tail, whole.
+      if (record.size() < 20000) continue;
+      ++images;
+      const uint8_t start[] = {0xFF, 0xD8, 0xFF};
+      EXPECT_NE(std::search(record.begin(), record.end(), start, start + 3), record.end());
+      EXPECT_TRUE(record.end()[-2] == 0xFF && record.end()[-1] == 0xD9);
+    }
     tables[entry.path().parent_path() / Lower(entry.path().filename().string())] = r.records;
   }
   EXPECT_EQ(tables.size(), 31u);
+  EXPECT_EQ(images, 36u);  // the other 4 of the 40 tails are shorter
   // FILE.DDF: id, name 20, location 64.  FIELD.DDF: id, file id, name 20,
   // type, offset, size.  Type 0 is a string: printable text, padded.
   size_t checked = 0;
