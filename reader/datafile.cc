@@ -96,6 +96,7 @@ const char* ReaderEventName(ReaderEventKind kind) {
     case ReaderEventKind::ChainDamagedTable: return "fragment table damaged";
     case ReaderEventKind::ChainBound: return "fragment chain too long";
     case ReaderEventKind::ChainUnreadable: return "fragment page unreadable";
+    case ReaderEventKind::ChainChunkShort: return "chunk shorter than its table says";
     case ReaderEventKind::DirectoryFull: return "page directory full";
     case ReaderEventKind::RecordTooLong: return "record too long";
   }

@@ -83,8 +83,8 @@ ReaderStatus WalkRecordChain(DataFile* dataFile, ChainPointer first, ByteSink* s
 
 // A chunked tail: one walk reads the chunk table, then each chunk is walked
 // into the sink up to its length.  A chunk whose chain ends early leaves the
-// tail short by what is missing (the walk has reported why); the chunks
-// after it are still read.
+// tail short by what is missing, and is reported; the chunks after it are
+// still read.
 ReaderStatus WalkChunkedTail(DataFile* dataFile, ChainPointer tablePointer, ByteSink* sink) {
   std::vector<uint8_t>& table = dataFile->state->chunkTable;
   table.clear();
@@ -94,8 +94,14 @@ ReaderStatus WalkChunkedTail(DataFile* dataFile, ChainPointer tablePointer, Byte
   const ChainRule rule = dataFile->state->plan.chain;
   for (size_t at = 0; status == kReaderOk && at + kChunkEntrySize <= table.size();
        at += kChunkEntrySize) {
+    const ChainPointer chunk = DecodeChainPointer(rule, table.data() + at);
     sink->limit = sink->length + DecodeLE32(table.data() + at + kChunkLengthOffset);
-    status = WalkRecordChain(dataFile, DecodeChainPointer(rule, table.data() + at), sink);
+    status = WalkRecordChain(dataFile, chunk, sink);
+    if (status == kReaderOk && sink->length < sink->limit) {
+      ReportEvent(dataFile, ReaderEventKind::ChainChunkShort,
+                  chunk.end ? -1 : LocateVariablePage(dataFile, chunk.page), chunk.page,
+                  dataFile->recordIndex);
+    }
   }
   sink->limit = UINT64_MAX;
   return status;

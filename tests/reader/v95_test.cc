@@ -82,6 +82,25 @@ TEST(V95, ChunkedTailsLongerThan64KiBAndAChunkCutShort) {
   fixture::PutLE32(built.bytes, entry1 + 6, 4990);
   expected[0].erase(expected[0].begin() + 40 + 9990, expected[0].begin() + 40 + 10000);
   ExpectRecords(built, expected);
+  // Said to be longer than its chain: the whole chain is read, and reported.
+  fixture::PutLE32(built.bytes, entry1 + 6, 5010);
+  ExpectRecords(built, ExpectedOf(built));
+  EventLog log;
+  DataFile df = {};
+  ASSERT_EQ(OpenBytes(built.bytes, ReaderVariant::Console, &df, nullptr, &log.reporter), kReaderOk);
+  RecordBuffer rb = {kLargeArea, 0};
+  std::vector<uint8_t> area(kLargeArea);
+  EXPECT_EQ(ReadNextRecord(&df, &rb, area.data()), kReaderOk);
+  CloseDataFile(&df, kReaderOk);
+  // Besides the stale pages passed over at open, the short chunk alone.
+  const auto& last = log.events.back();
+  EXPECT_EQ(last.kind, ReaderEventKind::ChainChunkShort);
+  EXPECT_EQ(last.record, 0);
+  EXPECT_EQ(std::count_if(log.events.begin(), log.events.end(),
+                          [](const ReaderEvent& e) {
+                            return e.kind != ReaderEventKind::PageStaleCopy;
+                          }),
+            1);
 }
 
 // --- The real files ---------------------------------------------------------------
