@@ -42,9 +42,12 @@ void OnSignal(int) {
   _Exit(1);
 }
 
-// Called between entries: a pending signal ends the run here.
-void StopIfSignalled() {
-  if (stopRequested) exit(1);
+// Called between entries: a pending signal ends the run here, with every
+// entry gathered so far written out.
+void StopIfSignalled(DumpOutput* output) {
+  if (!stopRequested) return;
+  FlushDumpOutput(output);
+  exit(1);
 }
 
 bool WantsUsage(int argc, char** argv) {
@@ -60,7 +63,7 @@ void DumpRecords(DataFile* dataFile, uint8_t* area, DumpOutput* output,
   for (;;) {
     record.length = kRecordAreaSize;
     const ReaderStatus status = ReadNextRecord(dataFile, &record, area);
-    StopIfSignalled();
+    StopIfSignalled(output);
     if (status == kReaderTooSmall) {
       // A record longer than the area has only been read in part.  The
       // cursor has moved past it, so the records after it are still
@@ -108,7 +111,8 @@ int RunPagrove(int argc, char** argv) {
   } else {
     area = static_cast<uint8_t*>(malloc(kRecordAreaSize));
     if (area != nullptr) {
-      output.textBuffer = static_cast<char*>(malloc(kDumpTextBufferSize));
+      output.textBuffer = static_cast<char*>(malloc(kDumpBlockSize));
+      output.blockSize = kDumpBlockSize;
     }
     if (area == nullptr || output.textBuffer == nullptr) {
       printf("Error allocating memory\n");
@@ -131,7 +135,11 @@ int RunPagrove(int argc, char** argv) {
   }
 
   CloseDataFile(&dataFile, kReaderOk);
-  StopIfSignalled();
+  StopIfSignalled(&output);
+  // The last gathered entries belong to the record loop: a signal while
+  // they are written still ends the run without the trailer.
+  FlushDumpOutput(&output);
+  StopIfSignalled(&output);
   dumpingRecords = 0;
   WriteDumpTrailer(&output);
   free(area);

@@ -69,45 +69,47 @@ void PutHexBytes(Pieces& pieces, const uint8_t* bytes, uint32_t length) {
   }
 }
 
-// Writes one entry through `scratch` (scratchSize bytes, at least 16).
-void WriteEntry(const EntryLayout& layout, uint32_t length,
-                const uint8_t* bytes, char* scratch, size_t scratchSize,
-                FILE* file) {
-  Pieces pieces = {scratch, scratchSize, 0, file};
+// Room an entry's prefix and line end take at most.
+constexpr size_t kPrefixRoom = 16;
+
+// Adds one entry to `pieces`; the caller flushes.
+void PutEntry(const EntryLayout& layout, uint32_t length, const uint8_t* bytes,
+              Pieces& pieces) {
+  if (pieces.capacity - pieces.used < kPrefixRoom) Flush(pieces);
+  char* at = pieces.buffer + pieces.used;
   switch (layout.prefix) {
     case EntryPrefix::None:
       break;
     case EntryPrefix::DecimalLength:
-      pieces.used = PutDecimal(length, scratch);
-      scratch[pieces.used++] = ',';
+      pieces.used += PutDecimal(length, at);
+      pieces.buffer[pieces.used++] = ',';
       break;
     case EntryPrefix::DecimalCrc:
-      pieces.used = PutDecimal(Crc32(length, bytes), scratch);
-      scratch[pieces.used++] = ',';
+      pieces.used += PutDecimal(Crc32(length, bytes), at);
+      pieces.buffer[pieces.used++] = ',';
       break;
     case EntryPrefix::HexCrc:
-      pieces.used = PutHex(Crc32(length, bytes), scratch);
-      scratch[pieces.used++] = ':';
+      pieces.used += PutHex(Crc32(length, bytes), at);
+      pieces.buffer[pieces.used++] = ':';
       break;
   }
 
   if (layout.body == EntryBody::Raw) {
+    if (length > pieces.capacity - pieces.used) Flush(pieces);
     if (length <= pieces.capacity - pieces.used) {
-      if (length > 0) memcpy(scratch + pieces.used, bytes, length);
+      if (length > 0) memcpy(pieces.buffer + pieces.used, bytes, length);
       pieces.used += length;
     } else {
       // Too long to gather: straight from the caller's record area.
-      Flush(pieces);
-      fwrite(bytes, 1, length, file);
+      fwrite(bytes, 1, length, pieces.file);
     }
   } else {
     PutHexBytes(pieces, bytes, length);
   }
 
   if (pieces.capacity - pieces.used < 2) Flush(pieces);
-  memcpy(scratch + pieces.used, "\r\n", 2);
+  memcpy(pieces.buffer + pieces.used, "\r\n", 2);
   pieces.used += 2;
-  Flush(pieces);
 }
 
 // Layout of a console format; false for a character outside '1'..'4'.
@@ -153,8 +155,21 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) 
       output->textBuffer == nullptr || !ConsoleLayout(output->format, &layout)) {
     return;
   }
-  WriteEntry(layout, length, bytes, output->textBuffer, kDumpTextBufferSize,
-             output->outputFile);
+  const bool gathers = output->blockSize >= kDumpTextBufferSize;
+  Pieces pieces = {output->textBuffer, gathers ? output->blockSize : kDumpTextBufferSize,
+                   output->pending, output->outputFile};
+  PutEntry(layout, length, bytes, pieces);
+  if (gathers) {
+    output->pending = pieces.used;
+  } else {
+    Flush(pieces);
+  }
+}
+
+void FlushDumpOutput(DumpOutput* output) {
+  if (output == nullptr || output->outputFile == nullptr || output->pending == 0) return;
+  fwrite(output->textBuffer, 1, output->pending, output->outputFile);
+  output->pending = 0;
 }
 
 void WriteDumpTrailer(DumpOutput* output) {
@@ -162,12 +177,12 @@ void WriteDumpTrailer(DumpOutput* output) {
       output->textBuffer == nullptr) {
     return;
   }
+  FlushDumpOutput(output);
   if (output->format != kConsoleFormatButil &&
       output->format != kConsoleFormatButilNoLen) {
     return;
   }
   output->textBuffer[0] = static_cast<char>(kDumpTrailer);
-  output->textBuffer[1] = '\0';
   fwrite(output->textBuffer, 1, 1, output->outputFile);
 }
 
@@ -176,5 +191,7 @@ void WriteDumpRecord(uint8_t dumpFormat, uint32_t length, const uint8_t* bytes,
   EntryLayout layout;
   if (dumpFile == nullptr || !WizardLayout(dumpFormat, &layout)) return;
   char scratch[kDumpTextBufferSize];
-  WriteEntry(layout, length, bytes, scratch, sizeof scratch, dumpFile);
+  Pieces pieces = {scratch, sizeof scratch, 0, dumpFile};
+  PutEntry(layout, length, bytes, pieces);
+  Flush(pieces);
 }

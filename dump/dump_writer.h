@@ -51,23 +51,36 @@ constexpr uint8_t kWizardFormatHexCrc = 6;
 
 constexpr uint8_t kDumpTrailer = 0x1A;
 constexpr size_t kDumpTextBufferSize = 8192;
+// A block of entries the console writer can gather before it writes them.
+constexpr size_t kDumpBlockSize = 1 << 18;
 
 // The console writer's state for one run.  The driver opens `outputFile`,
-// allocates `textBuffer` (kDumpTextBufferSize bytes) and releases both; while
-// either is null the console writer writes nothing.
+// allocates `textBuffer` and releases both; while either is null the console
+// writer writes nothing.  With `blockSize` 0 the buffer holds
+// kDumpTextBufferSize bytes and every entry is written when it ends; with a
+// blockSize of kDumpTextBufferSize or more (the buffer's size) whole entries
+// are gathered and handed to the stream a block at a time, and the caller
+// must end with WriteDumpTrailer or FlushDumpOutput.
 struct DumpOutput {
   FILE* outputFile;
   char* textBuffer;
   char format;  // console DumpFormat, '1'..'4'
+  size_t blockSize = 0;
+  size_t pending = 0;  // bytes of whole entries gathered, not yet written
 };
 
 // Console writer: one entry for the record of `length` bytes at `bytes`
 // (null allowed when `length` is 0) in output->format.
 void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes);
 
-// Console writer: the 0x1A trailer, in formats '1' and '2' only.  Called once
-// after the last record, whatever ended the record loop.
+// Console writer: writes what is gathered, then the 0x1A trailer in formats
+// '1' and '2' only.  Called once after the last record, whatever ended the
+// record loop.
 void WriteDumpTrailer(DumpOutput* output);
+
+// Console writer: writes the entries gathered so far (a run that ends
+// without its trailer).
+void FlushDumpOutput(DumpOutput* output);
 
 // Wizard writer: one entry in wizard format `dumpFormat` to `dumpFile`;
 // writes nothing when `dumpFile` is null.  Keeps no state between calls.

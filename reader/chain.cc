@@ -64,34 +64,83 @@ bool LocateOldFragment(ChainRule rule, uint8_t headerSize, const uint8_t* page,
   return true;
 }
 
+// Where a counted fragment table keeps its count and its first fragment,
+// and which bits of an entry are the offset.
+struct CountedTable {
+  uint32_t countOffset;
+  uint32_t firstFragment;
+  uint16_t offsetMask;
+};
+
+constexpr CountedTable kOldTable = {kOldFragmentCountOffset, kOldFirstFragmentOffset,
+                                    kFragmentOffsetMask};
+
 uint16_t CountedEntry(const uint8_t* page, uint32_t pageSize, uint32_t fragment) {
   return DecodeLE16(page + pageSize - 2 - 2 * fragment);
 }
 
-// Counted fragment tables (reader/v8_layout.h): n + 1 entries, the last one
-// marking the free space, must leave room for the page header and the count.
-// A fragment ends where the next larger offset of the table begins; the
-// table rises with the fragment number, but a deleted fragment (0xFFFF)
-// leaves a gap, so all entries are looked at.
-bool LocateCountedFragment(const ChainLayout& layout, const uint8_t* page,
-                           uint32_t pageSize, uint32_t fragment, Fragment* out) {
-  const uint32_t firstFragment = layout.firstFragment;
-  if (pageSize < firstFragment + 2 || layout.countOffset + 2 > firstFragment) return false;
-  const uint32_t count = DecodeLE16(page + layout.countOffset);
+// Counted fragment tables: n + 1 entries, the last one marking the free
+// space, must leave room for the page header and the count.  A fragment ends
+// where the next larger offset of the table begins; the table rises with
+// the fragment number, but a deleted fragment (0xFFFF) leaves a gap, so all
+// entries are looked at.  Gives the fragment's bounds and its table entry.
+bool CountedBounds(const CountedTable& table, const uint8_t* page, uint32_t pageSize,
+                   uint32_t fragment, uint32_t* start, uint32_t* end, uint16_t* entry) {
+  if (pageSize < table.firstFragment + 2) return false;
+  const uint32_t count = DecodeLE16(page + table.countOffset);
   if (fragment >= count) return false;
-  if (2 * (count + 1) > pageSize - firstFragment) return false;
+  if (2 * (count + 1) > pageSize - table.firstFragment) return false;
   const uint32_t tableStart = pageSize - 2 * (count + 1);
-  const uint16_t first = CountedEntry(page, pageSize, fragment);
-  if (first == kV8NoFragment || first < firstFragment) return false;
+  *entry = CountedEntry(page, pageSize, fragment);
+  if (*entry == kV8NoFragment) return false;
+  const uint32_t first = *entry & table.offsetMask;
+  if (first < table.firstFragment) return false;
   uint32_t limit = tableStart;
   for (uint32_t f = 0; f <= count; ++f) {
-    const uint16_t entry = CountedEntry(page, pageSize, f);
-    if (entry != kV8NoFragment && entry > first && entry < limit) limit = entry;
+    const uint16_t other = CountedEntry(page, pageSize, f);
+    if (other == kV8NoFragment) continue;
+    const uint32_t at = other & table.offsetMask;
+    if (at > first && at < limit) limit = at;
   }
-  if (first + kV8PointerSize > limit) return false;
-  *out = Fragment{first + static_cast<uint32_t>(kV8PointerSize),
-                  limit - first - static_cast<uint32_t>(kV8PointerSize),
-                  DecodeCountedPointer(page + first)};
+  *start = first;
+  *end = limit;
+  return true;
+}
+
+// The fragment of 0x0800 to 0x0950: the 6-byte next pointer, then data.  The
+// count and fragment 0 lie where the layout says.
+bool LocateCountedFragment(const ChainLayout& layout, const uint8_t* page, uint32_t pageSize,
+                           uint32_t fragment, Fragment* out) {
+  const CountedTable table = {layout.countOffset, layout.firstFragment, 0xFFFF};
+  if (table.countOffset + 2 > table.firstFragment) return false;
+  uint32_t start, end;
+  uint16_t entry;
+  if (!CountedBounds(table, page, pageSize, fragment, &start, &end, &entry)) return false;
+  if (start + kV8PointerSize > end) return false;
+  *out = Fragment{start + static_cast<uint32_t>(kV8PointerSize),
+                  end - start - static_cast<uint32_t>(kV8PointerSize),
+                  DecodeCountedPointer(page + start)};
+  return true;
+}
+
+// A compressed record's fragment before 0x0800: a 4-byte next pointer first
+// on every fragment of the middle class, and on those of the oldest class
+// whose entry has bit 15 (without it the fragment is the chain's last).
+bool LocateOldCountedFragment(ChainRule rule, const uint8_t* page, uint32_t pageSize,
+                              uint32_t fragment, Fragment* out) {
+  uint32_t start, end;
+  uint16_t entry;
+  if (!CountedBounds(kOldTable, page, pageSize, fragment, &start, &end, &entry)) return false;
+  const bool pointer =
+      rule == ChainRule::Pointer24Header4Counted || (entry & kFragmentHasPointer) != 0;
+  ChainPointer next{true, 0, 0};
+  uint32_t dataStart = start;
+  if (pointer) {
+    if (start + kOldFragmentPointerSize > end) return false;
+    next = DecodeOldPointer(page + start);
+    dataStart += kOldFragmentPointerSize;
+  }
+  *out = Fragment{dataStart, end - dataStart, next};
   return true;
 }
 
@@ -156,11 +205,16 @@ void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length) {
 
 bool LocateFragment(const ChainLayout& layout, const uint8_t* page,
                     uint32_t pageSize, uint32_t fragment, Fragment* out) {
-  if (layout.rule == ChainRule::Pointer32Counted) {
-    return LocateCountedFragment(layout, page, pageSize, fragment, out);
+  switch (layout.rule) {
+    case ChainRule::Pointer32Counted:
+      return LocateCountedFragment(layout, page, pageSize, fragment, out);
+    case ChainRule::Pointer24Bit15Counted:
+    case ChainRule::Pointer24Header4Counted:
+      return LocateOldCountedFragment(layout.rule, page, pageSize, fragment, out);
+    default:
+      return LocateOldFragment(layout.rule, layout.fragmentHeaderSize, page, pageSize,
+                               fragment, out);
   }
-  return LocateOldFragment(layout.rule, layout.fragmentHeaderSize, page, pageSize, fragment,
-                           out);
 }
 
 void BeginChain(ChainWalk* walk, const ChainLayout& layout, uint32_t pageSize,

@@ -22,6 +22,8 @@
 //   16-23, 0-7, 8-15, then the fragment number; FF FF FF = none) starts
 //   every fragment of the middle class, and those of the oldest class whose
 //   entry has bit 15 set (without it the fragment is the chain's last).
+//   The ...Counted rules of compressed files before 0x0800 read the same
+//   pointers from counted tables (reader/format.h).
 //   Pointer32Counted (0x0800 to 0x0950): reader/v8_layout.h; the count and
 //   the first fragment lie where the version's rules say.
 #ifndef GANDREL_READER_CHAIN_H_

@@ -25,6 +25,14 @@ uint32_t ControlUsage(ControlRule rule, const uint8_t* copy) {
   return DecodeLE16(copy + kV8ControlUsageOffset);
 }
 
+// Owner protection as the copy `current` states it; its version word lies
+// at `versionOffset`.
+void DecodeOwner(const uint8_t* current, size_t versionOffset, ControlInfo* info) {
+  info->ownerProtected = static_cast<int16_t>(DecodeLE16(current + versionOffset)) < 0;
+  info->ownerMode = info->ownerProtected ? current[kControlOwnerModeOffset] : 0;
+  info->encrypted = (info->ownerMode & kOwnerModeEncrypted) != 0;
+}
+
 }  // namespace
 
 ReaderStatus DecodeLayout(const uint8_t* copy1, ControlInfo* info) {
@@ -68,6 +76,18 @@ ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
     info->currentCopy = 2;
   }
   info->recordCount = DecodeSwappedCount(current + kControlRecordCountOffset);
+  DecodeOwner(current,
+              info->slotDataOffset == 0 ? kControlVersionPlainOffset : kControlVersionFcOffset,
+              info);
+  // A record length of 0 with the compression flag: every record is a
+  // run-length stream in a fragment chain; the file gives the length of
+  // its fixed part at 270.
+  if (info->recordLength == 0 &&
+      (DecodeLE16(copy1 + kControlFileFlagsOffset) & kFileFlagCompressed) != 0) {
+    info->compressed = true;
+    info->variableLength = 1;
+    info->recordLength = DecodeLE16(copy1 + kControlFixedLengthOffset);
+  }
   if (rules.pageMap == PageMapRule::PairsAdjusted) {
     info->mapEntriesPerPage = static_cast<int32_t>((info->pageSize - 8) / 4);
   }
@@ -112,6 +132,7 @@ ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
     info->version = AbsoluteVersion(activeWord);
   }
 
+  DecodeOwner(active, kV8VersionOffset, info);
   info->flags = DecodeLE16(active + kV8FlagsOffset);
   info->compressed = (info->flags & kV8FlagCompressed) != 0;
   info->variableTail = !info->compressed && (info->flags & kV8FlagVariable) != 0;

@@ -28,9 +28,14 @@ struct ControlInfo {
                                  // compression
   int32_t mapEntriesPerPage = 0;
   uint8_t currentCopy = 1;       // the copy the count (or everything) came from
+  // Owner protection, from the current copy: a negative version word means
+  // an owner name is set; its mode can say the pages are encrypted.
+  bool ownerProtected = false;
+  uint8_t ownerMode = 0;
+  bool encrypted = false;
+  bool compressed = false;       // records are run-length streams in chains
   // From 0x0800 only.
   uint16_t flags = 0;
-  bool compressed = false;
   bool variableTail = false;
   bool systemData = false;
   bool chunkedTail = false;      // the tail goes through a chunk table

@@ -27,7 +27,7 @@ size_t ControlBytes(ReaderVariant variant) {
 ReaderStatus ReadControlPage(DataFile* dataFile, ReaderVariant variant,
                              const uint8_t* copy1, uint32_t got,
                              const VersionRules** rules, ControlInfo* info) {
-  uint8_t copy2[kControlBytesMost];
+  uint8_t copy2[kControlBytesMost] = {};
   if (ChoosesActiveCopy((*rules)->control)) {
     if (got < kV8ControlBytes) return kReaderUnusable;
     const uint32_t copyBytes = V8CopyBytes(copy1);
@@ -99,6 +99,7 @@ const char* ReaderEventName(ReaderEventKind kind) {
     case ReaderEventKind::ChainChunkShort: return "chunk shorter than its table says";
     case ReaderEventKind::DirectoryFull: return "page directory full";
     case ReaderEventKind::RecordTooLong: return "record too long";
+    case ReaderEventKind::FileEncrypted: return "file encrypted by its owner";
   }
   return "unknown event";
 }
@@ -119,7 +120,7 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (reporter != nullptr) dataFile->state->reporter = *reporter;
   if (!OpenStream(dataFile, path)) return CloseDataFile(dataFile, kReaderUnusable);
 
-  uint8_t copy1[kControlBytesMost];
+  uint8_t copy1[kControlBytesMost] = {};
   const uint32_t got = ReadFileUpTo(dataFile, 0, copy1, sizeof copy1);
   const size_t least = variant == ReaderVariant::Console ? kControlBytesConsole
                                                          : kControlBytesWizard;
@@ -131,6 +132,12 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (rules == nullptr) return CloseDataFile(dataFile, kReaderBadVersion);
   status = ReadControlPage(dataFile, variant, copy1, got, &rules, &info);
   if (status != kReaderOk) return CloseDataFile(dataFile, status);
+  // An owner's encrypted pages read as noise: refuse the file rather than
+  // hand out ciphertext as records.
+  if (info.encrypted) {
+    ReportEvent(dataFile, ReaderEventKind::FileEncrypted, 0, -1);
+    return CloseDataFile(dataFile, kReaderUnusable);
+  }
 
   ReaderState* state = dataFile->state;
   ApplyControl(dataFile, *rules, info);

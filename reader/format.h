@@ -26,8 +26,16 @@
 //   24     2      slot length (physical record length)
 //   26     4      record count, its 16-bit halves swapped: 26-27 high, 28-29 low
 //   43     1      page size / 256 (versions 0x0800 and 0x0900)
+//   46     9      owner name, encoded; set when the copy's version word is
+//                 negative (docs/formats/owner-protection.md)
+//   55     1      owner mode: bit 0x02 set, every page after the control
+//                 page is encrypted; 0x00 and 0x01 leave the pages in clear
 //   56     1      variable-length flag, non-zero: records have a variable part
 //   74     2      version word, signed ("FC" layout)
+//   262    2      file flags: 0x0008 with a record length of 0 means the
+//                 records are compressed (docs/formats/compression-before-0800.md)
+//   270    2      a compressed file's fixed-part length (the decoded length
+//                 of every record in 0x0600 files; 0x0500 records run longer)
 constexpr uint32_t kSignaturePlain = 0;
 constexpr uint32_t kSignatureFc = 0x4346;
 constexpr size_t kControlSignatureOffset = 0;
@@ -40,6 +48,11 @@ constexpr size_t kControlRecordCountOffset = 26;
 constexpr size_t kControlPageSizeBy256Offset = 43;
 constexpr size_t kControlVariableFlagOffset = 56;
 constexpr size_t kControlVersionFcOffset = 74;
+constexpr size_t kControlOwnerModeOffset = 55;
+constexpr uint8_t kOwnerModeEncrypted = 0x02;
+constexpr size_t kControlFileFlagsOffset = 262;
+constexpr uint16_t kFileFlagCompressed = 0x0008;
+constexpr size_t kControlFixedLengthOffset = 270;
 
 // Bytes of each control page copy read by the two programs.
 constexpr size_t kControlBytesConsole = 264;
@@ -70,6 +83,14 @@ constexpr uint32_t kAdjustmentBytes = 4096;
 constexpr uint32_t kAdjustmentPair = 30;
 
 // --- Variable pages ------------------------------------------------------------
+//
+// Files of compressed records keep a counted fragment table: the word at 10
+// is the number of fragments n, fragment 0 starts at 12, the table holds
+// n + 1 entries (entry n: where the free space starts), and a fragment runs
+// to the smallest larger offset in the table.  Fragments of other files are
+// read by the rule below.
+constexpr size_t kOldFragmentCountOffset = 10;
+constexpr uint32_t kOldFirstFragmentOffset = 12;
 //
 // The fragment table fills the end of the page and grows downward: the entry
 // of fragment f is the word at index ((pageSize - 1) >> 1) - f.  Bits 0-14 give

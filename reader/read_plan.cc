@@ -14,7 +14,7 @@ ReadPlan MakeReadPlan(const VersionRules& rules, ReaderVariant variant,
                       const ControlInfo& control) {
   const bool console = variant == ReaderVariant::Console;
   ReadPlan plan{};
-  plan.chain = rules.chain;
+  plan.chain = control.compressed ? rules.compressedChain : rules.chain;
   plan.kind = rules.kind;
   plan.pageNumber = rules.pageNumber;
   plan.shape = ShapeOf(control);

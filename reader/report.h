@@ -30,6 +30,7 @@ enum class ReaderEventKind : uint8_t {
   // Other.
   DirectoryFull,       // a page directory list could not grow: page lost
   RecordTooLong,       // a record larger than the caller's area
+  FileEncrypted,       // the owner's pages are encrypted: the file is refused
 };
 
 struct ReaderEvent {

@@ -24,6 +24,12 @@ uint16_t FirstWord(const uint8_t* page, uint32_t pageSize, uint32_t slotOffset) 
   return DecodeLE16(word);
 }
 
+bool MarkerSet(const uint8_t* page, uint32_t pageSize, uint32_t at, uint32_t size) {
+  uint8_t marker[4] = {};
+  CopyPageBytes(page, pageSize, at, size, marker);
+  return marker[0] != 0 || marker[1] != 0 || marker[2] != 0;
+}
+
 }  // namespace
 
 bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
@@ -40,14 +46,15 @@ bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
       return !AnyByteSet(page, pageSize, slotOffset, slotLength, 4);
     case EmptySlotRule::FirstWord:
       return FirstWord(page, pageSize, slotOffset) == 0;
-    case EmptySlotRule::UsedMarkerAt6: {
-      // The first bytes of a compressed slot are a page pointer, or the
-      // free-slot chain's link in a free one: only the marker tells.
-      uint8_t marker[kV8UsedMarkerSize];
-      CopyPageBytes(page, pageSize, slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize,
-                    marker);
-      return marker[0] == 0 && marker[1] == 0 && marker[2] == 0;
-    }
+    // The first bytes of a compressed slot are a page pointer, or the
+    // free-slot chain's link in a free one: only the marker behind them
+    // tells.
+    case EmptySlotRule::UsedByteAt4:
+      return !MarkerSet(page, pageSize, slotOffset + 4, 1);
+    case EmptySlotRule::UsedMarkerAt4:
+      return !MarkerSet(page, pageSize, slotOffset + 4, kV8UsedMarkerSize);
+    case EmptySlotRule::UsedMarkerAt6:
+      return !MarkerSet(page, pageSize, slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize);
   }
   return true;
 }

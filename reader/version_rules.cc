@@ -2,7 +2,9 @@
 
 namespace {
 
-// The oldest class shares everything but the 0x0300 empty-slot tests.
+// The oldest class shares everything but the 0x0300 empty-slot tests.  Its
+// compressed records (seen in 0x0500 files) have a used byte at 4 behind
+// the 4-byte pointer; the middle class's a 3-byte marker there.
 // Deleted slots of 0x0400 and 0x0500 files hold the 4-byte link of the
 // free-slot chain followed by zeros, so the byte scan starts at offset 4: a
 // live record whose bytes from 8 on happen to be zero must not be taken for
@@ -20,12 +22,13 @@ constexpr VersionRules kOldClass = {
     .dataPageHeaderSize = 6,
     .slotCountReserve = 2,
     .chain = ChainRule::Pointer24Bit15,
+    .compressedChain = ChainRule::Pointer24Bit15Counted,
     .fragmentHeaderSize = 0,
     .variableViaPageOffset = true,
     .sortDataPages = false,
     .emptySlotConsole = EmptySlotRule::ScanFrom4,
     .emptySlotWizard = EmptySlotRule::ScanFrom4,
-    .emptySlotCompressed = EmptySlotRule::ScanFrom4,
+    .emptySlotCompressed = EmptySlotRule::UsedByteAt4,
     .consoleChecksPageNumber = false,
     .consoleChecksZeroHeader = false,
     .recordLength32 = false,
@@ -35,7 +38,6 @@ constexpr VersionRules With0300(VersionRules rules) {
   rules.version = 0x0300;
   rules.emptySlotConsole = EmptySlotRule::FirstWordThenScanFrom4;
   rules.emptySlotWizard = EmptySlotRule::ScanFrom0;
-  rules.emptySlotCompressed = EmptySlotRule::FirstWordThenScanFrom4;
   rules.consoleChecksZeroHeader = true;
   return rules;
 }
@@ -58,12 +60,13 @@ constexpr VersionRules kMiddleClass = {
     .dataPageHeaderSize = 6,
     .slotCountReserve = 2,
     .chain = ChainRule::Pointer24Header4,
+    .compressedChain = ChainRule::Pointer24Header4Counted,
     .fragmentHeaderSize = 4,
     .variableViaPageOffset = true,
     .sortDataPages = true,
     .emptySlotConsole = EmptySlotRule::FirstWord,
     .emptySlotWizard = EmptySlotRule::FirstWord,
-    .emptySlotCompressed = EmptySlotRule::FirstWord,
+    .emptySlotCompressed = EmptySlotRule::UsedMarkerAt4,
     .consoleChecksPageNumber = true,
     .consoleChecksZeroHeader = false,
     .recordLength32 = false,
@@ -101,6 +104,7 @@ constexpr VersionRules kNewClass = {
     .dataPageHeaderSize = 8,
     .slotCountReserve = 8,
     .chain = ChainRule::Pointer32Counted,
+    .compressedChain = ChainRule::Pointer32Counted,
     .fragmentHeaderSize = 6,
     .variableViaPageOffset = false,
     .sortDataPages = true,

@@ -38,7 +38,9 @@ enum class EmptySlotRule : uint8_t {
   ScanFrom0,               // any byte of the slot set
   ScanFrom4,               // any byte from offset 4 on set
   FirstWord,               // first word non-zero
-  UsedMarkerAt6,           // any of bytes 6-8 non-zero (compressed files)
+  UsedByteAt4,             // byte 4 non-zero (compressed, oldest class)
+  UsedMarkerAt4,           // any of bytes 4-6 non-zero (compressed, 0x0600)
+  UsedMarkerAt6,           // any of bytes 6-8 non-zero (compressed, 0x0800)
 };
 
 // How variable pointers and fragments are laid out (reader/chain.h).
@@ -47,6 +49,8 @@ enum class ChainRule : uint8_t {
                      // the next pointer only when its entry has bit 15
   Pointer24Header4,  // 3-byte page + fragment byte; every fragment starts
                      // with the next pointer
+  Pointer24Bit15Counted,    // as Pointer24Bit15, counted fragment tables
+  Pointer24Header4Counted,  // as Pointer24Header4, counted fragment tables
   Pointer32Counted,  // u32 page + u16 fragment; counted fragment tables
 };
 
@@ -105,6 +109,7 @@ struct VersionRules {
   uint8_t dataPageHeaderSize;   // bytes before slot 0
   uint8_t slotCountReserve;     // slots per page = (pageSize - this) / slot
   ChainRule chain;
+  ChainRule compressedChain;    // the chains of compressed records
   uint8_t fragmentHeaderSize;
   bool variableViaPageOffset;   // else looked up in variablePages
   bool sortDataPages;

@@ -397,9 +397,10 @@ TEST_F(PagroveTest, WriteErrorOnTheDumpFileEndsWithCodeOne) {
 }
 
 // The dump goes into a FIFO that the test stops reading, so the run is
-// certainly inside the record loop when SIGTERM arrives.
+// certainly inside the record loop when SIGTERM arrives: the dump is many
+// times the pipe and the writer's block of gathered entries.
 TEST_F(PagroveTest, SigtermEndsTheRunWithCodeOneAndNoTrailer) {
-  const auto records = fixture::MakeRecords(400, 1000, 0, 14);
+  const auto records = fixture::MakeRecords(2400, 1000, 0, 14);
   fixture::FixtureOptions o = Options(0x0600, false);
   o.recordLength = 1000;
   o.pageSize = 4096;

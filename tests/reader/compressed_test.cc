@@ -1,0 +1,140 @@
+// Compressed records before 0x0800 and owner-protected files, built in
+// code: the whole record as a run-length stream in a fragment chain, read
+// back at its decoded length; encrypted files refused.
+#include <gtest/gtest.h>
+
+#include "reader/format.h"
+#include "tests/fixture/fixture_v8.h"
+#include "tests/reader/reader_test_util.h"
+
+using namespace readertest;
+
+namespace {
+
+constexpr uint16_t kOldVersions[] = {0x0300, 0x0400, 0x0500, 0x0600, 0x0610, 0x0700};
+
+fixture::FixtureOptions Compressed(uint16_t version, bool fc, uint32_t maxFragment) {
+  fixture::FixtureOptions o;
+  o.version = version;
+  o.fcLayout = fc;
+  o.compressed = true;
+  o.recordLength = 40;
+  o.emptySlotsBefore = 1;
+  o.maxFragmentData = maxFragment;
+  return o;
+}
+
+// Records with long runs and literal stretches, so that blocks and their
+// counts fall on both sides of fragment boundaries.
+std::vector<fixture::FixtureRecord> RunRecords(uint32_t count) {
+  std::vector<fixture::FixtureRecord> records = fixture::MakeRecords(count, 40, 90, 7);
+  for (size_t i = 0; i < records.size(); ++i) {
+    records[i].variable.insert(records[i].variable.end(), 30 + i, ' ');
+  }
+  return records;
+}
+
+// File offset of the first fragment of record 0 (its pointer to the next).
+size_t FirstFragment(const fixture::FixtureOptions& o, const fixture::BuiltFile& b) {
+  const size_t page = static_cast<size_t>(fixture::PhysicalPageOffset(o, b.variablePages[0]));
+  return page + (DecodeLE16(b.bytes.data() + page + o.pageSize - 2) & 0x7FFF);
+}
+
+}  // namespace
+
+TEST(CompressedOld, RunsSplitAcrossFragmentsDecodeInEveryVersionAndVariant) {
+  for (uint16_t version : kOldVersions) {
+    for (bool fc : {false, true}) {
+      for (uint32_t maxFragment : {0u, 7u}) {
+        const auto o = Compressed(version, fc, maxFragment);
+        const auto built = fixture::BuildDataFile(o, RunRecords(12));
+        fixture::ScopedTempFile file(built.bytes);
+        for (ReaderVariant v : kBothVariants) {
+          SCOPED_TRACE(std::to_string(version) + (fc ? " fc " : " ") +
+                       std::to_string(maxFragment) + " " + VariantName(v));
+          DataFile df = {};
+          ASSERT_EQ(OpenDataFile(file.path().c_str(), &df, v), kReaderOk);
+          EXPECT_EQ(df.recordLength, 40);  // the fixed part the file names
+          CloseDataFile(&df, kReaderOk);
+          const ReadResult r = ReadAll(file.path(), v);
+          ASSERT_EQ(r.records.size(), built.records.size());
+          for (size_t i = 0; i < r.records.size(); ++i) {
+            EXPECT_EQ(r.records[i], Expected(built.records[i])) << "record " << i;
+          }
+          EXPECT_EQ(r.endStatus, kReaderEnd);
+        }
+      }
+    }
+  }
+}
+
+TEST(CompressedOld, RecordDecodingPastTheCapacityIsCutAndReportedWhole) {
+  for (uint16_t version : {0x0500, 0x0600}) {
+    const auto o = Compressed(version, version == 0x0600, 7);
+    const auto built = fixture::BuildDataFile(o, RunRecords(4));
+    fixture::ScopedTempFile file(built.bytes);
+    const ReadResult r = ReadAll(file.path(), ReaderVariant::Console, 50);
+    ASSERT_EQ(r.records.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+      const std::vector<uint8_t> whole = Expected(built.records[i]);
+      ASSERT_GT(whole.size(), 50u);
+      EXPECT_EQ(r.statuses[i], kReaderTooSmall);
+      EXPECT_EQ(r.records[i], std::vector<uint8_t>(whole.begin(), whole.begin() + 50));
+    }
+  }
+}
+
+TEST(CompressedOld, DamagedRunLengthSparesTheOtherRecords) {
+  for (uint16_t version : {0x0500, 0x0600}) {
+    const auto o = Compressed(version, false, 0);
+    auto built = fixture::BuildDataFile(o, RunRecords(6));
+    // Record 0's stream starts behind the fragment's pointer (the oldest
+    // class has one only where more fragments follow, not here).
+    const size_t fragment = FirstFragment(o, built);
+    const size_t stream = fragment + (version == 0x0600 ? 4 : 0);
+    for (uint16_t count : {0x0000, 0x7FFF, 0xFFFF}) {
+      std::vector<uint8_t> bytes = built.bytes;
+      fixture::PutLE16(bytes, stream, count);
+      fixture::ScopedTempFile file(bytes);
+      for (ReaderVariant v : kBothVariants) {
+        const ReadResult r = ReadAll(file.path(), v);
+        ASSERT_EQ(r.records.size(), 6u) << version << " " << count;
+        EXPECT_NE(r.records[0], Expected(built.records[0]));
+        for (size_t i = 1; i < 6; ++i) EXPECT_EQ(r.records[i], Expected(built.records[i]));
+      }
+    }
+  }
+}
+
+TEST(OwnerProtection, InClearReadsEncryptedIsRefusedAndReported) {
+  for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
+    for (uint8_t mode : {0x01, 0x02, 0x03}) {
+      fixture::FixtureOptions o;
+      o.version = version;
+      o.negativeVersion = true;
+      o.ownerMode = mode;
+      const auto built = fixture::BuildDataFile(o, fixture::MakeRecords(5, 16, 0, 3));
+      for (ReaderVariant v : kBothVariants) {
+        DataFile df;
+        EventLog log;
+        const ReaderStatus s = OpenBytes(built.bytes, v, &df, nullptr, &log.reporter);
+        CloseDataFile(&df, s);
+        if (mode & 0x02) {
+          EXPECT_EQ(s, kReaderUnusable) << version << " mode " << int{mode};
+          ASSERT_EQ(log.events.size(), 1u);
+          EXPECT_EQ(log.events[0].kind, ReaderEventKind::FileEncrypted);
+        } else {
+          fixture::ScopedTempFile file(built.bytes);
+          EXPECT_EQ(ReadAll(file.path(), v).records.size(), 5u) << version;
+        }
+      }
+    }
+  }
+  // The mode byte alone, without a negative version word, is no owner.
+  fixture::FixtureOptions o;
+  o.version = 0x0500;
+  auto built = fixture::BuildDataFile(o, fixture::MakeRecords(5, 16, 0, 3));
+  built.bytes[55] = 0x02;
+  fixture::ScopedTempFile file(built.bytes);
+  EXPECT_EQ(ReadAll(file.path(), ReaderVariant::Console).records.size(), 5u);
+}
