@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "reader/format.h"
 #include "tests/reader/reader_test_util.h"
