@@ -1,5 +1,6 @@
-// Versions 0x0800 and 0x0900: the page directory through the page allocation
-// tables (reader/v8_layout.h), checked against the pages themselves.
+// Versions 0x0800 to 0x0950: the page directory through the page allocation
+// tables (reader/v8_layout.h), checked against the pages themselves.  Their
+// layout and the choice of copy are the plan's (AllocationTableRules).
 #include <algorithm>
 #include <vector>
 
@@ -26,7 +27,7 @@ Geometry GeometryOf(const DataFile* dataFile) {
   const uint32_t copyBytes = dataFile->state->copyBytes;
   g.copyPages = copyBytes / dataFile->pageSize;
   g.firstTable = 4 * g.copyPages;
-  g.extentPages = kV8ExtentPagesPer2048 * copyBytes / 2048;
+  g.extentPages = dataFile->state->plan.tables.extentPagesPer2048 * copyBytes / 2048;
   g.entriesPerTable = g.extentPages - 2 * g.copyPages;
   return g;
 }
@@ -53,16 +54,35 @@ struct Candidate {
   uint16_t usage;
   int64_t physical;
   PageKindResult kind;
-  uint8_t header[kV8PageHeaderSize];
+  uint8_t header[kPageHeaderBytes];
 };
 
+uint32_t TableUsage(const AllocationTableRules& rules, const uint8_t* copy) {
+  return rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
+                       : DecodeLE16(copy + rules.usageOffset);
+}
+
+// Whether a copy of usage `usage` is to be preferred to the one chosen so
+// far.  By the rule of 0x0950 a copy newer than the active control page
+// belongs to a change that was never committed; when every copy is newer,
+// the older of them is the nearer to the committed state.
+bool PreferTableCopy(const AllocationTableRules& rules, uint32_t controlUsage,
+                     uint32_t usage, uint32_t chosenUsage) {
+  if (rules.choice == TableChoiceRule::GreaterUsage) return usage > chosenUsage;
+  const bool committed = usage <= controlUsage;
+  const bool chosenCommitted = chosenUsage <= controlUsage;
+  if (committed != chosenCommitted) return committed;
+  return committed ? usage > chosenUsage : usage < chosenUsage;
+}
+
 // The table copy to trust of table k: one that names itself (table k, kind
-// 'P'), with the greater usage counter.  Null when neither does.
+// 'P'), chosen by the plan's rule.  Null when neither does.
 const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t k,
                                 int64_t first, std::vector<uint8_t>& copies) {
   const uint32_t copyBytes = dataFile->state->copyBytes;
+  const AllocationTableRules& rules = dataFile->state->plan.tables;
   const uint8_t* current = nullptr;
-  uint16_t currentUsage = 0;
+  uint32_t currentUsage = 0;
   for (uint32_t c = 0; c < 2; ++c) {
     uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
     const int64_t offset =
@@ -72,8 +92,9 @@ const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t 
         copy[kV8TableKindOffset] != kV8TableKind) {
       continue;
     }
-    const uint16_t usage = DecodeLE16(copy + kV8TableUsageOffset);
-    if (current == nullptr || usage > currentUsage) {
+    const uint32_t usage = TableUsage(rules, copy);
+    if (current == nullptr ||
+        PreferTableCopy(rules, dataFile->state->controlUsage, usage, currentUsage)) {
       current = copy;
       currentUsage = usage;
     }
@@ -104,7 +125,8 @@ TableMap ReadAllocationTables(DataFile* dataFile, const Geometry& g) {
       // An entry is only believed once the pass finds the page it names
       // carrying its logical number: one past the end of the file, or in a
       // reserved area, never is.
-      const uint8_t* entry = current + kV8TableEntriesOffset + kV8TableEntrySize * j;
+      const AllocationTableRules& rules = dataFile->state->plan.tables;
+      const uint8_t* entry = current + rules.entriesOffset + rules.entrySize * j;
       map.physical[base + j] = DecodeLE32(entry);
       map.kind[base + j] = entry[5] == 0 ? entry[4] : 0;
     }
@@ -165,7 +187,7 @@ std::vector<Candidate> PassOverPages(DataFile* dataFile, const Geometry& g,
     c.usage = DecodePageHeader(plan.pageNumber, page).usage;
     c.physical = physical;
     c.kind = kind;
-    std::copy(page, page + kV8PageHeaderSize, c.header);
+    std::copy(page, page + kPageHeaderBytes, c.header);
     candidates.push_back(c);
   }
   return candidates;

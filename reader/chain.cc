@@ -72,7 +72,6 @@ struct CountedTable {
   uint16_t offsetMask;
 };
 
-constexpr CountedTable kV8Table = {kV8FragmentCountOffset, kV8FirstFragmentOffset, 0xFFFF};
 constexpr CountedTable kOldTable = {kOldFragmentCountOffset, kOldFirstFragmentOffset,
                                     kFragmentOffsetMask};
 
@@ -108,12 +107,15 @@ bool CountedBounds(const CountedTable& table, const uint8_t* page, uint32_t page
   return true;
 }
 
-// The 0x0800 fragment: the 6-byte next pointer, then data.
-bool LocateCountedFragment(const uint8_t* page, uint32_t pageSize,
+// The fragment of 0x0800 to 0x0950: the 6-byte next pointer, then data.  The
+// count and fragment 0 lie where the layout says.
+bool LocateCountedFragment(const ChainLayout& layout, const uint8_t* page, uint32_t pageSize,
                            uint32_t fragment, Fragment* out) {
+  const CountedTable table = {layout.countOffset, layout.firstFragment, 0xFFFF};
+  if (table.countOffset + 2 > table.firstFragment) return false;
   uint32_t start, end;
   uint16_t entry;
-  if (!CountedBounds(kV8Table, page, pageSize, fragment, &start, &end, &entry)) return false;
+  if (!CountedBounds(table, page, pageSize, fragment, &start, &end, &entry)) return false;
   if (start + kV8PointerSize > end) return false;
   *out = Fragment{start + static_cast<uint32_t>(kV8PointerSize),
                   end - start - static_cast<uint32_t>(kV8PointerSize),
@@ -179,6 +181,15 @@ ChainPointer DecodeChainPointer(ChainRule rule, const uint8_t* bytes) {
 }
 
 void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length) {
+  if (sink->length >= sink->limit) return;
+  if (sink->limit - sink->length < length) {
+    length = static_cast<uint32_t>(sink->limit - sink->length);
+  }
+  if (sink->collect != nullptr) {
+    sink->collect->insert(sink->collect->end(), data, data + length);
+    sink->length += length;
+    return;
+  }
   if (sink->decoder != nullptr) {
     FeedRunLength(sink->decoder, data, length, sink->destination, sink->capacity);
     sink->length = sink->decoder->produced;
@@ -192,24 +203,23 @@ void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length) {
   sink->length += length;
 }
 
-bool LocateFragment(ChainRule rule, uint8_t fragmentHeaderSize,
-                    const uint8_t* page, uint32_t pageSize, uint32_t fragment,
-                    Fragment* out) {
-  switch (rule) {
+bool LocateFragment(const ChainLayout& layout, const uint8_t* page,
+                    uint32_t pageSize, uint32_t fragment, Fragment* out) {
+  switch (layout.rule) {
     case ChainRule::Pointer32Counted:
-      return LocateCountedFragment(page, pageSize, fragment, out);
+      return LocateCountedFragment(layout, page, pageSize, fragment, out);
     case ChainRule::Pointer24Bit15Counted:
     case ChainRule::Pointer24Header4Counted:
-      return LocateOldCountedFragment(rule, page, pageSize, fragment, out);
+      return LocateOldCountedFragment(layout.rule, page, pageSize, fragment, out);
     default:
-      return LocateOldFragment(rule, fragmentHeaderSize, page, pageSize, fragment, out);
+      return LocateOldFragment(layout.rule, layout.fragmentHeaderSize, page, pageSize,
+                               fragment, out);
   }
 }
 
-void BeginChain(ChainWalk* walk, ChainRule rule, uint8_t fragmentHeaderSize,
-                uint32_t pageSize, ChainPointer first, VisitedFragments* visited) {
-  walk->rule = rule;
-  walk->fragmentHeaderSize = fragmentHeaderSize;
+void BeginChain(ChainWalk* walk, const ChainLayout& layout, uint32_t pageSize,
+                ChainPointer first, VisitedFragments* visited) {
+  walk->layout = layout;
   walk->pageSize = pageSize;
   walk->pointer = first;
   walk->steps = 0;
@@ -219,8 +229,13 @@ void BeginChain(ChainWalk* walk, ChainRule rule, uint8_t fragmentHeaderSize,
   visited->keys.clear();
 }
 
-bool NextChainPage(ChainWalk* walk, int64_t* page) {
+bool NextChainPage(ChainWalk* walk, const ByteSink& sink, int64_t* page) {
   if (walk->end != ChainEnd::Running) return false;
+  // A chunk of known length ends with its last byte.
+  if (sink.length >= sink.limit) {
+    walk->end = ChainEnd::Finished;
+    return false;
+  }
   // Every fragment holds at least one byte and a record of the older
   // versions is at most 65535 bytes long: a longer chain has lost its way.
   if (walk->steps >= kMaxChainSteps) {
@@ -240,8 +255,8 @@ bool NextChainPage(ChainWalk* walk, int64_t* page) {
 void TakeChainPage(ChainWalk* walk, const uint8_t* page, ByteSink* sink) {
   ++walk->steps;
   Fragment fragment;
-  if (!LocateFragment(walk->rule, walk->fragmentHeaderSize, page, walk->pageSize,
-                      walk->pointer.fragment, &fragment)) {
+  if (!LocateFragment(walk->layout, page, walk->pageSize, walk->pointer.fragment,
+                      &fragment)) {
     walk->end = ChainEnd::DamagedTable;
     return;
   }

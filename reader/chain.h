@@ -6,7 +6,7 @@
 //
 // A walk:
 //   ChainWalk walk;
-//   BeginChain(&walk, rule, pageSize, first, &visited);
+//   BeginChain(&walk, layout, pageSize, first, &visited);
 //   int64_t page;
 //   while (NextChainPage(&walk, &page)) {
 //     locate and read `page`, then TakeChainPage(&walk, bytes, &sink),
@@ -24,7 +24,8 @@
 //   entry has bit 15 set (without it the fragment is the chain's last).
 //   The ...Counted rules of compressed files before 0x0800 read the same
 //   pointers from counted tables (reader/format.h).
-//   Pointer32Counted (0x0800, 0x0900): reader/v8_layout.h.
+//   Pointer32Counted (0x0800 to 0x0950): reader/v8_layout.h; the count and
+//   the first fragment lie where the version's rules say.
 #ifndef GANDREL_READER_CHAIN_H_
 #define GANDREL_READER_CHAIN_H_
 
@@ -34,6 +35,16 @@
 #include "reader/compression.h"
 #include "reader/hash_index.h"
 #include "reader/version_rules.h"
+
+// How the fragments of a file are laid out: the pointer and table rule, the
+// header of an old fragment, and where a counted table keeps its fragment
+// count and its fragment 0.
+struct ChainLayout {
+  ChainRule rule;
+  uint8_t fragmentHeaderSize;
+  uint32_t countOffset;
+  uint32_t firstFragment;
+};
 
 // A variable pointer: the page of a fragment and its number there.
 struct ChainPointer {
@@ -49,12 +60,16 @@ ChainPointer DecodeChainPointer(ChainRule rule, const uint8_t* bytes);
 
 // Where a record's bytes go: appended as they are, or through the run-length
 // decoder.  Only the first `capacity` bytes reach `destination` (which may
-// be null); `length` counts them all.
+// be null); `length` counts them all.  With a `collect` vector every byte is
+// appended to it instead.  Bytes beyond `limit` are dropped: a walk ends once
+// the sink is full (a chunk of known length).
 struct ByteSink {
   uint8_t* destination = nullptr;
   uint32_t capacity = 0;
   uint64_t length = 0;
+  uint64_t limit = UINT64_MAX;
   RunLengthDecoder* decoder = nullptr;  // null: plain bytes
+  std::vector<uint8_t>* collect = nullptr;
 };
 void SinkAppend(ByteSink* sink, const uint8_t* data, uint32_t length);
 
@@ -67,9 +82,8 @@ struct Fragment {
 // Finds fragment `fragment` of `page`; false when the page's table has no
 // such fragment or describes one that would leave the page.  Nothing outside
 // the page is read.
-bool LocateFragment(ChainRule rule, uint8_t fragmentHeaderSize,
-                    const uint8_t* page, uint32_t pageSize, uint32_t fragment,
-                    Fragment* out);
+bool LocateFragment(const ChainLayout& layout, const uint8_t* page,
+                    uint32_t pageSize, uint32_t fragment, Fragment* out);
 
 enum class ChainEnd : uint8_t {
   Running = 0,
@@ -89,8 +103,7 @@ struct VisitedFragments {
 };
 
 struct ChainWalk {
-  ChainRule rule;
-  uint8_t fragmentHeaderSize;
+  ChainLayout layout;
   uint32_t pageSize;
   ChainPointer pointer;     // the fragment to read next
   uint32_t steps;
@@ -98,11 +111,11 @@ struct ChainWalk {
   VisitedFragments* visited;
 };
 
-void BeginChain(ChainWalk* walk, ChainRule rule, uint8_t fragmentHeaderSize,
-                uint32_t pageSize, ChainPointer first, VisitedFragments* visited);
+void BeginChain(ChainWalk* walk, const ChainLayout& layout, uint32_t pageSize,
+                ChainPointer first, VisitedFragments* visited);
 // True with the logical page of the next fragment in `page`; false once the
-// walk has ended (walk->end says why).
-bool NextChainPage(ChainWalk* walk, int64_t* page);
+// walk has ended (walk->end says why, Finished also when `sink` is full).
+bool NextChainPage(ChainWalk* walk, const ByteSink& sink, int64_t* page);
 // Reads the fragment from `page` (pageSize bytes) into the sink and moves on.
 void TakeChainPage(ChainWalk* walk, const uint8_t* page, ByteSink* sink);
 // Ends the walk for a reason found by the caller.

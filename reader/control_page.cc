@@ -19,6 +19,12 @@ bool V8CopyIsSound(const uint8_t* copy, uint8_t pageSizeBy256) {
          copy[kV8PageSizeBy256Offset] == pageSizeBy256;
 }
 
+// The usage counter of a copy, where the version keeps it.
+uint32_t ControlUsage(ControlRule rule, const uint8_t* copy) {
+  if (rule == ControlRule::ActiveCopyByLong8) return DecodeLE32(copy + kV95ControlUsageOffset);
+  return DecodeLE16(copy + kV8ControlUsageOffset);
+}
+
 // Owner protection as the copy `current` states it; its version word lies
 // at `versionOffset`.
 void DecodeOwner(const uint8_t* current, size_t versionOffset, ControlInfo* info) {
@@ -106,21 +112,22 @@ ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
   // Copy 2 wins only when it is sound and its usage counter is the greater;
   // a file cut short before it, or one whose copy 2 was never written, is
   // read by copy 1.
+  const ControlRule rule = FindVersionRules(info->version)->control;
   const uint8_t* active = copy1;
   info->currentCopy = 1;
   if (copy2 != nullptr && V8CopyIsSound(copy2, pageSizeBy256) &&
       (!V8CopyIsSound(copy1, pageSizeBy256) ||
-       DecodeLE16(copy2 + kV8ControlUsageOffset) >
-           DecodeLE16(copy1 + kV8ControlUsageOffset))) {
+       ControlUsage(rule, copy2) > ControlUsage(rule, copy1))) {
     active = copy2;
     info->currentCopy = 2;
   }
+  info->usage = ControlUsage(rule, active);
 
   // The copies may name the version differently (0x0800 and 0xF800); the
   // active one's word counts when it is a version read by these rules.
   const uint16_t activeWord = DecodeLE16(active + kV8VersionOffset);
   const VersionRules* activeRules = FindVersionRules(AbsoluteVersion(activeWord));
-  if (activeRules != nullptr && activeRules->control == ControlRule::ActiveCopyByWord6) {
+  if (activeRules != nullptr && activeRules->control == rule) {
     info->storedVersion = activeWord;
     info->version = AbsoluteVersion(activeWord);
   }
@@ -131,11 +138,14 @@ ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
   info->variableTail = !info->compressed && (info->flags & kV8FlagVariable) != 0;
   info->systemData = (info->flags & kV8FlagSystemData) != 0 &&
                      (info->flags & kV8FlagNoSystemData) == 0;
+  info->chunkedTail = info->variableTail && (info->flags & kV8FlagChunkedTail) != 0 &&
+                      FindVersionRules(info->version)->chunkedTails;
   info->duplicatePairs = DecodeLE16(active + kV8DuplicatePairsOffset);
   info->slotLength = DecodeLE16(active + kV8SlotLengthOffset);
   info->recordCount = DecodeSwappedCount(active + kV8RecordCountOffset);
   // A compressed file keeps no record bytes in its slots; its record length
-  // word is 0 and the decoded length sits at 402.
+  // word is 0 and the decoded length sits at 402 (0x0950: the fixed part of
+  // the decoded record; the reader counts decoded bytes and expects neither).
   info->recordLength = DecodeLE16(
       active + (info->compressed ? kV8DecodedLengthOffset : kV8RecordLengthOffset));
   info->slotDataOffset = static_cast<uint8_t>(

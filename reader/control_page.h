@@ -38,6 +38,8 @@ struct ControlInfo {
   uint16_t flags = 0;
   bool variableTail = false;
   bool systemData = false;
+  bool chunkedTail = false;      // the tail goes through a chunk table
+  uint32_t usage = 0;            // the active copy's usage counter
   uint16_t duplicatePairs = 0;
   uint32_t copyBytes = 0;        // F: copy 2 lies at this offset
 };
@@ -56,7 +58,7 @@ ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
 // Page size of copy 1 of versions below 0x0800: where copy 2 lies.
 uint32_t OldPageSize(const uint8_t* copy1);
 
-// Versions 0x0800 and 0x0900: the copy length F from copy 1's page size, or
+// Versions 0x0800 to 0x0950: the copy length F from copy 1's page size, or
 // 0 when that page size is not one the format has.
 uint32_t V8CopyBytes(const uint8_t* copy1);
 // Chooses the active copy (copy2 null when it cannot be read) and takes

@@ -28,7 +28,7 @@ ReaderStatus ReadControlPage(DataFile* dataFile, ReaderVariant variant,
                              const uint8_t* copy1, uint32_t got,
                              const VersionRules** rules, ControlInfo* info) {
   uint8_t copy2[kControlBytesMost] = {};
-  if ((*rules)->control == ControlRule::ActiveCopyByWord6) {
+  if (ChoosesActiveCopy((*rules)->control)) {
     if (got < kV8ControlBytes) return kReaderUnusable;
     const uint32_t copyBytes = V8CopyBytes(copy1);
     if (copyBytes == 0) return kReaderUnusable;
@@ -63,6 +63,7 @@ void ApplyControl(DataFile* dataFile, const VersionRules& rules, const ControlIn
   dataFile->slotLength = info.slotLength;
   dataFile->slotDataOffset = info.slotDataOffset;
   dataFile->state->copyBytes = info.copyBytes;
+  dataFile->state->controlUsage = info.usage;
 }
 
 }  // namespace
@@ -95,6 +96,7 @@ const char* ReaderEventName(ReaderEventKind kind) {
     case ReaderEventKind::ChainDamagedTable: return "fragment table damaged";
     case ReaderEventKind::ChainBound: return "fragment chain too long";
     case ReaderEventKind::ChainUnreadable: return "fragment page unreadable";
+    case ReaderEventKind::ChainChunkShort: return "chunk shorter than its table says";
     case ReaderEventKind::DirectoryFull: return "page directory full";
     case ReaderEventKind::RecordTooLong: return "record too long";
     case ReaderEventKind::FileEncrypted: return "file encrypted by its owner";

@@ -27,10 +27,12 @@ PageKindResult ClassifyPage(KindRule rule, const uint8_t* page) {
 }
 
 PageHeader DecodePageHeader(PageNumberRule rule, const uint8_t* page) {
-  if (rule == PageNumberRule::Number32UsageWord6) {
+  if (rule == PageNumberRule::Number32UsageWord6 || rule == PageNumberRule::Number32UsageWord8) {
     // Bit 15 of the usage word marks data pages; it is not part of the count.
+    const size_t usageOffset =
+        rule == PageNumberRule::Number32UsageWord8 ? kV95PageUsageOffset : 6;
     return PageHeader{DecodeLE32(page),
-                      static_cast<uint16_t>(DecodeLE16(page + 6) & kV8UsageMask)};
+                      static_cast<uint16_t>(DecodeLE16(page + usageOffset) & kV8UsageMask)};
   }
   return PageHeader{DecodePageNumber24(page), DecodeLE16(page + 4)};
 }

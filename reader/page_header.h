@@ -1,7 +1,7 @@
 // The header every data and variable page starts with: its kind, its
 // logical page number and its usage counter, decoded by the version's rules
 // (reader/version_rules.h, reader/format.h, reader/v8_layout.h).  Pure
-// functions of the page's first eight bytes.
+// functions of the page's first kPageHeaderBytes bytes.
 #ifndef GANDREL_READER_PAGE_HEADER_H_
 #define GANDREL_READER_PAGE_HEADER_H_
 
@@ -10,8 +10,9 @@
 #include "reader/datafile.h"
 #include "reader/version_rules.h"
 
-// Bytes of a page that these functions look at.
-constexpr uint32_t kPageHeaderBytes = 8;
+// Bytes of a page that these functions look at: the longest header, that
+// of 0x0950.  The kind always lies in the first eight.
+constexpr uint32_t kPageHeaderBytes = 10;
 
 // Data page, variable page or neither.  `page` holds kPageHeaderBytes.
 PageKindResult ClassifyPage(KindRule rule, const uint8_t* page);

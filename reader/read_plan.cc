@@ -4,6 +4,7 @@ namespace {
 
 RecordShape ShapeOf(const ControlInfo& control) {
   if (control.compressed) return RecordShape::Compressed;
+  if (control.chunkedTail) return RecordShape::ChunkedTail;
   return control.variableLength != 0 ? RecordShape::VariableTail : RecordShape::Fixed;
 }
 
@@ -18,6 +19,9 @@ ReadPlan MakeReadPlan(const VersionRules& rules, ReaderVariant variant,
   plan.pageNumber = rules.pageNumber;
   plan.shape = ShapeOf(control);
   plan.variableViaPageOffset = rules.variableViaPageOffset;
+  plan.fragmentCountOffset = rules.fragmentCountOffset;
+  plan.firstFragmentOffset = rules.firstFragmentOffset;
+  plan.tables = rules.tables;
   plan.recordLength32 = rules.recordLength32;
 
   plan.tableDirectory = rules.pageMap == PageMapRule::AllocationTables;

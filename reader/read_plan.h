@@ -30,6 +30,8 @@ enum class PageSource : uint8_t {
 enum class RecordShape : uint8_t {
   Fixed,         // the fixed part only
   VariableTail,  // the fixed part, then a pointer to a fragment chain
+  ChunkedTail,   // the fixed part, then a pointer to a chunk table whose
+                 // entries lead to the chains of the tail's chunks
   Compressed,    // a pointer to a chain of run-length coded data
 };
 
@@ -42,6 +44,7 @@ struct ReadPlan {
   bool walksMap;          // logical pages go through the map pairs
   bool adjust4096;        // the 4096-byte adjustment applies
   bool tableDirectory;    // logical pages are looked up in the directory
+  AllocationTableRules tables;  // where tableDirectory: their layout
 
   // The page directory.
   DirectoryBuild directory;
@@ -59,6 +62,8 @@ struct ReadPlan {
 
   // Records.
   RecordShape shape;
+  uint32_t fragmentCountOffset;  // counted fragment tables (reader/chain.h)
+  uint32_t firstFragmentOffset;
   bool variableViaPageOffset;  // else through the variable page directory
   bool recordLength32;         // else lengths are reported in 16 bits
 };

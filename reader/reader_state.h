@@ -36,8 +36,11 @@ struct ReaderState {
   std::vector<uint32_t> mapEntries;
   std::vector<uint8_t> mapPageBytes;  // two copies, read side by side
 
-  // Versions 0x0800 and 0x0900: one control page or table copy is this long.
+  // Versions 0x0800 to 0x0950: one control page or table copy is this long,
+  // and the active control page copy's usage counter.
   uint32_t copyBytes = 0;
+  uint32_t controlUsage = 0;
+  std::vector<uint8_t> chunkTable;  // the chunk table of the record in hand
 
   // The data page in pageBuffer, for reports.
   int64_t dataPageOffset = -1;

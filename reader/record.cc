@@ -5,6 +5,7 @@
 #include "reader/chain.h"
 #include "reader/format.h"
 #include "reader/page_directory.h"
+#include "reader/v8_layout.h"
 #include "reader/reader_state.h"
 #include "reader/stream.h"
 
@@ -54,11 +55,12 @@ void ReportChainEnd(DataFile* dataFile, ChainEnd end, int64_t page) {
 ReaderStatus WalkRecordChain(DataFile* dataFile, ChainPointer first, ByteSink* sink) {
   ReaderState* state = dataFile->state;
   const ReadPlan& plan = state->plan;
+  const ChainLayout layout{plan.chain, dataFile->fragmentHeaderSize, plan.fragmentCountOffset,
+                           plan.firstFragmentOffset};
   ChainWalk walk;
-  BeginChain(&walk, plan.chain, dataFile->fragmentHeaderSize, dataFile->pageSize, first,
-             &state->visited);
+  BeginChain(&walk, layout, dataFile->pageSize, first, &state->visited);
   int64_t page;
-  while (NextChainPage(&walk, &page)) {
+  while (NextChainPage(&walk, *sink, &page)) {
     const int64_t offset = LocateVariablePage(dataFile, page);
     if (offset < 0) {
       ReportChainEnd(dataFile, ChainEnd::MissingPage, page);
@@ -77,6 +79,32 @@ ReaderStatus WalkRecordChain(DataFile* dataFile, ChainPointer first, ByteSink* s
   }
   if (walk.end != ChainEnd::Finished) ReportChainEnd(dataFile, walk.end, walk.pointer.page);
   return kReaderOk;
+}
+
+// A chunked tail: one walk reads the chunk table, then each chunk is walked
+// into the sink up to its length.  A chunk whose chain ends early leaves the
+// tail short by what is missing, and is reported; the chunks after it are
+// still read.
+ReaderStatus WalkChunkedTail(DataFile* dataFile, ChainPointer tablePointer, ByteSink* sink) {
+  std::vector<uint8_t>& table = dataFile->state->chunkTable;
+  table.clear();
+  ByteSink tableSink;
+  tableSink.collect = &table;
+  ReaderStatus status = WalkRecordChain(dataFile, tablePointer, &tableSink);
+  const ChainRule rule = dataFile->state->plan.chain;
+  for (size_t at = 0; status == kReaderOk && at + kChunkEntrySize <= table.size();
+       at += kChunkEntrySize) {
+    const ChainPointer chunk = DecodeChainPointer(rule, table.data() + at);
+    sink->limit = sink->length + DecodeLE32(table.data() + at + kChunkLengthOffset);
+    status = WalkRecordChain(dataFile, chunk, sink);
+    if (status == kReaderOk && sink->length < sink->limit) {
+      ReportEvent(dataFile, ReaderEventKind::ChainChunkShort,
+                  chunk.end ? -1 : LocateVariablePage(dataFile, chunk.page), chunk.page,
+                  dataFile->recordIndex);
+    }
+  }
+  sink->limit = UINT64_MAX;
+  return status;
 }
 
 }  // namespace
@@ -138,8 +166,10 @@ ReaderStatus AssembleVariableRecord(const uint8_t* slot, DataFile* dataFile,
                   slotOffset + dataFile->slotDataOffset + dataFile->recordLength,
                   pointerSize, pointer);
   }
-  const ReaderStatus status =
-      WalkRecordChain(dataFile, DecodeChainPointer(plan.chain, pointer), &sink);
+  const ChainPointer first = DecodeChainPointer(plan.chain, pointer);
+  const ReaderStatus status = plan.shape == RecordShape::ChunkedTail
+                                  ? WalkChunkedTail(dataFile, first, &sink)
+                                  : WalkRecordChain(dataFile, first, &sink);
   if (status != kReaderOk) return status;
   return FinishRecord(dataFile, record, sink.length, capacity);
 }

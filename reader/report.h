@@ -25,6 +25,8 @@ enum class ReaderEventKind : uint8_t {
   ChainDamagedTable,   // the page's fragment table has no such fragment
   ChainBound,          // more fragments than any record can have
   ChainUnreadable,     // the page of the next fragment cannot be read
+  ChainChunkShort,     // a chunk of a chunked tail ended before the length
+                       // its table gives: the tail lacks the difference
   // Other.
   DirectoryFull,       // a page directory list could not grow: page lost
   RecordTooLong,       // a record larger than the caller's area

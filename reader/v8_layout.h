@@ -132,4 +132,46 @@ constexpr size_t kV8FragmentCountOffset = 14;
 constexpr uint32_t kV8FirstFragmentOffset = 16;
 constexpr uint16_t kV8NoFragment = 0xFFFF;
 
+// --- Version 0x0950 (stored as 0x0950, or 0xF6B0 when owner-protected) -------
+//
+// The 0x0800 layout with these changes.
+//
+// Control page copies (at 0 and F, as above):
+//   6      2      0
+//   8      4      usage counter: the copy with the greater one is active
+//   400    2      flags; 0x0800: the tail goes through a chunk table
+//   402    2      in a compressed file the fixed part of the decoded record,
+//                 not its decoded length (the decoded record is longer)
+//
+// Page allocation tables (copies at 4F/pageSize and F/pageSize later; the
+// extent is X = 240 x F / 2048 pages, 960 for pageSize 4096):
+//   0      4      0x50000000 | k
+//   4      1      'P'
+//   8      4      usage counter.  The current copy is the one with the
+//                 greatest counter not above the active control page's.
+//   16+8j  8      entry j: u32 physical page, the page's bytes 4 and 5, u16
+//
+// Page header, 10 bytes:
+//   0      4      logical page number
+//   4      1      kind, as above; 5: 0x80 on index pages
+//   6      2      0
+//   8      2      usage counter; bit 15 is set on data pages
+// Slots start at 10, (pageSize - 10) / slotLength per page.  A used
+// compressed slot is marked 01 02 00.
+//
+// Variable pages: bytes 10-15 unknown, n at 16, fragment 0 at 18, the table
+// at the end of the page as above.
+//
+// Chunked tails (flag 0x0800): the variable pointer is followed in the slot
+// by the u32 total length of the record, and leads to one fragment holding
+// the chunk table: 10-byte entries of u32 logical page, u16 fragment and u32
+// chunk length.  Each chunk is an ordinary fragment chain of exactly that
+// many bytes; the tail is the chunks in table order.
+constexpr size_t kV95ControlUsageOffset = 8;
+constexpr uint16_t kV8FlagChunkedTail = 0x0800;
+constexpr size_t kV95PageHeaderSize = 10;
+constexpr size_t kV95PageUsageOffset = 8;
+constexpr size_t kChunkEntrySize = 10;
+constexpr size_t kChunkLengthOffset = 6;
+
 #endif  // GANDREL_READER_V8_LAYOUT_H_

@@ -116,6 +116,27 @@ constexpr VersionRules kNewClass = {
     .recordLength32 = true,
 };
 
+// 0x0950 (and -0x0950 in owner-protected files): the usage counters of
+// control pages and tables are u32s at 8, page headers are 10 bytes long,
+// table entries 8 bytes, and a tail may go through a table of chunks.
+constexpr VersionRules With0950(VersionRules rules) {
+  rules.version = 0x0950;
+  rules.control = ControlRule::ActiveCopyByLong8;
+  rules.pageNumber = PageNumberRule::Number32UsageWord8;
+  rules.dataPageHeaderSize = 10;
+  rules.slotCountReserve = 10;
+  rules.fragmentCountOffset = 16;
+  rules.firstFragmentOffset = 18;
+  rules.tables = AllocationTableRules{.usageOffset = 8,
+                                      .usage32 = true,
+                                      .entriesOffset = 16,
+                                      .entrySize = 8,
+                                      .extentPagesPer2048 = 240,
+                                      .choice = TableChoiceRule::GreatestNotAboveControl};
+  rules.chunkedTails = true;
+  return rules;
+}
+
 constexpr VersionRules kRows[] = {
     With0300(kOldClass),
     WithVersion(kOldClass, 0x0400),
@@ -125,6 +146,7 @@ constexpr VersionRules kRows[] = {
     With0700(kMiddleClass),
     kNewClass,
     WithVersion(kNewClass, 0x0900),
+    With0950(kNewClass),
 };
 
 }  // namespace

@@ -8,10 +8,10 @@
 //                          pages marked by bit 15 of the word at 4
 //   0x0600 0x0610 0x0700   page kind byte at 1, page map pairs, fragments
 //                          with a 4-byte header
-//   0x0800 0x0900          page size byte at 43, active control page copy by
-//                          the word at 6, page allocation tables, 8-byte
-//                          page headers, 6-byte pointers, record compression
-//                          (reader/v8_layout.h)
+//   0x0800 0x0900 0x0950   page size byte at 43, active control page copy by
+//                          its usage counter, page allocation tables, 8-byte
+//                          (0x0950: 10-byte) page headers, 6-byte pointers,
+//                          record compression (reader/v8_layout.h)
 #ifndef GANDREL_READER_VERSION_RULES_H_
 #define GANDREL_READER_VERSION_RULES_H_
 
@@ -29,6 +29,7 @@ enum class KindRule : uint8_t {
 enum class PageNumberRule : uint8_t {
   Number24UsageWord4,  // 24-bit number (byte 0 high, word at 2); word at 4
   Number32UsageWord6,  // u32 at 0; word at 6 without bit 15
+  Number32UsageWord8,  // u32 at 0; word at 8 without bit 15 (0x0950)
 };
 
 // When a data page slot holds no record.
@@ -59,6 +60,32 @@ enum class ControlRule : uint8_t {
                         // copy with the greater word at 4 (equal: copy 2)
   ActiveCopyByWord6,    // every field from the copy with the greater word
                         // at 6 (reader/control_page.h)
+  ActiveCopyByLong8,    // the same by the u32 at 8, the word at 6 being 0
+};
+
+// True for the rules that read two control page copies of F bytes and take
+// every field from the active one (the new class).
+inline bool ChoosesActiveCopy(ControlRule rule) {
+  return rule == ControlRule::ActiveCopyByWord6 || rule == ControlRule::ActiveCopyByLong8;
+}
+
+// Which of the two copies of a page allocation table is current.
+enum class TableChoiceRule : uint8_t {
+  GreaterUsage,             // the greater usage counter
+  GreatestNotAboveControl,  // the greatest usage counter that is not above
+                            // the active control page's: a copy written
+                            // after it belongs to an uncommitted change
+};
+
+// Layout of the page allocation tables (reader/v8_layout.h).  The defaults
+// are those of 0x0800 and 0x0900.
+struct AllocationTableRules {
+  uint8_t usageOffset = 6;       // the copy's usage counter
+  bool usage32 = false;          // ... a u32, else a u16
+  uint8_t entriesOffset = 20;    // entry 0
+  uint8_t entrySize = 6;         // u32 physical page, bytes 4 and 5, [u16]
+  uint16_t extentPagesPer2048 = 320;  // X = this x F / 2048
+  TableChoiceRule choice = TableChoiceRule::GreaterUsage;
 };
 
 // How the file maps logical pages to physical ones.
@@ -93,6 +120,12 @@ struct VersionRules {
                                  // whose stored number is not the logical one
   bool consoleChecksZeroHeader;  // ... and one whose bytes 4, 6, 7 are zero
   bool recordLength32;           // lengths reported in 32 bits, else 16
+
+  // The new class only; the defaults are those of 0x0800 and 0x0900.
+  uint8_t fragmentCountOffset = 14;  // variable page: n, the fragment count
+  uint8_t firstFragmentOffset = 16;  // ... and where fragment 0 starts
+  AllocationTableRules tables = {};
+  bool chunkedTails = false;     // flag 0x0800: tails through a chunk table
 };
 
 // The row of an accepted version (absolute value of the stored word), or

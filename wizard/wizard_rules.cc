@@ -148,7 +148,8 @@ char VersionDigit(uint16_t version) {
     case 0x0610: return '6';
     case 0x0700: return '7';
     case 0x0800: return '8';
-    case 0x0900: return '9';
+    case 0x0900:
+    case 0x0950: return '9';
     default: return 0;
   }
 }

@@ -16,7 +16,7 @@ namespace damage {
 constexpr ReaderVariant kBothVariants[] = {ReaderVariant::Console,
                                            ReaderVariant::Wizard};
 constexpr uint16_t kAllVersions[] = {0x0300, 0x0400, 0x0500, 0x0600,
-                                     0x0610, 0x0700, 0x0800, 0x0900};
+                                     0x0610, 0x0700, 0x0800, 0x0900, 0x0950};
 // No page number: every page of the file counts as lying before the damage.
 constexpr uint32_t kNoDamagedPage = 0xFFFFFFFFu;
 

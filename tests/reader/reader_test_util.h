@@ -14,7 +14,7 @@ namespace readertest {
 constexpr ReaderVariant kBothVariants[] = {ReaderVariant::Console,
                                            ReaderVariant::Wizard};
 constexpr uint16_t kAllVersions[] = {0x0300, 0x0400, 0x0500, 0x0600,
-                                     0x0610, 0x0700, 0x0800, 0x0900};
+                                     0x0610, 0x0700, 0x0800, 0x0900, 0x0950};
 
 const char* VariantName(ReaderVariant variant);
 

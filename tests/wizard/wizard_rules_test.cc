@@ -172,7 +172,7 @@ TEST(LabelTextTest, VersionDigitForEveryVersion) {
   } kCases[] = {
       {0x0300, "Version:     3"}, {0x0400, "Version:     4"}, {0x0500, "Version:     5"},
       {0x0600, "Version:     6"}, {0x0610, "Version:     6"}, {0x0700, "Version:     7"},
-      {0x0800, "Version:     8"}, {0x0900, "Version:     9"},
+      {0x0800, "Version:     8"}, {0x0900, "Version:     9"}, {0x0950, "Version:     9"},
       // Anything else adds no digit.
       {0x0000, "Version:     "},  {0x0620, "Version:     "},  {0x1000, "Version:     "},
   };
