@@ -1,6 +1,7 @@
 #include "salvage/chain.h"
 
 #include "reader/format.h"
+#include "reader/v8_layout.h"
 
 namespace {
 
@@ -59,11 +60,12 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
                std::string* reason) {
   const Geometry& g = *w->geometry;
   const ChainRule rule = g.compressed ? g.layout->compressedChain : g.layout->chain;
+  const ChainLayout layout{rule, g.layout->fragmentHeaderSize, g.layout->fragmentCountOffset,
+                           g.layout->firstFragmentOffset};
   ChainWalk walk;
-  BeginChain(&walk, rule, g.layout->fragmentHeaderSize, g.pageSize,
-             DecodeChainPointer(rule, pointerBytes), &w->visited);
+  BeginChain(&walk, layout, g.pageSize, DecodeChainPointer(rule, pointerBytes), &w->visited);
   int64_t page = 0;
-  while (NextChainPage(&walk, &page)) {
+  while (NextChainPage(&walk, *sink, &page)) {
     const int64_t offset = LocatePage(w, page);
     if (offset < 0) {
       *reason = "variable page " + std::to_string(page) + " not found";
@@ -85,8 +87,8 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
     // table's start, no pointer bit) makes the reader's lookup give a
     // length that wraps round.
     Fragment fragment;
-    if (LocateFragment(walk.rule, walk.fragmentHeaderSize, w->page.data(), g.pageSize,
-                       walk.pointer.fragment, &fragment) &&
+    if (LocateFragment(walk.layout, w->page.data(), g.pageSize, walk.pointer.fragment,
+                       &fragment) &&
         (fragment.dataStart > g.pageSize || fragment.dataLength > g.pageSize - fragment.dataStart)) {
       EndChain(&walk, ChainEnd::DamagedTable);
       break;
@@ -115,4 +117,33 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
       return false;
   }
   return false;
+}
+
+bool WalkChunkedTail(ChainWalker* w, const uint8_t* pointer, ByteSink* sink,
+                     std::string* reason) {
+  w->chunkTable.clear();
+  ByteSink tableSink;
+  tableSink.collect = &w->chunkTable;
+  if (!WalkChain(w, pointer, &tableSink, reason)) {
+    *reason = "chunk table: " + *reason;
+    return false;
+  }
+  // The table is copied: the walks below reuse the walker.
+  const std::vector<uint8_t> table = w->chunkTable;
+  bool whole = true;
+  for (size_t at = 0; at + kChunkEntrySize <= table.size(); at += kChunkEntrySize) {
+    const uint64_t before = sink->length;
+    sink->limit = before + DecodeLE32(table.data() + at + kChunkLengthOffset);
+    std::string why;
+    const bool ended = WalkChain(w, table.data() + at, sink, &why);
+    if (whole && (!ended || sink->length < sink->limit)) {
+      *reason = "chunk " + std::to_string(at / kChunkEntrySize) + " gave " +
+                std::to_string(sink->length - before) + " of " +
+                std::to_string(sink->limit - before) + " bytes" +
+                (why.empty() ? std::string() : ": " + why);
+      whole = false;
+    }
+  }
+  sink->limit = UINT64_MAX;
+  return whole;
 }

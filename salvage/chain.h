@@ -23,6 +23,7 @@ struct ChainWalker {
   std::vector<uint8_t> page;      // the variable page last loaded
   int64_t pageOffset = -1;
   VisitedFragments visited;
+  std::vector<uint8_t> chunkTable;  // the chunk table of the record at hand
 };
 
 void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* geometry,
@@ -33,5 +34,12 @@ void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* g
 // false with `reason` set when it broke (the sink keeps what came before).
 bool WalkChain(ChainWalker* walker, const uint8_t* pointer, ByteSink* sink,
                std::string* reason);
+
+// 0x0950 chunked tails: the chain at `pointer` holds a table of 10-byte
+// entries (pointer, u32 length); each chunk is a chain of exactly that many
+// bytes, and the tail is the chunks in table order.  A chunk that ends early
+// breaks the record (the chunks after it are still read).
+bool WalkChunkedTail(ChainWalker* walker, const uint8_t* pointer, ByteSink* sink,
+                     std::string* reason);
 
 #endif  // GANDREL_SALVAGE_CHAIN_H_

@@ -81,7 +81,9 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
   }
   copy->pageSize = v8 ? bytes[kV8PageSizeBy256Offset] * 256u
                       : DecodeLE16(bytes + kControlPageSizeOffset);
-  copy->counter = DecodeLE16(bytes + (v8 ? kV8ControlUsageOffset : kControlCounterOffset));
+  copy->counter = layout->control == ControlRule::ActiveCopyByLong8
+                      ? DecodeLE32(bytes + kV95ControlUsageOffset)
+                      : DecodeLE16(bytes + (v8 ? kV8ControlUsageOffset : kControlCounterOffset));
   copy->recordLength = DecodeLE16(bytes + kControlRecordLengthOffset);
   copy->slotLength = DecodeLE16(bytes + kControlSlotLengthOffset);
   copy->recordCount = DecodeSwappedCount(bytes + kControlRecordCountOffset);
@@ -92,6 +94,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
     copy->variable = !copy->compressed && (flags & kV8FlagVariable) != 0;
     copy->systemData = (flags & kV8FlagSystemData) != 0 && (flags & kV8FlagNoSystemData) == 0;
     copy->duplicatePairs = DecodeLE16(bytes + kV8DuplicatePairsOffset);
+    copy->chunkedTails = layout->chunkedTails && (flags & kV8FlagChunkedTail) != 0;
     const uint32_t system = copy->systemData ? kV8SystemDataSize : 0;
     if (copy->compressed) {
       if (copy->recordLength != 0) {
@@ -516,6 +519,8 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     g->compressed = chosen->compressed;
     g->recordCount = chosen->recordCount;
     g->recordCountKnown = true;
+    g->controlUsage = chosen->counter;
+    g->chunkedTails = chosen->chunkedTails;
   } else if (FindVersionRules(copy1.version) != nullptr &&
              FindVersionRules(copy1.version)->versionClass == versionClass) {
     // A damaged copy 1 whose version word is still right: its flags are

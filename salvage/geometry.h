@@ -38,7 +38,8 @@ struct ControlCopy {
   bool fcLayout = false;   // "FC" signature
   uint16_t version = 0;    // absolute value of the stored word
   uint32_t pageSize = 0;
-  uint16_t counter = 0;    // word 4 (0x0600-0x0700) or usage word 6 (0x0800-)
+  uint32_t counter = 0;    // word 4 (0x0600-0x0700), usage word 6 (0x0800,
+                           // 0x0900) or u32 at 8 (0x0950)
   uint16_t recordLength = 0;
   uint16_t slotLength = 0;
   uint32_t recordCount = 0;
@@ -47,6 +48,7 @@ struct ControlCopy {
   bool systemData = false;
   uint16_t duplicatePairs = 0;
   bool encrypted = false;  // negative version word, owner mode bit 0x02
+  bool chunkedTails = false;  // 0x0950 flag 0x0800: tails through chunk tables
 };
 
 struct Geometry {
@@ -63,7 +65,9 @@ struct Geometry {
   bool compressed = false;     // 0x0800-0x0900 run-length records
   bool recordCountKnown = false;
   uint32_t recordCount = 0;    // the header's count (chosen copy)
-  uint32_t controlCopyBytes = 0;  // 0x0800-0x0900: F
+  uint32_t controlCopyBytes = 0;  // 0x0800-0x0950: F
+  uint32_t controlUsage = 0;      // the chosen copy's counter
+  bool chunkedTails = false;      // 0x0950 flag 0x0800: tails in chunks
 
   ValueSource versionSource = ValueSource::None;
   ValueSource pageSizeSource = ValueSource::None;

@@ -43,7 +43,7 @@ MapPlan PlanOf(const Geometry& g) {
   } else if (plan.versionClass == 3) {
     plan.copyPages = g.controlCopyBytes / g.pageSize;
     plan.firstTable = 4 * plan.copyPages;
-    plan.extentPages = kV8ExtentPagesPer2048 * g.controlCopyBytes / 2048;
+    plan.extentPages = g.layout->tables.extentPagesPer2048 * g.controlCopyBytes / 2048;
     plan.entriesPerMap = plan.extentPages - 2 * plan.copyPages;
   }
   return plan;
@@ -129,8 +129,9 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
   for (uint64_t k = 1;; ++k) {
     const uint64_t first = plan.firstTable + (k - 1) * plan.extentPages;
     if (first >= physicalPages) break;
+    const AllocationTableRules& rules = g.layout->tables;
     const uint8_t* current = nullptr;
-    uint16_t currentUsage = 0;
+    uint32_t currentUsage = 0;
     int validCopies = 0;
     for (int c = 0; c < 2; ++c) {
       uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
@@ -141,8 +142,19 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
         continue;
       }
       ++validCopies;
-      const uint16_t usage = DecodeLE16(copy + kV8TableUsageOffset);
-      if (current == nullptr || usage > currentUsage) {
+      const uint32_t usage = rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
+                                           : DecodeLE16(copy + rules.usageOffset);
+      // 0x0950 keeps the copy with the greatest counter not above the
+      // control page's: a greater one was written but never committed.
+      bool better = usage > currentUsage;
+      if (rules.choice == TableChoiceRule::GreatestNotAboveControl && current != nullptr) {
+        const bool committed = usage <= g.controlUsage;
+        const bool currentCommitted = currentUsage <= g.controlUsage;
+        better = committed != currentCommitted ? committed
+                 : committed                   ? usage > currentUsage
+                                               : usage < currentUsage;
+      }
+      if (current == nullptr || better) {
         current = copy;
         currentUsage = usage;
       }
@@ -154,7 +166,7 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
     map->tableValid.push_back(current != nullptr);
     if (current == nullptr) continue;
     for (uint32_t j = 0; j < plan.entriesPerMap; ++j) {
-      const uint8_t* e = current + kV8TableEntriesOffset + kV8TableEntrySize * j;
+      const uint8_t* e = current + rules.entriesOffset + rules.entrySize * j;
       const uint32_t physical = DecodeLE32(e);
       map->entries[base + j] = physical == kV8TableUnused ? kMapUnused : physical;
       map->kinds[base + j] = e[5] == 0 ? e[4] : 0;
@@ -196,9 +208,9 @@ bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
   for (uint32_t i = 0; i < slots; ++i) {
     const uint8_t* slot = page + header + i * g.slotLength;
     if (g.compressed) {
-      // 01 01 00 in a used slot, 00 00 00 in a free one.
+      // 01 01 00 (0x0950: 01 02 00) in a used slot, 00 00 00 in a free one.
       const uint8_t* m = slot + kV8UsedMarkerOffset;
-      const bool used = m[0] == 1 && m[1] == 1 && m[2] == 0;
+      const bool used = m[0] == 1 && (m[1] == 1 || m[1] == 2) && m[2] == 0;
       const bool free = m[0] == 0 && m[1] == 0 && m[2] == 0;
       if (!used && !free) return false;
     } else if (slot[1] != 0) {

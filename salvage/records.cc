@@ -69,7 +69,10 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
         pointer = slot + g.slotDataOffset + g.recordLength;
       }
       std::string reason;
-      const bool whole = !chain || WalkChain(&walker, pointer, &out, &reason);
+      const bool whole =
+          !chain || (g.chunkedTails && !g.compressed
+                         ? WalkChunkedTail(&walker, pointer, &out, &reason)
+                         : WalkChain(&walker, pointer, &out, &reason));
       if (out.length > kMaxRecordBytes) {
         // Longer than the console program's record area: it leaves such a
         // record out of the dump, and so does salvage.

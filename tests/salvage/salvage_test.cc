@@ -176,7 +176,7 @@ TEST(SalvageControlTest, WrongRecordCountStillGivesEveryRecord) {
 
 TEST(SalvagePageTest, ZeroedOrRandomDataPageLosesOnlyItsRecords) {
   std::mt19937 random(20261208);
-  for (uint16_t version : {0x0300, 0x0400, 0x0600, 0x0700, 0x0800}) {
+  for (uint16_t version : {0x0300, 0x0400, 0x0600, 0x0700, 0x0800, 0x0950}) {
     for (bool noise : {false, true}) {
       SCOPED_TRACE(std::to_string(version) + (noise ? " random" : " zeroed"));
       FixtureOptions o;
@@ -203,7 +203,7 @@ TEST(SalvagePageTest, ZeroedOrRandomDataPageLosesOnlyItsRecords) {
 }
 
 TEST(SalvagePageTest, ZeroedCurrentMapCopyFallsBackToTheOther) {
-  for (uint16_t version : {0x0600, 0x0800}) {
+  for (uint16_t version : {0x0600, 0x0800, 0x0950}) {
     SCOPED_TRACE(version);
     FixtureOptions o;
     o.version = version;
@@ -284,7 +284,7 @@ TEST(SalvagePageTest, CutFileWithPagesOutOfLogicalOrder) {
 }
 
 TEST(SalvagePageTest, LostVariablePageBreaksOnlyItsChains) {
-  for (uint16_t version : {0x0500, 0x0700, 0x0800}) {
+  for (uint16_t version : {0x0500, 0x0700, 0x0800, 0x0950}) {
     for (bool compressed : {false, true}) {
       if (compressed && version < 0x0800) continue;
       SCOPED_TRACE(std::to_string(version) + (compressed ? " compressed" : ""));

@@ -62,7 +62,7 @@ std::vector<NamedOptions> HealthyFileTable() {
       o.emptySlotsBefore = 1;
     });
   }
-  for (uint16_t v : {0x0800, 0x0900}) {
+  for (uint16_t v : {0x0800, 0x0900, 0x0950}) {
     add("v8-plain", v, [](fixture::FixtureOptions&) {});
     add("v8-stale-variable", v, [](fixture::FixtureOptions& o) {
       o.staleCopies = true;
@@ -78,6 +78,12 @@ std::vector<NamedOptions> HealthyFileTable() {
       o.emptySlotsBefore = 2;
     });
   }
+  add("v95-chunked-tails", 0x0950, [](fixture::FixtureOptions& o) {
+    o.variableLength = true;
+    o.chunkedTails = true;
+    o.maxFragmentData = 30;
+    o.pageSize = 1024;
+  });
   return table;
 }
 
