@@ -1,0 +1,5 @@
+#include "gandrel/platform.h"
+
+#include <unistd.h>
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }

@@ -1,0 +1,251 @@
+#include "gandrel/salvage_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "dump/crc32.h"
+#include "dump/dump_writer.h"
+#include "gandrel/platform.h"
+#include "gandrel/progress.h"
+#include "gandrel/salvage_report.h"
+#include "reader/version_rules.h"
+#include "salvage/salvage.h"
+
+const CommandOption kSalvageOptions[] = {
+    {"output", 'o', "DUMP", "dump file (a directory for several files)"},
+    {"format", 0, "F", "1|2|3|4|butil|butil-nolen|hex-crc|hex (default 1)"},
+    {"report", 0, "REPORT.json", "JSON report (a directory for several files)"},
+    {"page-size", 0, "N", "page size, over what the file says"},
+    {"record-length", 0, "N", "fixed record length, over what the file says"},
+    {"version", 0, "0xNNNN", "format version, over what the file says"},
+    {"quiet", 'q', nullptr, "no summary on stderr"},
+};
+const int kSalvageOptionCount = sizeof kSalvageOptions / sizeof kSalvageOptions[0];
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FormatName {
+  const char* name;
+  char format;
+};
+constexpr FormatName kFormats[] = {
+    {"1", kConsoleFormatButil},        {"butil", kConsoleFormatButil},
+    {"2", kConsoleFormatButilNoLen},   {"butil-nolen", kConsoleFormatButilNoLen},
+    {"3", kConsoleFormatHexCrc},       {"hex-crc", kConsoleFormatHexCrc},
+    {"4", kConsoleFormatHex},          {"hex", kConsoleFormatHex},
+};
+
+// Whole string as an unsigned number (decimal, or hex after 0x) up to `max`.
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = strtoul(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != 0 || n > max) return false;
+  *value = n;
+  return true;
+}
+
+// Dump writer behind the salvage sink.
+struct DumpSink {
+  DumpOutput output;
+};
+
+void WriteRecord(void* context, const uint8_t* bytes, uint32_t length) {
+  WriteDumpRecord(&static_cast<DumpSink*>(context)->output, length, bytes);
+}
+
+void Progress(void* context, int64_t done) {
+  StepProgress(static_cast<ProgressBar*>(context), done);
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
+}
+
+// Salvages one file into `dumpPath`; returns its exit code.
+int SalvageOne(const std::string& file, const std::string& dumpPath,
+               const std::string& reportPath, const SalvageSettings& settings) {
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) {
+    fprintf(stderr, "gandrel salvage: %s: is a directory\n", file.c_str());
+    return kExitNothing;
+  }
+  // The data file is never written: not even when -o or --report names it.
+  for (const std::string* out : {&dumpPath, &reportPath}) {
+    if (!out->empty() && fs::exists(*out, ec) && fs::equivalent(file, *out, ec)) {
+      fprintf(stderr, "gandrel salvage: %s: is the data file itself, not written\n",
+              out->c_str());
+      return kExitUsage;
+    }
+  }
+  FILE* dump = fopen(dumpPath.c_str(), "wb");
+  if (dump == nullptr) {
+    fprintf(stderr, "gandrel salvage: %s: cannot create the dump: %s\n", dumpPath.c_str(),
+            strerror(errno));
+    return kExitUsage;
+  }
+  static char textBuffer[kDumpTextBufferSize];
+  DumpSink dumpSink{DumpOutput{dump, textBuffer, settings.format}};
+  const int64_t size = static_cast<int64_t>(fs::file_size(file, ec));
+  ProgressBar bar;
+  StartProgress(&bar, stderr, StderrIsTerminal(), ec ? 0 : size, file.c_str());
+
+  RecordSinkFunction sink;
+  sink.write = WriteRecord;
+  sink.context = &dumpSink;
+  sink.progress = Progress;
+  sink.progressContext = &bar;
+  SalvageReport report;
+  const SalvageStatus status = SalvageFile(file.c_str(), settings.overrides, sink, &report);
+  EndProgress(&bar);
+  WriteDumpTrailer(&dumpSink.output);
+  const bool writeFailed = ferror(dump) != 0;
+  const bool closeFailed = fclose(dump) != 0;
+
+  if (!report.opened) {
+    fprintf(stderr, "gandrel salvage: %s: %s\n", file.c_str(), report.error.c_str());
+    remove(dumpPath.c_str());
+    return kExitNothing;
+  }
+  if (!settings.quiet) PrintSalvageSummary(report, stderr);
+  if (writeFailed || closeFailed) {
+    fprintf(stderr, "gandrel salvage: %s: error writing the dump\n", dumpPath.c_str());
+  }
+  if (!reportPath.empty() && !WriteText(reportPath, SalvageReportJson(report))) {
+    fprintf(stderr, "gandrel salvage: %s: cannot write the report\n", reportPath.c_str());
+  }
+  if (status == kSalvageNothing && report.recordsSalvaged == 0) {
+    // Nothing came out: no dump rather than an empty one.
+    remove(dumpPath.c_str());
+  }
+  if (writeFailed || closeFailed) return kExitNothing;
+  return status == kSalvageHealthy ? kExitOk
+         : status == kSalvageDamaged ? kExitDamaged
+                                     : kExitNothing;
+}
+
+}  // namespace
+
+bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
+                         std::string* error) {
+  *s = SalvageSettings{};
+  s->files = parsed.positional;
+  if (s->files.empty()) {
+    *error = "no data file given";
+    return false;
+  }
+  const std::string* output = FindValue(parsed, "output");
+  if (output == nullptr || output->empty()) {
+    *error = "no output given (-o DUMP)";
+    return false;
+  }
+  s->output = *output;
+  if (const std::string* report = FindValue(parsed, "report")) s->report = *report;
+  if (const std::string* format = FindValue(parsed, "format")) {
+    bool known = false;
+    for (const FormatName& f : kFormats) {
+      if (*format == f.name) {
+        s->format = f.format;
+        known = true;
+      }
+    }
+    if (!known) {
+      *error = "unknown --format '" + *format + "' (1, 2, 3, 4, butil, butil-nolen, hex-crc, hex)";
+      return false;
+    }
+  }
+  unsigned long n = 0;
+  if (const std::string* v = FindValue(parsed, "page-size")) {
+    if (!ParseNumber(*v, 65535, &n) || !PageSizeAllowed(3, static_cast<uint32_t>(n))) {
+      *error = "--page-size '" + *v + "' is not a page size (a multiple of 512)";
+      return false;
+    }
+    s->overrides.pageSize = static_cast<uint32_t>(n);
+  }
+  if (const std::string* v = FindValue(parsed, "record-length")) {
+    if (!ParseNumber(*v, 65535, &n) || n == 0) {
+      *error = "--record-length '" + *v + "' is not a length from 1 to 65535";
+      return false;
+    }
+    s->overrides.recordLength = static_cast<int32_t>(n);
+  }
+  if (const std::string* v = FindValue(parsed, "version")) {
+    // Negative forms (0xF800 for 0x0800) name the same version.
+    uint16_t version = 0;
+    if (ParseNumber(*v, 0xFFFF, &n)) {
+      const int16_t word = static_cast<int16_t>(n);
+      version = static_cast<uint16_t>(word < 0 ? -static_cast<int32_t>(word) : word);
+    }
+    if (version == 0 || FindVersionRules(version) == nullptr) {
+      *error = "--version '" + *v + "' is not a supported version (0x0300 .. 0x0900)";
+      return false;
+    }
+    s->overrides.version = version;
+  }
+  s->quiet = FindValue(parsed, "quiet") != nullptr;
+  return true;
+}
+
+int RunSalvageCommand(const ParsedCommandLine& parsed) {
+  SalvageSettings settings;
+  std::string error;
+  if (!ReadSalvageSettings(parsed, &settings, &error)) {
+    fprintf(stderr, "gandrel salvage: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  if (settings.format == kConsoleFormatHexCrc) BuildCrcTable();
+  std::error_code ec;
+  const bool many = settings.files.size() > 1;
+  const bool outputIsDir = fs::is_directory(settings.output, ec);
+  if (many && !outputIsDir) {
+    fs::create_directories(settings.output, ec);
+    if (!fs::is_directory(settings.output, ec)) {
+      fprintf(stderr, "gandrel salvage: -o %s: not a directory (needed for several files)\n",
+              settings.output.c_str());
+      return kExitUsage;
+    }
+  }
+  const bool reportIsDir =
+      !settings.report.empty() && (fs::is_directory(settings.report, ec) || many);
+  if (reportIsDir && !fs::is_directory(settings.report, ec)) {
+    fs::create_directories(settings.report, ec);
+    if (!fs::is_directory(settings.report, ec)) {
+      fprintf(stderr, "gandrel salvage: --report %s: not a directory (needed for several files)\n",
+              settings.report.c_str());
+      return kExitUsage;
+    }
+  }
+
+  bool anySalvaged = false;
+  bool allHealthy = true;
+  std::vector<std::string> names;
+  for (const std::string& file : settings.files) {
+    // Two files of one name from different folders get -2, -3, ...
+    const std::string base = fs::path(file).filename().string();
+    std::string name = base;
+    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
+      name = base + "-" + std::to_string(n);
+    }
+    names.push_back(name);
+    const std::string dump = (many || outputIsDir)
+                                 ? (fs::path(settings.output) / (name + ".dump")).string()
+                                 : settings.output;
+    std::string report = settings.report;
+    if (reportIsDir) report = (fs::path(settings.report) / (name + ".json")).string();
+    const int code = SalvageOne(file, dump, report, settings);
+    if (code == kExitUsage) return kExitUsage;  // the output cannot be written at all
+    allHealthy = allHealthy && code == kExitOk;
+    anySalvaged = anySalvaged || code == kExitOk || code == kExitDamaged;
+  }
+  if (allHealthy) return kExitOk;
+  return anySalvaged ? kExitDamaged : kExitNothing;
+}

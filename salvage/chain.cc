@@ -1,0 +1,149 @@
+#include "salvage/chain.h"
+
+#include "reader/format.h"
+#include "reader/v8_layout.h"
+
+namespace {
+
+// File offset of a variable page, -1 when there is none.  0x0300-0x0500:
+// the page's number is its position; 0x0600 and 0x0610: the page map as it
+// stands; 0x0700 on: the current copy that carries the number.
+int64_t LocatePage(const ChainWalker* w, int64_t page) {
+  const Geometry& g = *w->geometry;
+  if (page <= 0 || page >= kMapNoPage) return -1;
+  if (g.layout->versionClass == 1) return page * g.pageSize;
+  const std::vector<uint32_t>& pages =
+      g.layout->variableViaPageOffset ? *w->mapped : w->directory->variable;
+  if (static_cast<uint64_t>(page) >= pages.size()) return -1;
+  const uint32_t physical = pages[static_cast<size_t>(page)];
+  return physical == kNoPhysicalPage ? -1 : PhysicalPageOffset(g, physical);
+}
+
+bool LoadPage(ChainWalker* w, int64_t offset) {
+  if (w->pageOffset == offset) return true;
+  w->pageOffset = -1;
+  const uint32_t pageSize = w->geometry->pageSize;
+  if (ReadInputAt(w->input, offset, w->page.data(), pageSize) != pageSize) return false;
+  w->pageOffset = offset;
+  return true;
+}
+
+// Found by its position (0x0300-0x0500) a page may hold anything after
+// damage, and its table would hand out noise: it must carry its number and
+// no data page mark.  The page map of 0x0600 and 0x0610 does lead healthy
+// files' chains to pages of other kinds, whose tables end them at once; only
+// a blank page there is a lost one.  From 0x0700 on the page pass only
+// offers variable pages.
+bool LooksLikeVariablePage(const Geometry& g, const uint8_t* page, int64_t number) {
+  if (g.layout->versionClass == 1) {
+    return (DecodeLE16(page + 4) & 0x8000) == 0 && DecodePageNumber24(page) == number;
+  }
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (page[i] != 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* geometry,
+                        const PageDirectory* directory, const std::vector<uint32_t>* mapped) {
+  walker->input = input;
+  walker->geometry = geometry;
+  walker->directory = directory;
+  walker->mapped = mapped;
+  walker->page.assign(geometry->pageSize, 0);
+  walker->pageOffset = -1;
+}
+
+bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
+               std::string* reason) {
+  const Geometry& g = *w->geometry;
+  const ChainRule rule = g.compressed ? g.layout->compressedChain : g.layout->chain;
+  const ChainLayout layout{rule, g.layout->fragmentHeaderSize, g.layout->fragmentCountOffset,
+                           g.layout->firstFragmentOffset};
+  ChainWalk walk;
+  BeginChain(&walk, layout, g.pageSize, DecodeChainPointer(rule, pointerBytes), &w->visited);
+  int64_t page = 0;
+  while (NextChainPage(&walk, *sink, &page)) {
+    const int64_t offset = LocatePage(w, page);
+    if (offset < 0) {
+      *reason = "variable page " + std::to_string(page) + " not found";
+      EndChain(&walk, ChainEnd::MissingPage);
+      break;
+    }
+    if (!LoadPage(w, offset)) {
+      *reason = "variable page " + std::to_string(page) + " cannot be read";
+      EndChain(&walk, ChainEnd::Unreadable);
+      break;
+    }
+    if (!LooksLikeVariablePage(g, w->page.data(), page)) {
+      *reason = "page " + std::to_string(page) + " is not a variable page";
+      EndChain(&walk, ChainEnd::MissingPage);
+      break;
+    }
+    // The fragment must lie inside the page before the walker copies it:
+    // a damaged counted table of the oldest versions (an entry above the
+    // table's start, no pointer bit) makes the reader's lookup give a
+    // length that wraps round.
+    Fragment fragment;
+    if (LocateFragment(walk.layout, w->page.data(), g.pageSize, walk.pointer.fragment,
+                       &fragment) &&
+        (fragment.dataStart > g.pageSize || fragment.dataLength > g.pageSize - fragment.dataStart)) {
+      EndChain(&walk, ChainEnd::DamagedTable);
+      break;
+    }
+    TakeChainPage(&walk, w->page.data(), sink);
+  }
+  switch (walk.end) {
+    case ChainEnd::Running:
+    case ChainEnd::Finished:
+      return true;
+    case ChainEnd::DamagedTable:
+      // The uncounted fragment tables below 0x0800 end chains with fragments
+      // of no length (seen in healthy files): their end, not a break.
+      if (rule == ChainRule::Pointer24Bit15 || rule == ChainRule::Pointer24Header4) return true;
+      *reason = "fragment " + std::to_string(walk.pointer.fragment) + " of variable page " +
+                std::to_string(walk.pointer.page) + " is not in its table";
+      return false;
+    case ChainEnd::Loop:
+      *reason = "the chain comes back to a fragment it has read";
+      return false;
+    case ChainEnd::Bound:
+      *reason = "the chain has more fragments than a record can";
+      return false;
+    case ChainEnd::MissingPage:
+    case ChainEnd::Unreadable:
+      return false;
+  }
+  return false;
+}
+
+bool WalkChunkedTail(ChainWalker* w, const uint8_t* pointer, ByteSink* sink,
+                     std::string* reason) {
+  w->chunkTable.clear();
+  ByteSink tableSink;
+  tableSink.collect = &w->chunkTable;
+  if (!WalkChain(w, pointer, &tableSink, reason)) {
+    *reason = "chunk table: " + *reason;
+    return false;
+  }
+  // The table is copied: the walks below reuse the walker.
+  const std::vector<uint8_t> table = w->chunkTable;
+  bool whole = true;
+  for (size_t at = 0; at + kChunkEntrySize <= table.size(); at += kChunkEntrySize) {
+    const uint64_t before = sink->length;
+    sink->limit = before + DecodeLE32(table.data() + at + kChunkLengthOffset);
+    std::string why;
+    const bool ended = WalkChain(w, table.data() + at, sink, &why);
+    if (whole && (!ended || sink->length < sink->limit)) {
+      *reason = "chunk " + std::to_string(at / kChunkEntrySize) + " gave " +
+                std::to_string(sink->length - before) + " of " +
+                std::to_string(sink->limit - before) + " bytes" +
+                (why.empty() ? std::string() : ": " + why);
+      whole = false;
+    }
+  }
+  sink->limit = UINT64_MAX;
+  return whole;
+}

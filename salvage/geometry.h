@@ -1,0 +1,96 @@
+// The geometry of a data file as salvage decides it: every control page copy
+// the version keeps, decoded and checked; the soundest copy with the highest
+// counter; what no sound copy gives, inferred from the data pages; and the
+// command line over all of it.  Each value says where it came from.
+//
+// Copies looked at:
+//   copy 1                 offset 0, every version
+//   copy 2, 0x0600-0x0700  offset pageSize (512 .. 4096)
+//   copy 2, 0x0800-0x0900  offset F = max(2 x pageSize, 2048)
+// 0x0300-0x0500 keep copy 1 only.
+#ifndef GANDREL_SALVAGE_GEOMETRY_H_
+#define GANDREL_SALVAGE_GEOMETRY_H_
+
+#include <cstdint>
+#include <string>
+
+#include "reader/version_rules.h"
+#include "salvage/input_file.h"
+
+enum class ValueSource : uint8_t {
+  None = 0,
+  ControlCopy1 = 1,
+  ControlCopy2 = 2,
+  Inferred = 3,     // from the data pages
+  CommandLine = 4,  // --page-size, --record-length, --version
+  Derived = 5,      // follows from the other values (e.g. slot length)
+};
+const char* ValueSourceName(ValueSource source);
+
+// One control page copy, decoded whatever it holds.
+struct ControlCopy {
+  int64_t offset = -1;     // -1: not looked at (the version keeps none there)
+  bool read = false;       // its bytes were there
+  bool sound = false;      // passed every check below
+  std::string problem;     // first check that failed, empty when sound
+  bool onlyCountWrong = false;  // every check but the record count passed
+                                // (a file cut short, a count overwritten)
+  bool fcLayout = false;   // "FC" signature
+  uint16_t version = 0;    // absolute value of the stored word
+  uint32_t pageSize = 0;
+  uint32_t counter = 0;    // word 4 (0x0600-0x0700), usage word 6 (0x0800,
+                           // 0x0900) or u32 at 8 (0x0950)
+  uint16_t recordLength = 0;
+  uint16_t slotLength = 0;
+  uint32_t recordCount = 0;
+  bool variable = false;
+  bool compressed = false;
+  bool systemData = false;
+  uint16_t duplicatePairs = 0;
+  bool encrypted = false;  // negative version word, owner mode bit 0x02
+  bool chunkedTails = false;  // 0x0950 flag 0x0800: tails through chunk tables
+};
+
+struct Geometry {
+  bool usable = false;     // every value below is known
+  std::string problem;     // why not, when not usable
+
+  uint16_t version = 0;
+  const VersionRules* layout = nullptr;
+  uint32_t pageSize = 0;
+  uint16_t recordLength = 0;   // fixed part; for compressed files the decoded length
+  uint16_t slotLength = 0;
+  uint8_t slotDataOffset = 0;  // where the record starts in a slot
+  bool variable = false;       // records have a variable tail
+  bool compressed = false;     // 0x0800-0x0900 run-length records
+  bool recordCountKnown = false;
+  uint32_t recordCount = 0;    // the header's count (chosen copy)
+  uint32_t controlCopyBytes = 0;  // 0x0800-0x0950: F
+  uint32_t controlUsage = 0;      // the chosen copy's counter
+  bool chunkedTails = false;      // 0x0950 flag 0x0800: tails in chunks
+
+  ValueSource versionSource = ValueSource::None;
+  ValueSource pageSizeSource = ValueSource::None;
+  ValueSource recordLengthSource = ValueSource::None;
+  ValueSource slotLengthSource = ValueSource::None;
+  int chosenCopy = 0;          // 1, 2, or 0 when no copy was sound
+  ControlCopy copies[2];
+};
+
+// Values given on the command line; 0 (-1 for the record length) when not.
+struct GeometryOverrides {
+  uint32_t pageSize = 0;
+  int32_t recordLength = -1;
+  uint16_t version = 0;
+};
+
+// Page sizes a version allows.
+bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize);
+
+// Decides the geometry of `input`.  Reads the control page copies and, when
+// something is missing, a sample of the data pages.  Never fails outright:
+// geometry->usable says whether salvage can go on.
+void DecideGeometry(InputFile* input, const GeometryOverrides& overrides,
+                    Geometry* geometry);
+
+#endif  // GANDREL_SALVAGE_GEOMETRY_H_

@@ -1,0 +1,27 @@
+// The data file as salvage reads it: opened "rb", never written, read at
+// explicit offsets.  Reads past the end return what is there.
+#ifndef GANDREL_SALVAGE_INPUT_FILE_H_
+#define GANDREL_SALVAGE_INPUT_FILE_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct InputFile {
+  FILE* file = nullptr;
+  int64_t size = 0;
+  int64_t position = -1;  // where the stream stands, -1 unknown
+  char* streamBuffer = nullptr;
+};
+
+// Opens `path` read only and measures it.  False with `error` set (one
+// phrase, e.g. "cannot open: No such file or directory").
+bool OpenInputFile(const char* path, InputFile* input, std::string* error);
+void CloseInputFile(InputFile* input);
+
+// Reads up to `length` bytes at `offset` into `buffer`; returns how many
+// were read (fewer at the end of the file, 0 outside it or on error).
+uint32_t ReadInputAt(InputFile* input, int64_t offset, uint8_t* buffer,
+                     uint32_t length);
+
+#endif  // GANDREL_SALVAGE_INPUT_FILE_H_

@@ -1,0 +1,38 @@
+#include "salvage/page_rules.h"
+
+#include "reader/format.h"
+#include "reader/page_header.h"
+#include "reader/v8_layout.h"
+
+PageHeaderInfo ClassifyPageHeader(const VersionRules& rules, const uint8_t* page,
+                                  uint64_t physical, uint64_t logicalBound) {
+  PageHeaderInfo info;
+  const PageKindResult kind = ClassifyPage(rules.kind, page);
+  if (kind == PageKindResult::Neither) return info;
+  const PageHeader header = DecodePageHeader(rules.pageNumber, page);
+  if (rules.versionClass == 1) {
+    // No page map: a data page sits at the position its number names, so
+    // a header that names another page is not one.
+    if (header.number != physical) return info;
+    if (rules.consoleChecksZeroHeader && page[4] == 0 && page[6] == 0 && page[7] == 0) {
+      return info;
+    }
+  } else {
+    if (header.number == 0 || header.number >= logicalBound) return info;
+    // From 0x0800 the engine sets bit 15 of the usage word on every data
+    // page and on no variable page.
+    const size_t usageAt = rules.pageNumber == PageNumberRule::Number32UsageWord8 ? 8 : 6;
+    if (rules.versionClass == 3 &&
+        ((DecodeLE16(page + usageAt) & 0x8000) != 0) != (kind == PageKindResult::Data)) {
+      return info;
+    }
+  }
+  info.kind = kind == PageKindResult::Data ? HeaderKind::Data : HeaderKind::Variable;
+  info.logical = header.number;
+  info.usage = header.usage;
+  return info;
+}
+
+uint32_t RawPageNumber(const VersionRules& rules, const uint8_t* page) {
+  return DecodePageHeader(rules.pageNumber, page).number;
+}

@@ -1,0 +1,412 @@
+#include "salvage/page_scan.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "reader/format.h"
+#include "reader/v8_layout.h"
+#include "salvage/page_rules.h"
+
+namespace {
+
+// Map entry states besides a physical page number.
+constexpr uint32_t kMapUnused = 0xFFFFFFFE;   // the map says: not in use
+constexpr uint32_t kNotMapped = 0xFFFFFFFF;   // no readable map covers it
+
+struct Candidate {
+  uint32_t logical;
+  uint32_t physical;
+  uint16_t usage;
+  HeaderKind kind;
+};
+
+// The reserved areas and the map of one file.
+struct MapPlan {
+  int versionClass = 1;
+  uint32_t pageSize = 0;
+  // 0x0600-0x0700: map pairs every `stride` pages from physical page 2.
+  uint32_t stride = 0;
+  uint32_t entriesPerMap = 0;
+  // 0x0800-0x0900.
+  uint32_t copyPages = 0;
+  uint32_t firstTable = 0;
+  uint32_t extentPages = 0;
+};
+
+MapPlan PlanOf(const Geometry& g) {
+  MapPlan plan;
+  plan.versionClass = g.layout->versionClass;
+  plan.pageSize = g.pageSize;
+  if (plan.versionClass == 2) {
+    plan.stride = g.pageSize / 4;
+    plan.entriesPerMap = g.pageSize / 4 - 2;
+  } else if (plan.versionClass == 3) {
+    plan.copyPages = g.controlCopyBytes / g.pageSize;
+    plan.firstTable = 4 * plan.copyPages;
+    plan.extentPages = g.layout->tables.extentPagesPer2048 * g.controlCopyBytes / 2048;
+    plan.entriesPerMap = plan.extentPages - 2 * plan.copyPages;
+  }
+  return plan;
+}
+
+// Control page copies and map pages never hold a logical page, whatever
+// their bytes look like (the second half of a table copy can look like a
+// data page).
+bool IsReserved(const MapPlan& plan, uint64_t physical) {
+  switch (plan.versionClass) {
+    case 1: return physical == 0;
+    case 2: return physical < 2 || (physical - 2) % plan.stride < 2;
+    default:
+      if (physical < 2ull * plan.copyPages) return true;
+      if (physical < plan.firstTable) return false;
+      return (physical - plan.firstTable) % plan.extentPages < 2ull * plan.copyPages;
+  }
+}
+
+uint64_t CountPhysicalPages(const Geometry& g, int64_t fileSize) {
+  // Whole pages and a cut last one; with the 4096-byte gap the offsets
+  // are not a plain multiple.
+  uint64_t lo = 0;
+  uint64_t hi = static_cast<uint64_t>(fileSize) / g.pageSize + 2;
+  while (lo < hi) {  // first page that starts at or beyond the end
+    const uint64_t mid = (lo + hi) / 2;
+    if (PhysicalPageOffset(g, mid) < fileSize) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+struct MapState {
+  std::vector<uint32_t> entries;  // per logical page
+  std::vector<uint8_t> kinds;     // 0x0800-0x0900: the entry's copy of byte 4
+  std::vector<bool> tableValid;   // per map pair / table: a copy was readable
+  std::vector<bool> oneCopyOnly;  // per table: the other copy was damaged
+};
+
+// 0x0600-0x0700: of the two copies of a pair the one with the greater
+// counter (equal: the second) holds the entries.
+void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
+                 uint64_t physicalPages, MapState* map) {
+  map->entries.assign(1, kNotMapped);
+  std::vector<uint8_t> copies(2 * static_cast<size_t>(g.pageSize));
+  for (uint64_t pair = 0;; ++pair) {
+    const uint64_t first = 2 + pair * plan.stride;
+    if (first >= physicalPages) break;
+    uint32_t got[2];
+    for (int c = 0; c < 2; ++c) {
+      got[c] = ReadInputAt(input, PhysicalPageOffset(g, first + c),
+                           copies.data() + c * g.pageSize, g.pageSize);
+    }
+    const size_t base = map->entries.size();
+    map->entries.resize(base + plan.entriesPerMap, kNotMapped);
+    const bool readable = got[0] >= kMapCounterOffset + 2 || got[1] >= kMapCounterOffset + 2;
+    map->tableValid.push_back(readable);
+    if (!readable) continue;
+    int use = 1;
+    if (got[1] < kMapCounterOffset + 2) use = 0;
+    else if (got[0] >= kMapCounterOffset + 2 &&
+             DecodeLE16(copies.data() + kMapCounterOffset) >
+                 DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset)) {
+      use = 0;
+    }
+    const uint8_t* chosen = copies.data() + use * g.pageSize;
+    for (uint32_t j = 1; j <= plan.entriesPerMap; ++j) {
+      const uint32_t at = kMapCounterOffset + kMapEntrySize * j;
+      if (at + kMapEntrySize > got[use]) break;
+      const uint32_t physical = DecodePageNumber24(chosen + at);
+      map->entries[base + j - 1] = physical == kMapNoPage ? kMapUnused : physical;
+    }
+  }
+}
+
+// 0x0800-0x0900: a table copy counts only when it names itself (table k,
+// kind 'P'); of two such copies the greater usage counter wins.
+void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& plan,
+                          uint64_t physicalPages, MapState* map) {
+  map->entries.assign(1, kNotMapped);
+  const uint32_t copyBytes = g.controlCopyBytes;
+  std::vector<uint8_t> copies(2 * static_cast<size_t>(copyBytes));
+  for (uint64_t k = 1;; ++k) {
+    const uint64_t first = plan.firstTable + (k - 1) * plan.extentPages;
+    if (first >= physicalPages) break;
+    const AllocationTableRules& rules = g.layout->tables;
+    const uint8_t* current = nullptr;
+    uint32_t currentUsage = 0;
+    int validCopies = 0;
+    for (int c = 0; c < 2; ++c) {
+      uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
+      const int64_t offset = static_cast<int64_t>(first + c * plan.copyPages) * g.pageSize;
+      if (ReadInputAt(input, offset, copy, copyBytes) != copyBytes) continue;
+      if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
+          copy[kV8TableKindOffset] != kV8TableKind) {
+        continue;
+      }
+      ++validCopies;
+      const uint32_t usage = rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
+                                           : DecodeLE16(copy + rules.usageOffset);
+      // 0x0950 keeps the copy with the greatest counter not above the
+      // control page's: a greater one was written but never committed.
+      bool better = usage > currentUsage;
+      if (rules.choice == TableChoiceRule::GreatestNotAboveControl && current != nullptr) {
+        const bool committed = usage <= g.controlUsage;
+        const bool currentCommitted = currentUsage <= g.controlUsage;
+        better = committed != currentCommitted ? committed
+                 : committed                   ? usage > currentUsage
+                                               : usage < currentUsage;
+      }
+      if (current == nullptr || better) {
+        current = copy;
+        currentUsage = usage;
+      }
+    }
+    map->oneCopyOnly.push_back(validCopies == 1);
+    const size_t base = map->entries.size();
+    map->entries.resize(base + plan.entriesPerMap, kNotMapped);
+    map->kinds.resize(base + plan.entriesPerMap, 0);
+    map->tableValid.push_back(current != nullptr);
+    if (current == nullptr) continue;
+    for (uint32_t j = 0; j < plan.entriesPerMap; ++j) {
+      const uint8_t* e = current + rules.entriesOffset + rules.entrySize * j;
+      const uint32_t physical = DecodeLE32(e);
+      map->entries[base + j] = physical == kV8TableUnused ? kMapUnused : physical;
+      map->kinds[base + j] = e[5] == 0 ? e[4] : 0;
+    }
+  }
+}
+
+// Skipped pages listed one by one; beyond this (a file of noise) only
+// counted, so memory stays small whatever the file holds.
+constexpr size_t kMaxListedPages = 10000;
+
+void Skip(ScanResult* result, SkippedPage page) {
+  if (result->skipped.size() < kMaxListedPages) result->skipped.push_back(std::move(page));
+  else ++result->skippedNotListed;
+}
+
+std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
+  char text[160];
+  snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+}  // namespace
+
+int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
+  const uint64_t offset = physical * g.pageSize;
+  if (g.layout->pageMap == PageMapRule::PairsAdjusted) {
+    const uint64_t threshold =
+        (static_cast<uint64_t>((g.pageSize - 8) / 4) * kAdjustmentPair + 62) * g.pageSize;
+    if (offset >= threshold) return static_cast<int64_t>(offset + kAdjustmentBytes);
+  }
+  return static_cast<int64_t>(offset);
+}
+
+bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
+  if (g.layout->versionClass != 3) return true;
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  for (uint32_t i = 0; i < slots; ++i) {
+    const uint8_t* slot = page + header + i * g.slotLength;
+    if (g.compressed) {
+      // 01 01 00 (0x0950: 01 02 00) in a used slot, 00 00 00 in a free one.
+      const uint8_t* m = slot + kV8UsedMarkerOffset;
+      const bool used = m[0] == 1 && (m[1] == 1 || m[1] == 2) && m[2] == 0;
+      const bool free = m[0] == 0 && m[1] == 0 && m[2] == 0;
+      if (!used && !free) return false;
+    } else if (slot[1] != 0) {
+      // Slot words are small: 0 free, 1 (3, 5, 9 seen) used.
+      return false;
+    }
+  }
+  return true;
+}
+
+void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress,
+                  void* progressContext, ScanResult* result) {
+  *result = ScanResult{};
+  const MapPlan plan = PlanOf(g);
+  const uint64_t physicalPages = CountPhysicalPages(g, input->size);
+  const uint64_t wholePages = static_cast<uint64_t>(input->size) / g.pageSize;
+  const uint64_t bound = LogicalBound(static_cast<int64_t>(wholePages));
+  PageCounts& counts = result->counts;
+  counts.physical = physicalPages;
+
+  MapState map;
+  if (plan.versionClass == 2) ReadPageMap(input, g, plan, physicalPages, &map);
+  if (plan.versionClass == 3) ReadAllocationTables(input, g, plan, physicalPages, &map);
+  std::vector<bool> confirmed(map.entries.size(), false);
+  if (plan.versionClass == 2) {
+    result->mapped.assign(map.entries.size(), kNoPhysicalPage);
+    for (size_t i = 0; i < map.entries.size(); ++i) {
+      const uint32_t e = map.entries[i];
+      if (e != kMapUnused && e != kNotMapped) result->mapped[i] = e;
+    }
+  }
+  // Per physical page: does its header carry a page number at all?  A map
+  // entry that names a page without one (zeros, noise) has lost its page.
+  std::vector<bool> carriesNumber(physicalPages, false);
+
+  std::vector<Candidate> candidates;
+  std::vector<uint8_t> page(g.pageSize);
+  for (uint64_t physical = 0; physical < physicalPages; ++physical) {
+    const int64_t offset = PhysicalPageOffset(g, physical);
+    // The pass is the first half of the work, the record walk the second.
+    if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset / 2);
+    if (IsReserved(plan, physical)) {
+      ++counts.reserved;
+      continue;
+    }
+    const uint32_t got = ReadInputAt(input, offset, page.data(), g.pageSize);
+    if (got < g.pageSize) {
+      // A cut page is not trusted at all: its slots would run into
+      // bytes that are not there.
+      ++counts.unreadable;
+      Skip(result, SkippedPage{
+          offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
+      continue;
+    }
+    const PageHeaderInfo info = ClassifyPageHeader(*g.layout, page.data(), physical, bound);
+    // A page confirms its map entry when it sits where the entry says and
+    // carries the entry's logical number, whatever kind of page it is.
+    const uint32_t number = RawPageNumber(*g.layout, page.data());
+    carriesNumber[physical] = number != 0 && number < bound;
+    if (plan.versionClass != 1 && number < map.entries.size() &&
+        map.entries[number] == physical) {
+      confirmed[number] = true;
+    }
+    if (info.kind == HeaderKind::Other) {
+      ++counts.other;
+      continue;
+    }
+    if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
+      ++counts.implausible;
+      Skip(result, SkippedPage{
+          offset, info.logical,
+          PageReason("data page header, but its slots do not fit slot length %u",
+                     g.slotLength)});
+      continue;
+    }
+    if (info.kind == HeaderKind::Data) ++counts.data;
+    else ++counts.variable;
+    candidates.push_back(
+        Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+  }
+  if (progress != nullptr) progress(progressContext, input->size / 2);
+
+  // A map none of whose entries names a page that carries it is not
+  // believed at all for its range (zeroed, or noise).  Healthy maps of
+  // 0x0600-0x0700 do name pages that were freed and reused under another
+  // number, so a few such entries say nothing.
+  const uint32_t perTable = plan.entriesPerMap;
+  std::vector<uint32_t> agree(map.tableValid.size(), 0);
+  std::vector<uint32_t> disagree(map.tableValid.size(), 0);
+  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
+    const uint32_t entry = map.entries[logical];
+    if (entry == kMapUnused || entry == kNotMapped) continue;
+    const size_t table = (logical - 1) / perTable;
+    if (confirmed[logical]) ++agree[table];
+    else ++disagree[table];
+  }
+  for (size_t t = 0; t < map.tableValid.size(); ++t) {
+    if (map.tableValid[t] && agree[t] == 0 && disagree[t] > 0) {
+      map.tableValid[t] = false;
+      for (size_t j = 0; j < perTable; ++j) {
+        const size_t logical = t * perTable + j + 1;
+        if (logical < map.entries.size()) map.entries[logical] = kNotMapped;
+      }
+    }
+  }
+
+  // Per logical page, highest usage first, then file order: of two equal
+  // copies the earlier is taken.  Sorted in place: a stable sort would
+  // want a second array as large as the list.
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.logical != b.logical) return a.logical < b.logical;
+    if (a.usage != b.usage) return a.usage > b.usage;
+    return a.physical < b.physical;
+  });
+  PageDirectory& dir = result->directory;
+  uint32_t highest = 0;
+  for (const Candidate& c : candidates) highest = std::max(highest, c.logical);
+  dir.data.assign(candidates.empty() ? 0 : highest + 1, kNoPhysicalPage);
+  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
+  std::vector<bool> hasCandidate(map.entries.size(), false);
+  for (size_t i = 0; i < candidates.size();) {
+    size_t end = i;
+    while (end < candidates.size() && candidates[end].logical == candidates[i].logical) ++end;
+    const uint32_t logical = candidates[i].logical;
+    if (logical < hasCandidate.size()) hasCandidate[logical] = true;
+    const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
+    const Candidate* chosen = nullptr;
+    if (logical < confirmed.size() && confirmed[logical] && entry != kNotMapped) {
+      // The map is right about this page: only the copy it names is
+      // current, whatever the counters of the others say.
+      for (size_t k = i; k < end; ++k) {
+        if (candidates[k].physical == entry) chosen = &candidates[k];
+      }
+      // Unless the table's other copy is damaged: then the one left may be
+      // the older copy, naming pages written over since.  A copy of the
+      // page with a higher counter is newer than what it names.
+      const size_t table = (logical - 1) / perTable;
+      if (chosen != nullptr && plan.versionClass == 3 && table < map.oneCopyOnly.size() &&
+          map.oneCopyOnly[table] && candidates[i].usage > chosen->usage) {
+        chosen = &candidates[i];
+      }
+    } else if (entry == kMapUnused) {
+      // The map says the page is not in use: these are old copies of a
+      // freed page.
+      chosen = nullptr;
+    } else if (plan.versionClass == 2 && entry != kNotMapped) {
+      // A sound 0x0600-0x0700 map names another page for this number:
+      // the copies that carry it are stale.
+      chosen = nullptr;
+    } else {
+      // No map covers the page, or its entry names a page that does not
+      // carry it: the copy written last is the best guess.
+      chosen = &candidates[i];
+    }
+    if (chosen != nullptr) {
+      if (chosen->kind == HeaderKind::Data) {
+        dir.data[logical] = chosen->physical;
+        ++counts.currentData;
+      } else {
+        dir.variable[logical] = chosen->physical;
+        ++counts.currentVariable;
+      }
+    }
+    i = end;
+  }
+
+  // Map entries that name a page which is not there, and for which no other
+  // copy was found: that logical page is lost.
+  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
+    const uint32_t entry = map.entries[logical];
+    if (entry == kMapUnused || entry == kNotMapped || confirmed[logical]) continue;
+    if (hasCandidate[logical]) continue;
+    // Entries may name pages that were freed and reused under another
+    // number; only a page that carries no number at all is a lost one, and
+    // only when the table says it was a data or variable page.  The page
+    // map of 0x0600-0x0700 keeps no kind, and healthy files have entries
+    // naming empty pages and pages past the end: there a lost page shows
+    // only in the record count.
+    if (plan.versionClass == 2) continue;
+    if (entry < physicalPages && carriesNumber[entry]) continue;
+    if (plan.versionClass == 3 && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
+      continue;
+    }
+    const int64_t offset = PhysicalPageOffset(g, entry);
+    if (entry >= physicalPages) {
+      Skip(result, SkippedPage{
+          offset, static_cast<int64_t>(logical),
+          PageReason("the page map places logical page %u at physical page %u, beyond the end of the file",
+                     static_cast<unsigned>(logical), entry)});
+    } else if (!IsReserved(plan, entry)) {
+      Skip(result, SkippedPage{
+          offset, static_cast<int64_t>(logical),
+          PageReason("the page map places logical page %u at physical page %u, which does not hold it",
+                     static_cast<unsigned>(logical), entry)});
+    }
+  }
+  std::stable_sort(result->skipped.begin(), result->skipped.end(),
+                   [](const SkippedPage& a, const SkippedPage& b) { return a.offset < b.offset; });
+}

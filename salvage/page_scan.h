@@ -1,0 +1,75 @@
+// One sequential pass over every physical page: each page classified by
+// its header and checked before it is trusted, and the current copy of every
+// logical data and variable page chosen.
+//
+// The current copy comes from the page map (0x0600-0x0700) or the
+// allocation tables (0x0800-0x0900) where an entry names a page that carries
+// that logical number; where the map cannot be read, names nothing usable or
+// is not sound, from the highest usage counter among the copies that carry
+// the number (ties: the first in the file).  0x0300-0x0500 have no map: a
+// page's number is its position.
+#ifndef GANDREL_SALVAGE_PAGE_SCAN_H_
+#define GANDREL_SALVAGE_PAGE_SCAN_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "salvage/geometry.h"
+#include "salvage/input_file.h"
+
+constexpr uint32_t kNoPhysicalPage = 0xFFFFFFFF;
+
+struct SkippedPage {
+  int64_t offset;       // file offset of the page
+  int64_t logicalPage;  // -1 when not known
+  std::string reason;
+};
+
+struct PageCounts {
+  uint64_t physical = 0;     // pages in the file, a cut last one included
+  uint64_t reserved = 0;     // control page copies, map pages, tables
+  uint64_t data = 0;         // plausible data pages (all copies)
+  uint64_t variable = 0;     // plausible variable pages (all copies)
+  uint64_t other = 0;        // index pages, free pages, anything else
+  uint64_t implausible = 0;  // a data header whose slots do not fit the rules
+  uint64_t unreadable = 0;   // cut short
+  uint64_t currentData = 0;  // current copies chosen
+  uint64_t currentVariable = 0;
+};
+
+struct PageDirectory {
+  // Per logical page number: the physical page of its current copy, or
+  // kNoPhysicalPage.
+  std::vector<uint32_t> data;
+  std::vector<uint32_t> variable;
+};
+
+// Called now and then with the bytes of the file dealt with so far.
+using ProgressFunction = void (*)(void* context, int64_t done);
+
+struct ScanResult {
+  PageDirectory directory;
+  // 0x0600-0x0700: per logical page the physical page the page map names
+  // (kNoPhysicalPage for none), as read, without looking at the page.
+  // 0x0600 and 0x0610 find variable pages this way.
+  std::vector<uint32_t> mapped;
+  PageCounts counts;
+  std::vector<SkippedPage> skipped;  // in file order, at most 10000
+  uint64_t skippedNotListed = 0;     // skipped beyond those listed
+};
+
+// File offset of physical page `physical`, with the 4096-byte adjustment of
+// 0x0600 and 0x0610.
+int64_t PhysicalPageOffset(const Geometry& geometry, uint64_t physical);
+
+// Scans `input` with the usable `geometry`.
+void ScanDataFile(InputFile* input, const Geometry& geometry, ProgressFunction progress,
+                  void* progressContext, ScanResult* result);
+
+// True when the slots of a data page are consistent with the geometry: for
+// 0x0800-0x0900 every slot word (uncompressed) or used marker (compressed)
+// has one of the values the engine writes.
+bool DataPageSlotsPlausible(const Geometry& geometry, const uint8_t* page);
+
+#endif  // GANDREL_SALVAGE_PAGE_SCAN_H_

@@ -1,0 +1,72 @@
+#include "salvage/salvage.h"
+
+#include <chrono>
+
+#include "salvage/input_file.h"
+#include "salvage/records.h"
+
+const char* SalvageStatusName(SalvageStatus status) {
+  switch (status) {
+    case kSalvageHealthy: return "healthy";
+    case kSalvageDamaged: return "damaged";
+    case kSalvageNothing: return "nothing salvaged";
+  }
+  return "unknown";
+}
+
+SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
+                          const RecordSinkFunction& sink, SalvageReport* report) {
+  const auto started = std::chrono::steady_clock::now();
+  *report = SalvageReport{};
+  report->path = path;
+  auto finish = [&](SalvageStatus status) {
+    report->status = status;
+    report->seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return status;
+  };
+
+  InputFile input;
+  if (!OpenInputFile(path, &input, &report->error)) return finish(kSalvageNothing);
+  report->opened = true;
+  report->fileSize = input.size;
+
+  DecideGeometry(&input, overrides, &report->geometry);
+  const Geometry& g = report->geometry;
+  for (int c = 0; c < 2; ++c) {
+    const ControlCopy& copy = g.copies[c];
+    if (copy.offset >= 0 && !copy.sound) {
+      report->notes.push_back("control page copy " + std::to_string(c + 1) + " at offset " +
+                              std::to_string(copy.offset) + ": " + copy.problem);
+    }
+  }
+  if (!g.usable) {
+    report->error = g.problem;
+    CloseInputFile(&input);
+    return finish(kSalvageNothing);
+  }
+
+  ScanResult scan;
+  ScanDataFile(&input, g, sink.progress, sink.progressContext, &scan);
+  report->pages = scan.counts;
+  report->skippedPages = scan.skipped;
+  report->skippedNotListed = scan.skippedNotListed;
+  WalkRecords(&input, g, scan, sink, report);
+  CloseInputFile(&input);
+
+  // Copy 1 is always written by the engine, copy 2 may never have been; and
+  // a copy older than the chosen one may hold stale fields.  Damage is a
+  // copy 1 that is not a control page at all, or one not older than the
+  // copy chosen.
+  const ControlCopy& copy1 = g.copies[0];
+  const ControlCopy* chosen = g.chosenCopy == 2 ? &g.copies[1] : nullptr;
+  const bool copy1Damaged =
+      !copy1.sound && (FindVersionRules(copy1.version) == nullptr || chosen == nullptr ||
+                       copy1.counter >= chosen->counter);
+  const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
+  const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
+  const bool damaged = copy1Damaged || countsDiffer || !report->skippedPages.empty() ||
+                       !report->brokenChains.empty() || report->brokenNotListed > 0;
+  if (!damaged) return finish(kSalvageHealthy);
+  return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
+}

@@ -1,0 +1,71 @@
+// Salvage of one Btrieve data file: every intact record out of it, however
+// damaged it is, and an account of what was lost.  Standard library only;
+// the file is opened read only and never written.
+//
+//   SalvageReport report;
+//   SalvageStatus s = SalvageFile(path, overrides, sink, &report);
+//
+// Records reach `sink` in ascending logical page order and slot order, the
+// order the reader gives them in a healthy file.
+#ifndef GANDREL_SALVAGE_SALVAGE_H_
+#define GANDREL_SALVAGE_SALVAGE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "salvage/geometry.h"
+#include "salvage/page_scan.h"
+
+enum SalvageStatus : uint8_t {
+  kSalvageHealthy = 0,     // the file was healthy, everything came out
+  kSalvageDamaged = 3,     // records came out, but damage was found
+  kSalvageNothing = 2,     // not a data file, or no geometry
+};
+const char* SalvageStatusName(SalvageStatus status);
+
+// A variable tail or compressed record whose chain ended before its end.
+struct BrokenChain {
+  uint64_t recordNumber;   // 1-based, among the records salvaged
+  uint32_t dataPage;       // logical page of the record's slot
+  int64_t slotOffset;      // file offset of the slot
+  uint64_t bytesRecovered; // of the record, fixed part included
+  std::string reason;
+};
+
+struct SalvageReport {
+  std::string path;
+  bool opened = false;      // the file could be opened and measured
+  int64_t fileSize = 0;
+  Geometry geometry;
+  PageCounts pages;
+  std::vector<SkippedPage> skippedPages;   // at most 10000 listed
+  uint64_t skippedNotListed = 0;
+  std::vector<BrokenChain> brokenChains;   // at most 10000 listed
+  uint64_t brokenNotListed = 0;
+  uint64_t recordsSalvaged = 0;
+  uint64_t recordsTooLong = 0;   // longer than kMaxRecordBytes, not handed out
+  uint64_t dataPagesWalked = 0;
+  std::vector<std::string> notes;  // damage that lost nothing (a bad copy...)
+  std::string error;               // why nothing came out, when it did not
+  double seconds = 0;
+  SalvageStatus status = kSalvageNothing;
+};
+
+// Longest record handed out, as the console program's record area.
+constexpr uint32_t kMaxRecordBytes = 64000;
+
+// Receives each record; `bytes` is valid during the call only.
+struct RecordSinkFunction {
+  void (*write)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
+  void* context = nullptr;
+  // Told now and then how far the run is, in bytes of the file: the page
+  // pass counts to half the size, the record walk on to the whole.
+  ProgressFunction progress = nullptr;
+  void* progressContext = nullptr;
+};
+
+SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
+                          const RecordSinkFunction& sink, SalvageReport* report);
+
+#endif  // GANDREL_SALVAGE_SALVAGE_H_

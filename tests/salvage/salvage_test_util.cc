@@ -1,0 +1,102 @@
+#include "tests/salvage/salvage_test_util.h"
+
+#include "reader/datafile.h"
+
+Records ReaderRecords(const std::string& path) {
+  Records records;
+  DataFile df = {};
+  ReaderStatus status = OpenDataFile(path.c_str(), &df, ReaderVariant::Console);
+  std::vector<uint8_t> area(kMaxRecordBytes);
+  while (status == kReaderOk || status == kReaderTooSmall) {
+    RecordBuffer rb = {};
+    rb.length = kMaxRecordBytes;
+    status = ReadNextRecord(&df, &rb, area.data());
+    if (status == kReaderOk) records.emplace_back(area.begin(), area.begin() + rb.length);
+  }
+  CloseDataFile(&df, status);
+  return records;
+}
+
+namespace {
+
+void Collect(void* context, const uint8_t* bytes, uint32_t length) {
+  static_cast<Records*>(context)->emplace_back(bytes, bytes + length);
+}
+
+}  // namespace
+
+Records SalvageRecords(const std::string& path, SalvageReport* report,
+                       const GeometryOverrides& overrides) {
+  Records records;
+  RecordSinkFunction sink;
+  sink.write = Collect;
+  sink.context = &records;
+  SalvageFile(path.c_str(), overrides, sink, report);
+  return records;
+}
+
+std::vector<NamedOptions> HealthyFileTable() {
+  std::vector<NamedOptions> table;
+  auto add = [&](const char* name, uint16_t version, auto change) {
+    fixture::FixtureOptions o;
+    o.version = version;
+    change(o);
+    table.push_back({name, o});
+  };
+  for (uint16_t v : {0x0300, 0x0400, 0x0500, 0x0600, 0x0610, 0x0700}) {
+    add("plain", v, [](fixture::FixtureOptions&) {});
+    add("fc-variable-1024", v, [](fixture::FixtureOptions& o) {
+      o.fcLayout = true;
+      o.variableLength = true;
+      o.pageSize = 1024;
+      o.maxFragmentData = 40;
+    });
+    add("empty-slots-negative", v, [](fixture::FixtureOptions& o) {
+      o.emptySlotsBefore = 1;
+      o.negativeVersion = true;
+    });
+    add("compressed", v, [](fixture::FixtureOptions& o) {
+      o.compressed = true;
+      o.recordLength = 120;
+      o.maxFragmentData = 40;
+      o.emptySlotsBefore = 1;
+    });
+  }
+  for (uint16_t v : {0x0800, 0x0900, 0x0950}) {
+    add("v8-plain", v, [](fixture::FixtureOptions&) {});
+    add("v8-stale-variable", v, [](fixture::FixtureOptions& o) {
+      o.staleCopies = true;
+      o.variableLength = true;
+      o.maxFragmentData = 30;
+      o.currentTableCopy = 0;
+    });
+    add("v8-compressed-sys-dups", v, [](fixture::FixtureOptions& o) {
+      o.compressed = true;
+      o.systemData = true;
+      o.duplicatePairs = 2;
+      o.pageSize = 4096;
+      o.emptySlotsBefore = 2;
+    });
+  }
+  add("v95-chunked-tails", 0x0950, [](fixture::FixtureOptions& o) {
+    o.variableLength = true;
+    o.chunkedTails = true;
+    o.maxFragmentData = 30;
+    o.pageSize = 1024;
+  });
+  return table;
+}
+
+::testing::AssertionResult SameRecords(const Records& got, const Records& expected) {
+  for (size_t i = 0; i < got.size() && i < expected.size(); ++i) {
+    if (got[i] != expected[i]) {
+      return ::testing::AssertionFailure() << "record " << i << " differs (" << got.size()
+                                           << " records, " << expected.size() << " expected)";
+    }
+  }
+  if (got.size() != expected.size()) {
+    return ::testing::AssertionFailure() << got.size() << " records, " << expected.size()
+                                         << " expected";
+  }
+  return ::testing::AssertionSuccess();
+}

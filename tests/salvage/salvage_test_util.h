@@ -1,0 +1,35 @@
+// Helpers of the salvage tests: what the reader hands out, what salvage
+// hands out, and a table of healthy files of every version.
+#ifndef GANDREL_TESTS_SALVAGE_SALVAGE_TEST_UTIL_H_
+#define GANDREL_TESTS_SALVAGE_SALVAGE_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "salvage/salvage.h"
+#include "tests/fixture/fixture_writer.h"
+
+using Records = std::vector<std::vector<uint8_t>>;
+
+// The records the console reader hands out (those that fit its 64000-byte
+// area), in order.
+Records ReaderRecords(const std::string& path);
+
+// Salvages `path`; the records in order.
+Records SalvageRecords(const std::string& path, SalvageReport* report,
+                       const GeometryOverrides& overrides = {});
+
+// Equal record lists; otherwise a failure naming the counts and the first
+// record that differs (not the bytes of every record).
+::testing::AssertionResult SameRecords(const Records& got, const Records& expected);
+
+// Fixture options for healthy files of every version class and layout.
+struct NamedOptions {
+  const char* name;
+  fixture::FixtureOptions options;
+};
+std::vector<NamedOptions> HealthyFileTable();
+
+#endif  // GANDREL_TESTS_SALVAGE_SALVAGE_TEST_UTIL_H_
