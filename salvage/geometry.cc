@@ -438,7 +438,7 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   g->chosenCopy = chosen == nullptr ? 0 : chosen == &copy1 ? 1 : 2;
 
   if (chosen != nullptr && chosen->encrypted) {
-    return Unusable(g, "the file is encrypted by its owner");
+    return Unusable(g, "the file is encrypted with an owner name and cannot be read without the engine");
   }
 
   // Version.
