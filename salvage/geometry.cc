@@ -22,8 +22,6 @@ constexpr uint32_t kMaxInferredSlot = 2048;
 // kInferredShare of the sampled pages at least.
 constexpr uint32_t kMinInferredPages = 2;
 constexpr uint64_t kInferredShare = 200;
-// Class 1 and 2 data pages: 6-byte header, slots counted from pageSize - 2.
-constexpr uint32_t kOldHeader = 6;
 // Variable pointer behind the fixed part, versions below 0x0800.
 constexpr uint32_t kOldPointerBytes = 4;
 
