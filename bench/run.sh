@@ -52,13 +52,14 @@ done
 
 if [ $DO_BUILD = 1 ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DGANDREL_BENCH=ON >/dev/null
-  cmake --build "$BUILD" -j "$(nproc)" --target pagrove make_bench_file >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)" --target pagrove gandrel make_bench_file >/dev/null
   cmake --build "$BUILD" -j "$(nproc)" --target reader_bench >/dev/null 2>&1 || true
 fi
 PAGROVE=$BUILD/console/pagrove
+GANDREL=$BUILD/gandrel/gandrel
 MAKE_FILE=$BUILD/bench/make_bench_file
 READER_BENCH=$BUILD/bench/reader_bench
-for program in "$PAGROVE" "$MAKE_FILE"; do
+for program in "$PAGROVE" "$GANDREL" "$MAKE_FILE"; do
   [ -x "$program" ] || { echo "run.sh: $program is not built" >&2; exit 1; }
 done
 
@@ -194,6 +195,27 @@ compare_tool() {  # name format tool target
   ROWS+=("$name|$format|$(echo "$ours" | median)|$label|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
 }
 
+# One row: gandrel salvage against pagrove on the same file, same format;
+# the two dumps must be the same bytes.
+compare_salvage() {  # name format target
+  local name=$1 format=$2 target=$3 file=$DATA/$1.btr
+  local ours="" base="" ours_peak="" base_peak="" rep
+  for rep in $(seq "$REPS"); do
+    fresh_output "$file"; run_ours "$file" "$format"
+    base="$base $SECONDS_TAKEN"; base_peak="$base_peak $PEAK_KIB"
+    mv "$OUT/dump.ours" "$OUT/pagrove.dump"
+    fresh_output "$file"
+    run_timed "$GANDREL" salvage "$file" -o "$OUT/dump.ours" --format "$format" --quiet
+    ours="$ours $SECONDS_TAKEN"; ours_peak="$ours_peak $PEAK_KIB"
+  done
+  if ! cmp -s "$OUT/dump.ours" "$OUT/pagrove.dump"; then
+    echo "CHECK FAILED: $name format $format: salvage and pagrove dumps differ" >&2
+    CHECK_FAILURES=$((CHECK_FAILURES + 1))
+  fi
+  rm -f "$OUT"/dump.* "$OUT/pagrove.dump"
+  ROWS+=("$name|salvage $format|$(echo "$ours" | median)|pagrove|$(echo "$base" | median)|$target|$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
+}
+
 # One row: the big file against the small one, same format.
 compare_growth() {  # big small format target
   local big=$1 small=$2 format=$3 target=$4
@@ -247,6 +269,11 @@ compare_zero_writes() {  # big small
   ROWS+=("zeros, 2x $big|dd|$(echo "$ours" | median)|zeros, 2x $small|$(echo "$base" | median)||$(echo "$ours_peak" | max_of)|$(echo "$base_peak" | max_of)")
 }
 
+# gandrel salvage costs at most 1.5 times pagrove on the 1 GiB files.
+salvage_target="<= 1.5"; [ $QUICK = 0 ] || salvage_target=""
+for name in $BIG $(for entry in $FILES; do echo "${entry%%:*}"; done | grep -v -e "^$BIG\$" -e "^$SMALL\$"); do
+  compare_salvage "$name" 2 "$salvage_target"
+done
 growth_target="<= 12"; [ $QUICK = 0 ] || growth_target=""
 compare_growth "$BIG" "$SMALL" 2 "$growth_target"
 compare_growth "$BIG" "$SMALL" 4 "$growth_target"

@@ -102,6 +102,8 @@ bool CountedBounds(const CountedTable& table, const uint8_t* page, uint32_t page
     const uint32_t at = other & table.offsetMask;
     if (at > first && at < limit) limit = at;
   }
+  // An entry at or above the table's start names no bytes of the page.
+  if (first >= limit) return false;
   *start = first;
   *end = limit;
   return true;

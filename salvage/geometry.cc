@@ -22,8 +22,6 @@ constexpr uint32_t kMaxInferredSlot = 2048;
 // kInferredShare of the sampled pages at least.
 constexpr uint32_t kMinInferredPages = 2;
 constexpr uint64_t kInferredShare = 200;
-// Class 1 and 2 data pages: 6-byte header, slots counted from pageSize - 2.
-constexpr uint32_t kOldHeader = 6;
 // Variable pointer behind the fixed part, versions below 0x0800.
 constexpr uint32_t kOldPointerBytes = 4;
 
@@ -438,7 +436,7 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
   g->chosenCopy = chosen == nullptr ? 0 : chosen == &copy1 ? 1 : 2;
 
   if (chosen != nullptr && chosen->encrypted) {
-    return Unusable(g, "the file is encrypted by its owner");
+    return Unusable(g, "the file is encrypted with an owner name and cannot be read without the engine");
   }
 
   // Version.

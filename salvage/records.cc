@@ -9,6 +9,26 @@
 
 namespace {
 
+// One record from its slot into `out`: the fixed part and its tail, or the
+// decoded stream.  False when its chain ended before its end.
+bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
+                ByteSink* out, std::string* reason) {
+  RunLengthDecoder decoder;
+  const uint8_t* pointer;
+  if (g.compressed) {
+    out->decoder = &decoder;
+    pointer = slot;
+  } else {
+    SinkAppend(out, slot + g.slotDataOffset, g.recordLength);
+    pointer = slot + g.slotDataOffset + g.recordLength;
+  }
+  if (!g.variable && !g.compressed) return true;
+  const bool whole = g.chunkedTails && !g.compressed ? WalkChunkedTail(walker, pointer, out, reason)
+                                                     : WalkChain(walker, pointer, out, reason);
+  out->decoder = nullptr;  // the decoder lives only for this call
+  return whole;
+}
+
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
@@ -33,7 +53,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   std::vector<uint8_t> page(static_cast<size_t>(pageSize) + g.slotLength + g.recordLength +
                                 pointerBytes + 16,
                             0);
-  std::vector<uint8_t> record(kMaxRecordBytes);
+  std::vector<uint8_t> record(kRecordArea);
   ChainWalker walker;
   PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
   const std::vector<uint32_t>& data = scan.directory.data;
@@ -55,27 +75,21 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
       const uint32_t slotOffset = header + s * g.slotLength;
       const uint8_t* slot = page.data() + slotOffset;
       if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
+      // A record longer than the area is walked once more into an area of
+      // its length; only records beyond kMaxRecordBytes are left out.
       ByteSink out;
-      out.destination = record.data();
-      out.capacity = kMaxRecordBytes;
-      RunLengthDecoder decoder;
-      bool chain = g.variable || g.compressed;
-      const uint8_t* pointer = nullptr;
-      if (g.compressed) {
-        out.decoder = &decoder;
-        pointer = slot;
-      } else {
-        SinkAppend(&out, slot + g.slotDataOffset, g.recordLength);
-        pointer = slot + g.slotDataOffset + g.recordLength;
-      }
       std::string reason;
-      const bool whole =
-          !chain || (g.chunkedTails && !g.compressed
-                         ? WalkChunkedTail(&walker, pointer, &out, &reason)
-                         : WalkChain(&walker, pointer, &out, &reason));
-      if (out.length > kMaxRecordBytes) {
-        // Longer than the console program's record area: it leaves such a
-        // record out of the dump, and so does salvage.
+      bool whole = true;
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        out = ByteSink{};
+        reason.clear();
+        out.destination = record.data();
+        out.capacity = static_cast<uint32_t>(record.size());
+        whole = TakeRecord(&walker, g, slot, &out, &reason);
+        if (out.length <= record.size() || out.length > kMaxRecordBytes) break;
+        record.resize(static_cast<size_t>(out.length));
+      }
+      if (out.length > record.size()) {
         ++report->recordsTooLong;
         continue;
       }

@@ -52,8 +52,12 @@ struct SalvageReport {
   SalvageStatus status = kSalvageNothing;
 };
 
-// Longest record handed out, as the console program's record area.
-constexpr uint32_t kMaxRecordBytes = 64000;
+// A record is first read into an area of kRecordArea bytes (the console
+// program's); a longer one is read again into an area of its length, up to
+// kMaxRecordBytes.  Longer records are left out and counted: a damaged
+// chain can claim any length.
+constexpr uint32_t kRecordArea = 64000;
+constexpr uint32_t kMaxRecordBytes = 16u << 20;
 
 // Receives each record; `bytes` is valid during the call only.
 struct RecordSinkFunction {

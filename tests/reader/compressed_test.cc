@@ -106,6 +106,28 @@ TEST(CompressedOld, DamagedRunLengthSparesTheOtherRecords) {
   }
 }
 
+TEST(CompressedOld, FragmentEntryBeyondTheTableEndsTheChain) {
+  // Fragment 0's entry moved past the table's start: no bytes of the page
+  // belong to it, and the record's chain ends there (under the sanitizers:
+  // without reading outside the page).
+  for (uint16_t version : {0x0500, 0x0600}) {
+    const auto o = Compressed(version, false, 0);
+    const auto built = fixture::BuildDataFile(o, RunRecords(3));
+    const size_t page = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.variablePages[0]));
+    for (uint16_t entry : {static_cast<uint16_t>(o.pageSize - 4), uint16_t{0x7FF0}}) {
+      std::vector<uint8_t> bytes = built.bytes;
+      fixture::PutLE16(bytes, page + o.pageSize - 2, entry);
+      fixture::ScopedTempFile file(bytes);
+      for (ReaderVariant v : kBothVariants) {
+        const ReadResult r = ReadAll(file.path(), v);
+        ASSERT_EQ(r.records.size(), 3u);
+        EXPECT_TRUE(r.records[0].empty());
+        EXPECT_EQ(r.records[2], Expected(built.records[2]));
+      }
+    }
+  }
+}
+
 TEST(OwnerProtection, InClearReadsEncryptedIsRefusedAndReported) {
   for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
     for (uint8_t mode : {0x01, 0x02, 0x03}) {
