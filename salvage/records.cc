@@ -104,6 +104,10 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
       if (sink.write != nullptr) {
         sink.write(sink.context, record.data(), static_cast<uint32_t>(out.length));
       }
+      if (sink.writeWithPage != nullptr) {
+        sink.writeWithPage(sink.context, record.data(), static_cast<uint32_t>(out.length),
+                           static_cast<uint32_t>(logical));
+      }
     }
   }
 }

@@ -63,6 +63,10 @@ constexpr uint32_t kMaxRecordBytes = 16u << 20;
 struct RecordSinkFunction {
   void (*write)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
   void* context = nullptr;
+  // Optional, beside `write` (both are called when both are set): the same
+  // record with the logical page its slot is on, for callers that keep it.
+  void (*writeWithPage)(void* context, const uint8_t* bytes, uint32_t length,
+                        uint32_t logicalPage) = nullptr;
   // Told now and then how far the run is, in bytes of the file: the page
   // pass counts to half the size, the record walk on to the whole.
   ProgressFunction progress = nullptr;
