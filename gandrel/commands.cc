@@ -1,5 +1,6 @@
 // The subcommands of gandrel, one row each.
 #include "gandrel/command_line.h"
+#include "gandrel/export_command.h"
 #include "gandrel/salvage_command.h"
 
 const CommandRow kCommands[] = {
@@ -17,6 +18,36 @@ const CommandRow kCommands[] = {
             "never stops the others.\n\n"
             "exit codes: 0 healthy, everything came out; 3 records came out but damage\n"
             "was found; 2 nothing could be salvaged; 1 usage errors.",
+    },
+    {
+        .name = "export",
+        .usage = "--ddf DIR [--data DIR] -o OUT [options] | FILE... -o OUT [options]",
+#ifdef GANDREL_HAVE_SQLITE
+        .summary = "the records as tables (SQLite, CSV, JSON Lines), typed by the DDF dictionary",
+#else
+        .summary = "the records as tables (CSV, JSON Lines; no SQLite in this build)",
+#endif
+        .handler = RunExportCommand,
+        .options = kExportOptions,
+        .optionCount = kExportOptionCount,
+        .details =
+            "With --ddf, every table of the dictionary whose data file is found becomes\n"
+            "a table: columns named as its fields and typed by them, then _page (the\n"
+            "logical page the record came from) and, in SQLite, _record (the raw\n"
+            "record); the dictionary's keys become indexes.  --data names the folder of\n"
+            "the data files when they are kept apart from the dictionary.  Without a\n"
+            "dictionary each FILE gives a table of record, length, data (hex, or a\n"
+            "BLOB in SQLite) and _page.  SQLite writes one database file OUT (made\n"
+            "anew); CSV (RFC 4180, header row) and JSON Lines write OUT/<table>.csv or\n"
+            ".jsonl.  The records come through the salvage walk, so a damaged file\n"
+            "gives what can be salvaged; a field that does not decode is NULL.\n"
+#ifndef GANDREL_HAVE_SQLITE
+            "This build (32-bit Windows) writes CSV and JSON Lines only, no SQLite.\n"
+#endif
+            "\n"
+            "exit codes: 0 every data file healthy; 3 rows came out but damage was\n"
+            "found; 2 nothing came out, or the output could not be written; 1 usage\n"
+            "errors.",
     },
 };
 const int kCommandCount = sizeof kCommands / sizeof kCommands[0];

@@ -1,0 +1,450 @@
+#include "gandrel/export_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "common/json_writer.h"
+#include "gandrel/platform.h"
+#include "gandrel/progress.h"
+#include "gandrel/salvage_report.h"
+
+const CommandOption kExportOptions[] = {
+    {"output", 'o', "OUT", "SQLite file, or folder for the CSV / JSON Lines files"},
+#ifdef GANDREL_HAVE_SQLITE
+    {"format", 0, "F", "sqlite|csv|jsonl (default sqlite)"},
+#else
+    {"format", 0, "F", "csv|jsonl (default csv; this build has no SQLite)"},
+#endif
+    {"ddf", 0, "DIR", "dictionary folder (FILE.DDF, FIELD.DDF, INDEX.DDF)"},
+    {"data", 0, "DIR", "folder of the data files, when not beside the dictionary"},
+    {"codepage", 0, "N", "code page of the text: 437 (default), 850, 866, 1252"},
+    {"report", 0, "REPORT.json", "JSON report: counts, problems, salvage of each table"},
+    {"quiet", 'q', nullptr, "no summary on stderr"},
+};
+const int kExportOptionCount = sizeof kExportOptions / sizeof kExportOptions[0];
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Problem lines of one table shown on stderr; the report keeps more.
+constexpr size_t kShownProblemLines = 5;
+
+const char* FormatName(ExportFormat format) {
+  switch (format) {
+    case ExportFormat::Csv: return "csv";
+    case ExportFormat::Jsonl: return "jsonl";
+    case ExportFormat::Sqlite: return "sqlite";
+  }
+  return "?";
+}
+
+#ifndef GANDREL_HAVE_SQLITE
+bool EndsWith(const std::string& text, const char* suffix) {
+  const size_t n = strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+#endif
+
+// The writer's problem lines, kept in the table's result.
+void KeepProblem(void* context, const std::string& line) {
+  TableExport* result = static_cast<TableExport*>(context);
+  ++result->problemCount;
+  if (result->problems.size() < kKeptProblemLines) result->problems.push_back(line);
+}
+
+// Between the salvage walk and the writer.
+struct RowSink {
+  ExportWriter* writer;
+  const TableDef* table;
+  TableExport* result;
+  bool begun;
+  ProgressBar bar;
+};
+
+bool BeginOnce(RowSink* s) {
+  if (s->begun) return s->writer->inTable;
+  s->begun = true;
+  const ExportStatus status = s->table != nullptr ? BeginTable(s->writer, *s->table)
+                                                  : BeginRawTable(s->writer, s->result->table);
+  if (status != kExportOk) {
+    s->result->exportStatus = status;
+    return false;
+  }
+  s->result->outputName = s->writer->outputName;
+  return true;
+}
+
+void WriteRecordWithPage(void* context, const uint8_t* bytes, uint32_t length,
+                         uint32_t logicalPage) {
+  RowSink* s = static_cast<RowSink*>(context);
+  // After the first failed row the table keeps what it has; the walk goes
+  // on only to finish its report.
+  if (s->result->exportStatus != kExportOk || !BeginOnce(s)) return;
+  const ExportStatus status = WriteRow(s->writer, bytes, length, logicalPage);
+  if (status != kExportOk) s->result->exportStatus = status;
+}
+
+void Progress(void* context, int64_t done) {
+  StepProgress(&static_cast<RowSink*>(context)->bar, done);
+}
+
+// Columns of the summary are padded by characters, not bytes: the names
+// are UTF-8 and often Cyrillic.
+size_t DisplayWidth(const std::string& text) {
+  size_t width = 0;
+  for (char c : text) width += (static_cast<uint8_t>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return width;
+}
+
+std::string Padded(const std::string& text, size_t width) {
+  const size_t shown = DisplayWidth(text);
+  return shown >= width ? text : text + std::string(width - shown, ' ');
+}
+
+std::string FileShown(const TableExport& t) {
+  return t.path.empty() ? t.location : fs::path(t.path).filename().string();
+}
+
+// What the salvage walk found, in a few words.
+std::string SalvageText(const TableExport& t) {
+  if (t.path.empty()) return "no data file";
+  const SalvageReport& r = t.salvage;
+  if (!r.opened || !r.geometry.usable) return "nothing salvaged: " + r.error;
+  std::string text = SalvageStatusName(r.status);
+  std::vector<std::string> parts;
+  const uint64_t skipped = r.skippedPages.size() + r.skippedNotListed;
+  const uint64_t broken = r.brokenChains.size() + r.brokenNotListed;
+  if (skipped > 0) parts.push_back(std::to_string(skipped) + " pages skipped");
+  if (broken > 0) parts.push_back(std::to_string(broken) + " records with a broken chain");
+  if (r.recordsTooLong > 0) parts.push_back(std::to_string(r.recordsTooLong) + " too long");
+  if (r.geometry.recordCountKnown && r.geometry.recordCount != r.recordsSalvaged) {
+    parts.push_back("the header says " + std::to_string(r.geometry.recordCount));
+  }
+  for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? ": " : ", ") + parts[i];
+  if (t.exportStatus != kExportOk) {
+    text += std::string("; output: ") + ExportStatusName(t.exportStatus);
+  }
+  return text;
+}
+
+// `object`, a JSON object's text, with `member` ("\"key\":value") added at
+// its end.
+std::string WithMember(std::string object, const std::string& member) {
+  while (!object.empty() && object.back() != '}') object.pop_back();
+  object.pop_back();
+  if (object.size() > 1) object += ',';
+  return object + member + "}";
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
+                        std::string* error) {
+  *s = ExportSettings{};
+  s->files = parsed.positional;
+  if (const std::string* ddf = FindValue(parsed, "ddf")) s->ddf = *ddf;
+  if (const std::string* data = FindValue(parsed, "data")) s->data = *data;
+  if (const std::string* report = FindValue(parsed, "report")) s->report = *report;
+  s->quiet = FindValue(parsed, "quiet") != nullptr;
+  if (s->ddf.empty() && s->files.empty()) {
+    *error = "no data file given, and no dictionary (--ddf DIR)";
+    return false;
+  }
+  if (!s->ddf.empty() && !s->files.empty()) {
+    *error = "with --ddf the tables come from the dictionary: no FILE arguments";
+    return false;
+  }
+  if (s->ddf.empty() && !s->data.empty()) {
+    *error = "--data needs a dictionary (--ddf DIR)";
+    return false;
+  }
+  const std::string* output = FindValue(parsed, "output");
+  if (output == nullptr || output->empty()) {
+    *error = "no output given (-o OUT)";
+    return false;
+  }
+  s->output = *output;
+
+#ifdef GANDREL_HAVE_SQLITE
+  s->format = ExportFormat::Sqlite;
+#else
+  s->format = ExportFormat::Csv;
+#endif
+  const std::string* format = FindValue(parsed, "format");
+  if (format != nullptr && *format == "csv") {
+    s->format = ExportFormat::Csv;
+  } else if (format != nullptr && *format == "jsonl") {
+    s->format = ExportFormat::Jsonl;
+  } else if (format != nullptr && *format == "sqlite") {
+    s->format = ExportFormat::Sqlite;
+  } else if (format != nullptr) {
+    *error = "unknown --format '" + *format + "' (sqlite, csv, jsonl)";
+    return false;
+  }
+#ifndef GANDREL_HAVE_SQLITE
+  // Without SQLite a default CSV export into a folder named OUT.sqlite
+  // would surprise; say why instead.
+  if (s->format == ExportFormat::Sqlite ||
+      (format == nullptr && (EndsWith(s->output, ".sqlite") || EndsWith(s->output, ".db")))) {
+    *error = "this build writes CSV and JSON Lines only, no SQLite (--format csv|jsonl)";
+    return false;
+  }
+#endif
+
+  uint16_t number = kDefaultCodepage;
+  if (const std::string* v = FindValue(parsed, "codepage")) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long n = strtoul(v->c_str(), &end, 10);
+    const bool isNumber = !v->empty() && (*v)[0] >= '0' && (*v)[0] <= '9' && *end == 0 &&
+                          errno == 0 && n <= 0xFFFF;
+    number = isNumber ? static_cast<uint16_t>(n) : 0;
+    if (number == 0 || FindCodepage(number, &s->codepage) != kCodepageOk) {
+      *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
+      return false;
+    }
+  }
+  if (s->codepage == nullptr) FindCodepage(number, &s->codepage);
+  return true;
+}
+
+void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,
+                     bool showProgress, TableExport* result) {
+  result->path = path;
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    result->salvage.path = path;
+    result->salvage.error = "is a directory";
+    return;
+  }
+  RowSink rows{writer, table, result, false, ProgressBar{}};
+  const int64_t size = static_cast<int64_t>(fs::file_size(path, ec));
+  StartProgress(&rows.bar, stderr, showProgress, ec ? 0 : size, path.c_str());
+  writer->report = KeepProblem;
+  writer->reportContext = result;
+
+  RecordSinkFunction sink;
+  sink.writeWithPage = WriteRecordWithPage;
+  sink.context = &rows;
+  sink.progress = Progress;
+  sink.progressContext = &rows;
+  result->status = SalvageFile(path.c_str(), GeometryOverrides{}, sink, &result->salvage);
+  EndProgress(&rows.bar);
+
+  // A data file without records is still a table, with its columns.
+  if (!rows.begun && result->salvage.opened && result->salvage.geometry.usable) BeginOnce(&rows);
+  if (writer->inTable) {
+    const ExportStatus ended = EndTable(writer, &result->counts);
+    if (result->exportStatus == kExportOk) result->exportStatus = ended;
+  }
+  writer->report = nullptr;
+  writer->reportContext = nullptr;
+}
+
+void PrintExportSummary(const std::vector<TableExport>& tables, FILE* out) {
+  size_t nameWidth = 5;
+  size_t fileWidth = 4;
+  for (const TableExport& t : tables) {
+    nameWidth = std::max(nameWidth, std::min<size_t>(DisplayWidth(t.table), 32));
+    fileWidth = std::max(fileWidth, std::min<size_t>(DisplayWidth(FileShown(t)), 24));
+  }
+  fprintf(out, "  %s  %s  %10s  %7s  salvage\n", Padded("table", nameWidth).c_str(),
+          Padded("file", fileWidth).c_str(), "rows", "NULLs");
+  for (const TableExport& t : tables) {
+    const bool written = !t.outputName.empty();
+    fprintf(out, "  %s  %s  %10s  %7s  %s\n", Padded(t.table, nameWidth).c_str(),
+            Padded(FileShown(t), fileWidth).c_str(),
+            written ? std::to_string(t.counts.rows).c_str() : "-",
+            written ? std::to_string(t.counts.nullFields).c_str() : "-",
+            SalvageText(t).c_str());
+    const size_t shown = std::min(t.problems.size(), kShownProblemLines);
+    for (size_t i = 0; i < shown; ++i) fprintf(out, "      %s\n", t.problems[i].c_str());
+    if (t.problemCount > shown) {
+      fprintf(out, "      ... and %" PRIu64 " more (see the report)\n", t.problemCount - shown);
+    }
+  }
+}
+
+std::string ExportReportJson(const ExportSettings& settings,
+                             const std::vector<std::string>& dictionaryProblems,
+                             const std::vector<TableExport>& tables) {
+  JsonWriter head = {};
+  JsonBeginObject(&head);
+  JsonKey(&head, "output");
+  JsonString(&head, settings.output);
+  JsonKey(&head, "format");
+  JsonString(&head, FormatName(settings.format));
+  JsonKey(&head, "codepage");
+  JsonInt(&head, settings.codepage != nullptr ? settings.codepage->number : 0);
+  JsonKey(&head, "dictionary");
+  settings.ddf.empty() ? JsonNull(&head) : JsonString(&head, settings.ddf);
+  JsonKey(&head, "data");
+  settings.data.empty() ? JsonNull(&head) : JsonString(&head, settings.data);
+  JsonKey(&head, "dictionaryProblems");
+  JsonBeginArray(&head);
+  for (const std::string& line : dictionaryProblems) JsonString(&head, line);
+  JsonEndArray(&head);
+  JsonEndObject(&head);
+
+  // The salvage reports are whole JSON texts of their own: each goes in as
+  // the last member of its table's object.
+  std::string list = "\"tables\":[";
+  for (size_t i = 0; i < tables.size(); ++i) {
+    const TableExport& t = tables[i];
+    JsonWriter j = {};
+    JsonBeginObject(&j);
+    JsonKey(&j, "table");
+    JsonString(&j, t.table);
+    JsonKey(&j, "location");
+    JsonString(&j, t.location);
+    JsonKey(&j, "file");
+    t.path.empty() ? JsonNull(&j) : JsonString(&j, t.path);
+    JsonKey(&j, "output");
+    t.outputName.empty() ? JsonNull(&j) : JsonString(&j, t.outputName);
+    JsonKey(&j, "rows");
+    JsonInt(&j, t.counts.rows);
+    JsonKey(&j, "nullFields");
+    JsonInt(&j, t.counts.nullFields);
+    JsonKey(&j, "outputStatus");
+    JsonString(&j, ExportStatusName(t.exportStatus));
+    JsonKey(&j, "problems");
+    JsonBeginArray(&j);
+    for (const std::string& line : t.problems) JsonString(&j, line);
+    JsonEndArray(&j);
+    JsonKey(&j, "problemsNotListed");
+    JsonUint(&j, t.problemCount - t.problems.size());
+    JsonEndObject(&j);
+    std::string salvage = t.path.empty() ? "null" : SalvageReportJson(t.salvage);
+    while (!salvage.empty() && salvage.back() == '\n') salvage.pop_back();
+    list += (i == 0 ? "" : ",") + WithMember(j.text, "\"salvage\":" + salvage);
+  }
+  return WithMember(head.text, list + "]") + "\n";
+}
+
+int RunExportCommand(const ParsedCommandLine& parsed) {
+  ExportSettings settings;
+  std::string error;
+  if (!ReadExportSettings(parsed, &settings, &error)) {
+    fprintf(stderr, "gandrel export: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  std::error_code ec;
+  std::vector<TableExport> tables;
+  Dictionary dictionary;
+  if (!settings.ddf.empty()) {
+    const DictionaryStatus status = LoadDictionary(settings.ddf, *settings.codepage, &dictionary);
+    if (status != kDictionaryOk) {
+      fprintf(stderr, "gandrel export: --ddf %s: %s\n", settings.ddf.c_str(),
+              DictionaryStatusName(status));
+      for (const std::string& line : dictionary.problems) fprintf(stderr, "  %s\n", line.c_str());
+      return kExitNothing;
+    }
+    if (!settings.data.empty()) {
+      if (!fs::is_directory(settings.data, ec)) {
+        fprintf(stderr, "gandrel export: --data %s: not a folder\n", settings.data.c_str());
+        return kExitUsage;
+      }
+      // A table not found in the data folder is still looked for beside the
+      // dictionary: the dictionary's own tables (FILE.DDF ...) live there.
+      std::vector<std::string> beside;
+      for (const TableDef& t : dictionary.tables) beside.push_back(t.path);
+      ResolveTablePaths(settings.data, &dictionary);
+      for (size_t i = 0; i < beside.size(); ++i) {
+        if (dictionary.tables[i].path.empty()) dictionary.tables[i].path = beside[i];
+      }
+    }
+    for (const TableDef& t : dictionary.tables) {
+      TableExport r;
+      r.table = t.name;
+      r.location = t.location;
+      r.path = t.path;
+      tables.push_back(std::move(r));
+    }
+  } else {
+    for (const std::string& file : settings.files) {
+      TableExport r;
+      r.table = fs::path(file).stem().string();
+      r.path = file;
+      tables.push_back(std::move(r));
+    }
+  }
+
+  // The data files are never written: not even when -o or --report names
+  // one of them.
+  for (const TableExport& t : tables) {
+    for (const std::string* out : {&settings.output, &settings.report}) {
+      if (!t.path.empty() && !out->empty() && fs::exists(*out, ec) &&
+          fs::equivalent(t.path, *out, ec)) {
+        fprintf(stderr, "gandrel export: %s: is a data file, not written\n", out->c_str());
+        return kExitUsage;
+      }
+    }
+  }
+  if (settings.format == ExportFormat::Sqlite) {
+    // A new database each run: tables of an earlier export would clash.
+    if (fs::is_directory(settings.output, ec)) {
+      fprintf(stderr, "gandrel export: -o %s: is a folder, not an SQLite file\n",
+              settings.output.c_str());
+      return kExitUsage;
+    }
+    fs::remove(settings.output, ec);
+  }
+  ExportWriter writer = {};
+  const ExportStatus opened =
+      OpenExport(settings.format, settings.output, *settings.codepage, &writer);
+  if (opened != kExportOk) {
+    fprintf(stderr, "gandrel export: -o %s: %s\n", settings.output.c_str(),
+            ExportStatusName(opened));
+    return kExitUsage;
+  }
+  const bool showProgress = !settings.quiet && StderrIsTerminal();
+  for (size_t i = 0; i < tables.size(); ++i) {
+    if (tables[i].path.empty()) continue;
+    const TableDef* table = settings.ddf.empty() ? nullptr : &dictionary.tables[i];
+    ExportTableFile(&writer, table, tables[i].path, showProgress, &tables[i]);
+  }
+  const ExportStatus closed = CloseExport(&writer);
+
+  bool anyWritten = false;
+  bool allHealthy = true;
+  bool outputFailed = closed != kExportOk;
+  int64_t rows = 0;
+  for (const TableExport& t : tables) {
+    anyWritten = anyWritten || !t.outputName.empty();
+    if (!t.path.empty()) allHealthy = allHealthy && t.status == kSalvageHealthy;
+    outputFailed = outputFailed || t.exportStatus != kExportOk;
+    rows += t.counts.rows;
+  }
+  if (!settings.quiet) {
+    fprintf(stderr, "gandrel export: %zu tables%s%s to %s (%s, code page %u)\n", tables.size(),
+            settings.ddf.empty() ? "" : " of ", settings.ddf.c_str(), settings.output.c_str(),
+            FormatName(settings.format), settings.codepage->number);
+    PrintExportSummary(tables, stderr);
+    if (!dictionary.problems.empty()) {
+      fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
+              dictionary.problems.size(), dictionary.problems[0].c_str());
+    }
+    fprintf(stderr, "  %" PRId64 " rows written\n", rows);
+  }
+  if (closed != kExportOk) {
+    fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
+  }
+  if (!settings.report.empty() &&
+      !WriteText(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
+    fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
+  }
+  if (outputFailed || !anyWritten) return kExitNothing;
+  return allHealthy ? kExitOk : kExitDamaged;
+}
