@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Problem lines of one table shown on stderr; the report keeps more.
-constexpr size_t kShownProblemLines = 5;
+constexpr size_t kShownProblemLines = 3;
 
 const char* FormatName(ExportFormat format) {
   switch (format) {
