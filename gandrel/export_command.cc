@@ -428,7 +428,8 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     rows += t.counts.rows;
   }
   if (!settings.quiet) {
-    fprintf(stderr, "gandrel export: %zu tables%s%s to %s (%s, code page %u)\n", tables.size(),
+    fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
+            tables.size() == 1 ? "" : "s",
             settings.ddf.empty() ? "" : " of ", settings.ddf.c_str(), settings.output.c_str(),
             FormatName(settings.format), settings.codepage->number);
     PrintExportSummary(tables, stderr);
