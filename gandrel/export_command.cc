@@ -119,8 +119,13 @@ std::string SalvageText(const TableExport& t) {
   std::vector<std::string> parts;
   const uint64_t skipped = r.skippedPages.size() + r.skippedNotListed;
   const uint64_t broken = r.brokenChains.size() + r.brokenNotListed;
-  if (skipped > 0) parts.push_back(std::to_string(skipped) + " pages skipped");
-  if (broken > 0) parts.push_back(std::to_string(broken) + " records with a broken chain");
+  if (skipped > 0) {
+    parts.push_back(std::to_string(skipped) + (skipped == 1 ? " page" : " pages") + " skipped");
+  }
+  if (broken > 0) {
+    parts.push_back(std::to_string(broken) + (broken == 1 ? " record" : " records") +
+                    " with a broken chain");
+  }
   if (r.recordsTooLong > 0) parts.push_back(std::to_string(r.recordsTooLong) + " too long");
   if (r.geometry.recordCountKnown && r.geometry.recordCount != r.recordsSalvaged) {
     parts.push_back("the header says " + std::to_string(r.geometry.recordCount));
