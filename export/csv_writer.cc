@@ -28,8 +28,7 @@ void AppendCsvField(std::string_view text, std::string* out) {
 }
 
 ExportStatus CsvBeginTable(ExportWriter* writer) {
-  const std::string path = writer->destination + "/" + writer->outputName + ".csv";
-  writer->file = fopen(path.c_str(), "wb");
+  writer->file = CreateTableFile(writer->destination, writer->outputName + ".csv");
   if (writer->file == nullptr) return kExportCannotCreate;
   for (const ExportColumn& column : writer->columns) {
     AppendCsvField(column.name, &writer->line);

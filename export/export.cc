@@ -118,6 +118,18 @@ std::string SafeFileStem(const std::string& name) {
   return stem;
 }
 
+FILE* CreateTableFile(const std::string& folder, const std::string& utf8Name) {
+  const std::u8string name(utf8Name.begin(), utf8Name.end());
+  const std::filesystem::path path = std::filesystem::path(folder) / std::filesystem::path(name);
+#ifdef _WIN32
+  // fopen takes names in the ANSI code page, which cannot hold most table
+  // names (doclife's are Cyrillic).
+  return _wfopen(path.c_str(), L"wb");
+#else
+  return fopen(path.c_str(), "wb");
+#endif
+}
+
 void AppendValueText(const FieldValue& value, std::string* out) {
   static const char kHex[] = "0123456789abcdef";
   char buffer[32];

@@ -127,6 +127,12 @@ std::vector<ExportColumn> TableColumns(const TableDef& table);
 // Windows device name (CON, NUL, COM1, ...) gets a trailing '_'.
 std::string SafeFileStem(const std::string& name);
 
+// Creates (or empties) the file `utf8Name` in `folder` for writing, in
+// binary mode.  `folder` is in the system's encoding, as the command line
+// gives it; `utf8Name` is UTF-8 (a table name), which Windows needs opened
+// through its wide-character names.  Null when the file cannot be made.
+FILE* CreateTableFile(const std::string& folder, const std::string& utf8Name);
+
 // Appends a value as text: integers in decimal, reals in their shortest
 // round-trip form, text as is, blobs as lowercase hex, NULL as nothing.
 void AppendValueText(const FieldValue& value, std::string* out);

@@ -3,8 +3,7 @@
 #include "common/json_writer.h"
 
 ExportStatus JsonlBeginTable(ExportWriter* writer) {
-  const std::string path = writer->destination + "/" + writer->outputName + ".jsonl";
-  writer->file = fopen(path.c_str(), "wb");
+  writer->file = CreateTableFile(writer->destination, writer->outputName + ".jsonl");
   return writer->file == nullptr ? kExportCannotCreate : kExportOk;
 }
 
