@@ -451,6 +451,8 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
       !WriteText(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
     fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
   }
+  // Nothing came out: no database rather than an empty one.
+  if (!anyWritten && settings.format == ExportFormat::Sqlite) fs::remove(settings.output, ec);
   if (outputFailed || !anyWritten) return kExitNothing;
   return allHealthy ? kExitOk : kExitDamaged;
 }
