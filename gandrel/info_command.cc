@@ -177,6 +177,7 @@ PageCensus CensusOf(const FileInfo& info) {
   c.currentData = p.currentData;
   c.currentVariable = p.currentVariable;
   c.indexKnown = g.layout != nullptr && g.layout->versionClass != 1;
+  c.variableKnown = c.indexKnown;
   return c;
 }
 

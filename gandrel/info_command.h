@@ -66,7 +66,10 @@ void GatherFileInfo(const std::string& path, FileInfo* info);
 struct PageCensus {
   uint64_t physical, control, map, data, variable, index, free, damaged;
   uint64_t currentData, currentVariable;
-  bool indexKnown;  // the headers tell index pages from free ones
+  // 0x0300-0x0500 headers mark data pages only: variable and index pages
+  // are counted with the free ones there.
+  bool variableKnown;
+  bool indexKnown;
 };
 PageCensus CensusOf(const FileInfo& info);
 

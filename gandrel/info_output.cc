@@ -137,13 +137,16 @@ void PrintInfoText(const FileInfo& info, FILE* out) {
   Line(out, "  control copies", std::to_string(c.control));
   Line(out, "  page map or tables", std::to_string(c.map));
   Line(out, "  data", std::to_string(c.data) + " (" + std::to_string(c.currentData) + " current)");
-  Line(out, "  variable", std::to_string(c.variable) + " (" + std::to_string(c.currentVariable) +
-                              " current)");
+  if (c.variableKnown) {
+    Line(out, "  variable", std::to_string(c.variable) + " (" +
+                                std::to_string(c.currentVariable) + " current)");
+  }
   if (c.indexKnown) {
     Line(out, "  index", std::to_string(c.index));
     Line(out, "  free or unused", std::to_string(c.free));
   } else {
-    Line(out, "  index, free or unused", std::to_string(c.free));
+    // The page headers of these versions mark data pages only.
+    Line(out, "  other", std::to_string(c.free) + " (variable, index, free or unused)");
   }
   Line(out, "  damaged", std::to_string(c.damaged));
   std::string records = std::to_string(r.recordsSalvaged) + " on the sound data pages";
@@ -241,8 +244,12 @@ void WriteInfoJson(const FileInfo& info, JsonWriter* j) {
   Field(j, "map", c.map);
   Field(j, "data", c.data);
   Field(j, "currentData", c.currentData);
-  Field(j, "variable", c.variable);
-  Field(j, "currentVariable", c.currentVariable);
+  JsonKey(j, "variable");
+  if (c.variableKnown) JsonUint(j, c.variable);
+  else JsonNull(j);
+  JsonKey(j, "currentVariable");
+  if (c.variableKnown) JsonUint(j, c.currentVariable);
+  else JsonNull(j);
   JsonKey(j, "index");
   if (c.indexKnown) JsonUint(j, c.index);
   else JsonNull(j);
