@@ -96,16 +96,33 @@ void TakeIdentity(FileInfo* info) {
     info->currentCopy = c.currentCopy;
     return;
   }
+  const ControlCopy& copy = g.copies[g.chosenCopy == 2 ? 1 : 0];
   info->version = g.version;
   info->storedVersion = g.version;
   info->pageSize = g.pageSize;
   info->recordLength = g.recordLength;
-  info->physicalRecordLength = g.recordLength;
+  info->physicalRecordLength = g.chosenCopy != 0 ? copy.recordLength : g.recordLength;
   info->slotLength = g.slotLength;
   info->recordCountKnown = g.recordCountKnown;
   info->recordCount = g.recordCount;
   info->currentCopy = g.chosenCopy;
-  info->fcLayout = g.copies[0].fcLayout;
+  info->fcLayout = copy.fcLayout;
+}
+
+// Copy 1 damaged and copy 2 sound: the keys of the copy salvage chose.
+void DecodeKeysOfChosenCopy(const std::string& path, FileInfo* info) {
+  const Geometry& g = info->salvage.geometry;
+  if (g.chosenCopy == 0) return;
+  InputFile input;
+  std::string error;
+  if (!OpenInputFile(path.c_str(), &input, &error)) return;
+  std::vector<uint8_t> bytes(KeyControlBytes(g.version, g.pageSize));
+  bytes.resize(ReadInputAt(&input, g.copies[g.chosenCopy - 1].offset, bytes.data(),
+                           static_cast<uint32_t>(bytes.size())));
+  CloseInputFile(&input);
+  info->keyStatus =
+      DecodeKeyDefinitions(bytes.data(), bytes.size(), g.version, &info->keys, &info->keyReport);
+  info->keysFromSalvage = true;
 }
 
 }  // namespace
@@ -151,6 +168,7 @@ void GatherFileInfo(const std::string& path, FileInfo* info) {
   }
   info->read = true;
   TakeIdentity(info);
+  if (!info->controlDecoded) DecodeKeysOfChosenCopy(path, info);
 }
 
 PageCensus CensusOf(const FileInfo& info) {

@@ -53,6 +53,7 @@ struct FileInfo {
   KeyDecodeStatus keyStatus = kKeysNotDecoded;
   KeyDecodeReport keyReport = {};
   std::vector<KeyDefinition> keys;
+  bool keysFromSalvage = false;  // decoded from the copy salvage chose
 
   SalvageReport salvage;    // census, record walk and verdict
 };

@@ -30,6 +30,21 @@ std::vector<std::string> SegmentFlagNames(const KeySegment& s) {
 
 const char* Yes(bool value) { return value ? "yes" : "no"; }
 
+// The file flags, from the control page as the reader decodes it, else
+// from the salvage geometry.
+struct FileFlags {
+  bool variableLength, variableTail, compressed, systemData;
+};
+FileFlags FlagsOf(const FileInfo& info) {
+  const ControlInfo& c = info.control;
+  if (!info.controlDecoded) {
+    const Geometry& g = info.salvage.geometry;
+    return {g.variable || g.compressed, g.variable, g.compressed, g.slotDataOffset == 10};
+  }
+  const bool tail = info.version >= 0x0800 ? c.variableTail : c.variableLength != 0 && !c.compressed;
+  return {c.variableLength != 0, tail, c.compressed, c.systemData};
+}
+
 // Duplicate pointer pairs per slot: the header's word from 0x0800, else
 // one pair per key that allows duplicates (docs/formats/keys.md).
 uint32_t DuplicatePointers(const FileInfo& info) {
@@ -47,7 +62,7 @@ std::string OwnerText(const FileInfo& info) {
 }
 
 std::string KeysProblem(const FileInfo& info) {
-  if (!info.controlDecoded) return "not decoded: " + info.controlProblem;
+  if (!info.controlDecoded && !info.keysFromSalvage) return "not decoded: " + info.controlProblem;
   switch (info.keyStatus) {
     case kKeysDecoded: return "";
     case kKeysNotDecoded: return "not decoded for this version";
@@ -108,11 +123,11 @@ void PrintInfoText(const FileInfo& info, FILE* out) {
     if (c + 1 == info.currentCopy) text += " (current)";
     Line(out, c == 0 ? "control copy 1" : "control copy 2", text);
   }
-  const ControlInfo& ci = info.control;
-  Line(out, "variable length", Yes(info.controlDecoded ? ci.variableLength != 0 : r.geometry.variable));
-  Line(out, "variable tail", Yes(info.controlDecoded ? (info.version >= 0x0800 ? ci.variableTail : ci.variableLength != 0 && !ci.compressed) : r.geometry.variable));
-  Line(out, "record compression", Yes(info.controlDecoded ? ci.compressed : r.geometry.compressed));
-  Line(out, "system data", Yes(info.controlDecoded && ci.systemData));
+  const FileFlags flags = FlagsOf(info);
+  Line(out, "variable length", Yes(flags.variableLength));
+  Line(out, "variable tail", Yes(flags.variableTail));
+  Line(out, "record compression", Yes(flags.compressed));
+  Line(out, "system data", Yes(flags.systemData));
   Line(out, "duplicate pointers", std::to_string(DuplicatePointers(info)));
   Line(out, "owner", OwnerText(info));
 
@@ -198,10 +213,11 @@ void WriteInfoJson(const FileInfo& info, JsonWriter* j) {
   const ControlInfo& ci = info.control;
   JsonKey(j, "flags");
   JsonBeginObject(j);
-  Field(j, "variableLength", info.controlDecoded ? ci.variableLength != 0 : r.geometry.variable);
-  Field(j, "variableTail", info.controlDecoded ? (info.version >= 0x0800 ? ci.variableTail : ci.variableLength != 0 && !ci.compressed) : r.geometry.variable);
-  Field(j, "compressed", info.controlDecoded ? ci.compressed : r.geometry.compressed);
-  Field(j, "systemData", info.controlDecoded && ci.systemData);
+  const FileFlags flags = FlagsOf(info);
+  Field(j, "variableLength", flags.variableLength);
+  Field(j, "variableTail", flags.variableTail);
+  Field(j, "compressed", flags.compressed);
+  Field(j, "systemData", flags.systemData);
   Field(j, "duplicatePointers", static_cast<uint64_t>(DuplicatePointers(info)));
   JsonEndObject(j);
   JsonKey(j, "owner");
