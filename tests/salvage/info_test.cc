@@ -19,10 +19,9 @@ struct InfoRun { int code; std::string out, err; };
 
 std::string ReadBack(FILE* f) {
   std::string text;
-  rewind(f);
-  for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
+  for (rewind(f); !feof(f);) text += static_cast<char>(fgetc(f));
   fclose(f);
-  return text;
+  return text.substr(0, text.size() - 1);
 }
 
 InfoRun RunOn(const std::vector<std::string>& files, bool json) {
@@ -71,9 +70,8 @@ TEST(GandrelInfo, EveryVersionClassShowsItsGeometryKeysAndCensus) {
     FileInfo info;
     GatherFileInfo(file.path(), &info);
     ASSERT_TRUE(info.read) << info.error;
-    EXPECT_EQ(row.options.version, info.version);
-    EXPECT_EQ(row.options.pageSize, info.pageSize);
-    EXPECT_EQ(30u, info.recordCount);
+    EXPECT_TRUE(info.version == row.options.version && info.pageSize == row.options.pageSize &&
+                info.recordCount == 30u);
     EXPECT_EQ(row.options.fcLayout || row.options.version >= 0x0800, info.fcLayout);
     EXPECT_EQ("healthy", InfoVerdict(info));
     ASSERT_EQ(kKeysDecoded, info.keyStatus);
@@ -185,9 +183,8 @@ TEST(GandrelInfoCorpus, AgreesWithTheReaderAndTheKeyDecoder) {
       FileInfo info;
       GatherFileInfo(path, &info);
       ASSERT_TRUE(info.read) << info.error;
-      EXPECT_EQ(df.recordCount, info.recordCount);
-      EXPECT_EQ(df.recordLength, info.recordLength);
-      EXPECT_EQ(df.pageSize, info.pageSize);
+      EXPECT_TRUE(df.recordCount == info.recordCount && df.recordLength == info.recordLength &&
+                  df.pageSize == info.pageSize);
 
       const size_t copy = KeyControlBytes(info.version, info.pageSize);
       const size_t at = info.currentCopy == 1 ? 0 : info.version >= 0x0800 ? copy : info.pageSize;
@@ -209,9 +206,8 @@ TEST(GandrelInfoCorpus, AgreesWithTheReaderAndTheKeyDecoder) {
           ++segments;
         }
       }
-      size_t shown = 0;
-      for (size_t p = json.find("\"position\""); p != std::string::npos; p = json.find("\"position\"", p + 1)) ++shown;
-      EXPECT_EQ(segments, shown);
+      for (size_t p = 0; (p = json.find("\"position\"", p)) != std::string::npos; ++p) --segments;
+      EXPECT_EQ(0u, segments);  // no segment shown that the decoder does not give
       ++checked;
     }
   }
