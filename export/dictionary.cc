@@ -223,7 +223,7 @@ void BuildDictionary(const std::vector<DdfFileRow>& files,
       continue;
     }
     TableDef& table = dictionary->tables[it->second];
-    KeySegment segment = {.fieldId = row.fieldId, .fieldIndex = -1,
+    DdfKeySegment segment = {.fieldId = row.fieldId, .fieldIndex = -1,
                           .segment = row.segment, .flags = row.flags};
     for (size_t i = 0; i < table.fields.size(); ++i) {
       if (table.fields[i].id == row.fieldId) segment.fieldIndex = static_cast<int32_t>(i);
@@ -250,7 +250,9 @@ void BuildDictionary(const std::vector<DdfFileRow>& files,
                      [](const KeyDef& a, const KeyDef& b) { return a.number < b.number; });
     for (KeyDef& key : table.keys) {
       std::stable_sort(key.segments.begin(), key.segments.end(),
-                       [](const KeySegment& a, const KeySegment& b) { return a.segment < b.segment; });
+                       [](const DdfKeySegment& a, const DdfKeySegment& b) {
+                         return a.segment < b.segment;
+                       });
     }
   }
 }

@@ -148,7 +148,7 @@ struct FieldDef {
   uint16_t flags;
 };
 
-struct KeySegment {
+struct DdfKeySegment {
   uint16_t fieldId;
   int32_t fieldIndex;  // into TableDef::fields; -1 when the field is unknown
   uint16_t segment;
@@ -158,7 +158,7 @@ struct KeySegment {
 struct KeyDef {
   uint16_t number;
   std::string name;                   // from a type-255 row, else empty
-  std::vector<KeySegment> segments;   // ascending segment number
+  std::vector<DdfKeySegment> segments;  // ascending segment number
 };
 
 struct TableDef {

@@ -131,7 +131,7 @@ ExportStatus SqliteEndTable(ExportWriter* writer) {
   // records may hold duplicates the engine would have refused.
   for (const KeyDef& key : writer->table.keys) {
     std::string columns;
-    for (const KeySegment& segment : key.segments) {
+    for (const DdfKeySegment& segment : key.segments) {
       if (segment.fieldIndex < 0) continue;  // reported when the dictionary was built
       for (const ExportColumn& column : writer->columns) {
         if (column.fieldIndex != segment.fieldIndex) continue;

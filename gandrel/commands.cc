@@ -1,6 +1,7 @@
 // The subcommands of gandrel, one row each.
 #include "gandrel/command_line.h"
 #include "gandrel/export_command.h"
+#include "gandrel/info_command.h"
 #include "gandrel/salvage_command.h"
 
 const CommandRow kCommands[] = {
@@ -48,6 +49,23 @@ const CommandRow kCommands[] = {
             "exit codes: 0 every data file healthy; 3 rows came out but damage was\n"
             "found; 2 nothing came out, or the output could not be written; 1 usage\n"
             "errors.",
+    },
+    {
+        .name = "info",
+        .usage = "FILE... [--json]",
+        .summary = "what a data file is, how healthy it is, and its keys",
+        .handler = RunInfoCommand,
+        .options = kInfoOptions,
+        .optionCount = kInfoOptionCount,
+        .details =
+            "For each FILE: the version, layout, page size, record and slot lengths and\n"
+            "the record count of every control page copy; the flags and owner\n"
+            "protection; every key with its segments (1-based positions); a census of\n"
+            "the pages by kind, the damaged ones counted, from the salvage page pass;\n"
+            "and a verdict, with what salvage would recover from a damaged file.\n"
+            "Nothing is written.  --json gives one array with an object per file.\n\n"
+            "exit codes: 0 every file was read (healthy or damaged); 2 some file could\n"
+            "not be read at all (not a data file, encrypted by its owner); 1 usage errors.",
     },
 };
 const int kCommandCount = sizeof kCommands / sizeof kCommands[0];

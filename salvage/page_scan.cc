@@ -63,6 +63,17 @@ bool IsReserved(const MapPlan& plan, uint64_t physical) {
   }
 }
 
+// Index pages keep a key number where data pages keep their kind: 0x80 +
+// key at byte 1 (0x0600-0x0700), the key at 4 and 0x80 at 5 (from 0x0800),
+// and a page number like any other page.  0x0300-0x0500 headers do not
+// tell an index page from a free one.
+bool IsIndexPage(const MapPlan& plan, const uint8_t* page, uint32_t number, uint64_t bound) {
+  if (number == 0 || number >= bound) return false;
+  if (plan.versionClass == 2) return (page[1] & 0x80) != 0;
+  if (plan.versionClass == 3) return page[kV8PageKindHighOffset] == 0x80;
+  return false;
+}
+
 uint64_t CountPhysicalPages(const Geometry& g, int64_t fileSize) {
   // Whole pages and a cut last one; with the 4096-byte gap the offsets
   // are not a plain multiple.
@@ -276,6 +287,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     }
     if (info.kind == HeaderKind::Other) {
       ++counts.other;
+      if (IsIndexPage(plan, page.data(), number, bound)) ++counts.index;
       continue;
     }
     if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {

@@ -32,6 +32,8 @@ struct PageCounts {
   uint64_t data = 0;         // plausible data pages (all copies)
   uint64_t variable = 0;     // plausible variable pages (all copies)
   uint64_t other = 0;        // index pages, free pages, anything else
+  uint64_t index = 0;        // of `other`: index pages, where the header
+                             // tells them (0x0600 on; never below)
   uint64_t implausible = 0;  // a data header whose slots do not fit the rules
   uint64_t unreadable = 0;   // cut short
   uint64_t currentData = 0;  // current copies chosen
