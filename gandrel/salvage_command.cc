@@ -93,8 +93,10 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
             strerror(errno));
     return kExitUsage;
   }
-  static char textBuffer[kDumpTextBufferSize];
-  DumpSink dumpSink{DumpOutput{dump, textBuffer, settings.format}};
+  // Whole entries go to the dump a block at a time (WriteDumpTrailer
+  // writes out the last block).
+  static char textBuffer[kDumpBlockSize];
+  DumpSink dumpSink{DumpOutput{dump, textBuffer, settings.format, kDumpBlockSize}};
   const int64_t size = static_cast<int64_t>(fs::file_size(file, ec));
   ProgressBar bar;
   StartProgress(&bar, stderr, StderrIsTerminal(), ec ? 0 : size, file.c_str());

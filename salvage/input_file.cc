@@ -25,6 +25,7 @@ bool OpenInputFile(const char* path, InputFile* input, std::string* error) {
   if (input->streamBuffer != nullptr) {
     setvbuf(input->file, input->streamBuffer, _IOFBF, kStreamBufferSize);
   }
+  SkipStreamLocking(input->file);  // one thread reads an InputFile
   if (fseek(input->file, 0, SEEK_END) != 0) {
     *error = "cannot seek (not a regular file?)";
     CloseInputFile(input);
