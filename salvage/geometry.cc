@@ -280,14 +280,15 @@ uint16_t InferSlotLength(const Sample& sample, int versionClass, uint32_t pageSi
   return 0;
 }
 
-// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6;
-// every slot of every sampled data page does, and some are used.
-bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
-                     int64_t fileSize) {
-  const VersionRules* rules = ClassLayout(3);
+// Calls `visit(page, slot)` for every slot of every sampled page that
+// class `versionClass` takes for a data page; stops early, with false, as
+// soon as `visit` returns false.
+template <typename Visit>
+bool ForEachSampledSlot(const Sample& sample, uint8_t versionClass, uint32_t pageSize,
+                        uint16_t slotLength, int64_t fileSize, Visit visit) {
+  const VersionRules* rules = ClassLayout(versionClass);
   const uint32_t slots = (pageSize - rules->slotCountReserve) / slotLength;
   const uint64_t count = sample.bytes.size() / pageSize;
-  uint64_t used = 0;
   for (uint64_t p = 1; p < count; ++p) {
     const uint8_t* page = sample.bytes.data() + p * pageSize;
     if (ClassifyPageHeader(*rules, page, p, LogicalBound(fileSize / pageSize)).kind !=
@@ -295,12 +296,24 @@ bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLengt
       continue;
     }
     for (uint32_t i = 0; i < slots; ++i) {
-      const uint8_t* m = page + rules->dataPageHeaderSize + i * slotLength + kV8UsedMarkerOffset;
-      if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
-      else if (m[0] != 0 || m[1] != 0 || m[2] != 0) return false;
+      if (!visit(page, page + rules->dataPageHeaderSize + i * slotLength)) return false;
     }
   }
-  return used > 0;
+  return true;
+}
+
+// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6;
+// every slot of every sampled data page does, and some are used.
+bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
+                     int64_t fileSize) {
+  uint64_t used = 0;
+  const bool allMarked = ForEachSampledSlot(
+      sample, 3, pageSize, slotLength, fileSize, [&](const uint8_t*, const uint8_t* slot) {
+        const uint8_t* m = slot + kV8UsedMarkerOffset;
+        if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
+        return (m[0] == 1 && m[1] == 1 && m[2] == 0) || (m[0] == 0 && m[1] == 0 && m[2] == 0);
+      });
+  return allMarked && used > 0;
 }
 
 // "FC" layout slots of 0x0600-0x0700 start with a small word (1, 2, 3 ...
@@ -308,24 +321,15 @@ bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLengt
 // fixed part of a plain slot starts at once.
 bool LooksFcLayout(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
                    int64_t fileSize) {
-  const VersionRules* rules = ClassLayout(2);
-  const uint32_t slots = (pageSize - rules->slotCountReserve) / slotLength;
-  const uint64_t count = sample.bytes.size() / pageSize;
   uint64_t used = 0;
   uint64_t small = 0;
-  for (uint64_t p = 1; p < count; ++p) {
-    const uint8_t* page = sample.bytes.data() + p * pageSize;
-    if (ClassifyPageHeader(*rules, page, p, LogicalBound(fileSize / pageSize)).kind !=
-        HeaderKind::Data) {
-      continue;
-    }
-    for (uint32_t i = 0; i < slots; ++i) {
-      const uint8_t* slot = page + rules->dataPageHeaderSize + i * slotLength;
-      if (slot + 2 > page + pageSize || (slot[0] | slot[1]) == 0) continue;
-      ++used;
-      small += slot[1] == 0 && slot[0] < 16;
-    }
-  }
+  ForEachSampledSlot(sample, 2, pageSize, slotLength, fileSize,
+                     [&](const uint8_t* page, const uint8_t* slot) {
+                       if (slot + 2 > page + pageSize || (slot[0] | slot[1]) == 0) return true;
+                       ++used;
+                       small += slot[1] == 0 && slot[0] < 16;
+                       return true;
+                     });
   return used > 0 && small * 10 >= used * 9;
 }
 
