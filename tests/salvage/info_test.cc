@@ -2,6 +2,8 @@
 // ones among them, and on the engine-written corpus against the reader.
 #include <gtest/gtest.h>
 
+#include "common/json_writer.h"
+
 #include <filesystem>
 
 #include "gandrel/info_command.h"
@@ -160,7 +162,10 @@ TEST(GandrelInfo, UnreadableAndEncryptedFilesGetOneLineAndTheOthersGoOn) {
   const InfoRun json = RunOn({clear.path(), noise.path()}, true);
   EXPECT_EQ(2, json.code);
   EXPECT_EQ(0u, json.out.find("[{\"path\":")) << json.out;
-  EXPECT_NE(json.out.find("},{\"path\":\"" + noise.path() + "\",\"error\":"), std::string::npos);
+  // The path as JSON writes it (a Windows path's backslashes escaped).
+  std::string quoted;
+  AppendJsonQuoted(noise.path(), &quoted);
+  EXPECT_NE(json.out.find("},{\"path\":" + quoted + ",\"error\":"), std::string::npos);
   EXPECT_EQ(0, RunOn({clear.path()}, false).code);
 }
 
