@@ -1,6 +1,7 @@
 #include "reader/control_page.h"
 
 #include "reader/format.h"
+#include "reader/owner_protection.h"
 #include "reader/v8_layout.h"
 
 namespace {
@@ -30,7 +31,8 @@ uint32_t ControlUsage(ControlRule rule, const uint8_t* copy) {
 void DecodeOwner(const uint8_t* current, size_t versionOffset, ControlInfo* info) {
   info->ownerProtected = static_cast<int16_t>(DecodeLE16(current + versionOffset)) < 0;
   info->ownerMode = info->ownerProtected ? current[kControlOwnerModeOffset] : 0;
-  info->encrypted = (info->ownerMode & kOwnerModeEncrypted) != 0;
+  // The claim only: open weighs the pages before it refuses the file.
+  info->encrypted = OwnerModeEncrypts(info->ownerMode);
 }
 
 }  // namespace

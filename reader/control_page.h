@@ -29,10 +29,11 @@ struct ControlInfo {
   int32_t mapEntriesPerPage = 0;
   uint8_t currentCopy = 1;       // the copy the count (or everything) came from
   // Owner protection, from the current copy: a negative version word means
-  // an owner name is set; its mode can say the pages are encrypted.
+  // an owner name is set; its mode (2 or 3) can claim the pages are
+  // encrypted.  Only the pages prove it (reader/owner_protection.h).
   bool ownerProtected = false;
   uint8_t ownerMode = 0;
-  bool encrypted = false;
+  bool encrypted = false;        // the claim: owner set, an encrypting mode
   bool compressed = false;       // records are run-length streams in chains
   // From 0x0800 only.
   uint16_t flags = 0;

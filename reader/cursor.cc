@@ -27,6 +27,31 @@ bool CurrentSlotIsEmpty(const DataFile* dataFile) {
                      dataFile->pageSize, slotOffset, dataFile->slotLength);
 }
 
+// A data page read by logical number `logical` that carries another.  When
+// the map puts the number it carries on a page that carries that number
+// too, with a usage counter not below this one's, the entry looked up is
+// one the map keeps for a logical page not in use, pointing at a superseded
+// copy or at the page itself: the engine leaves such entries in healthy
+// files.  Anything else is a misplaced page: damage.
+void ReportWrongNumber(DataFile* dataFile, int64_t offset, int64_t logical) {
+  if (dataFile->state->reporter.report == nullptr) return;
+  const PageHeader here = DecodePageHeader(dataFile->state->plan.pageNumber,
+                                           dataFile->pageBuffer);
+  bool leftover = false;
+  if (here.number >= 1 && here.number <= INT32_MAX) {
+    const int64_t current = PageOffset(dataFile, static_cast<int32_t>(here.number));
+    uint8_t header[kPageHeaderBytes];
+    if (current == offset) {
+      leftover = true;
+    } else if (current >= 0 && ReadFileAt(dataFile, current, header, sizeof header)) {
+      const PageHeader there = DecodePageHeader(dataFile->state->plan.pageNumber, header);
+      leftover = there.number == here.number && there.usage >= here.usage;
+    }
+  }
+  ReportEventAs(dataFile, ReaderEvent{ReaderEventKind::PageWrongNumber, offset, logical, -1,
+                                      !leftover});
+}
+
 // The console's checks on a page it has read by logical number `logical`;
 // a page that fails them has its header cleared, so that it does not count
 // as a data page.
@@ -38,7 +63,7 @@ void CheckLoadedPage(DataFile* dataFile, int64_t offset, int64_t logical) {
     // by is a stale copy.  The whole 24-bit number is compared, so pages
     // from logical 65536 on are found too.
     if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
-      ReportEvent(dataFile, ReaderEventKind::PageWrongNumber, offset, logical);
+      ReportWrongNumber(dataFile, offset, logical);
     }
     memset(page, 0, 4);
   }
@@ -84,7 +109,7 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
       // sixteen million empty turns (a file shorter than one page): give the
       // same answer now.
       if (!plan.walksMap) return kReaderEnd;
-      ReportEvent(dataFile, ReaderEventKind::PageOutsideFile, offset, n - 1);
+      ReportMappedOutsideFile(dataFile, offset, n - 1);
       continue;
     }
     if (!ReadFileAt(dataFile, offset, page, pageSize)) {

@@ -8,6 +8,8 @@
 
 #include "reader/control_page.h"
 #include "reader/format.h"
+#include "reader/owner_protection.h"
+#include "reader/page_map.h"
 #include "reader/page_header.h"
 #include "reader/reader_state.h"
 #include "reader/read_plan.h"
@@ -50,6 +52,20 @@ ReaderStatus ReadControlPage(DataFile* dataFile, ReaderVariant variant,
     second = copy2;
   }
   return DecodeOldControl(**rules, copy1, second, info);
+}
+
+// The headers of the first pages after the control pages, weighed for
+// owner encryption (reader/owner_protection.h).
+ClearPageEvidence WeighPagesAfterControl(DataFile* dataFile, const VersionRules& rules) {
+  ClearPageEvidence evidence;
+  const uint64_t first = FirstPageAfterControl(rules);
+  for (uint64_t physical = first; physical < first + kOwnerSamplePages; ++physical) {
+    uint8_t header[kPageHeaderBytes];
+    const int64_t offset = PhysicalPageOffset(dataFile, physical);
+    if (offset < 0 || !ReadFileAt(dataFile, offset, header, sizeof header)) break;
+    WeighPageHeader(rules, header, physical, dataFile->pageCount, &evidence);
+  }
+  return evidence;
 }
 
 void ApplyControl(DataFile* dataFile, const VersionRules& rules, const ControlInfo& info) {
@@ -100,8 +116,23 @@ const char* ReaderEventName(ReaderEventKind kind) {
     case ReaderEventKind::DirectoryFull: return "page directory full";
     case ReaderEventKind::RecordTooLong: return "record too long";
     case ReaderEventKind::FileEncrypted: return "file encrypted by its owner";
+    case ReaderEventKind::OwnerNamed: return "owner name set, pages in clear";
   }
   return "unknown event";
+}
+
+bool ReaderEventKindIsDamage(ReaderEventKind kind) {
+  switch (kind) {
+    case ReaderEventKind::PageStaleCopy:
+    case ReaderEventKind::PageFreed:
+    case ReaderEventKind::DirectoryFull:
+    case ReaderEventKind::RecordTooLong:
+    case ReaderEventKind::FileEncrypted:
+    case ReaderEventKind::OwnerNamed:
+      return false;
+    default:
+      return true;
+  }
 }
 
 PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page) {
@@ -132,12 +163,6 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   if (rules == nullptr) return CloseDataFile(dataFile, kReaderBadVersion);
   status = ReadControlPage(dataFile, variant, copy1, got, &rules, &info);
   if (status != kReaderOk) return CloseDataFile(dataFile, status);
-  // An owner's encrypted pages read as noise: refuse the file rather than
-  // hand out ciphertext as records.
-  if (info.encrypted) {
-    ReportEvent(dataFile, ReaderEventKind::FileEncrypted, 0, -1);
-    return CloseDataFile(dataFile, kReaderUnusable);
-  }
 
   ReaderState* state = dataFile->state;
   ApplyControl(dataFile, *rules, info);
@@ -146,6 +171,17 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   dataFile->pageBuffer = static_cast<uint8_t*>(malloc(dataFile->pageSize));
   if (dataFile->pageBuffer == nullptr) return CloseDataFile(dataFile, kReaderUnusable);
   dataFile->pageCount = state->fileSize / dataFile->pageSize;
+  // An owner's encrypted pages read as noise: refuse the file rather than
+  // hand out ciphertext as records.  The mode byte only claims it; pages
+  // that read in clear are read.
+  if (info.encrypted && !PagesInClear(WeighPagesAfterControl(dataFile, *rules))) {
+    ReportEvent(dataFile, ReaderEventKind::FileEncrypted, 0, -1);
+    return CloseDataFile(dataFile, kReaderUnusable);
+  }
+  if (info.ownerProtected) {
+    ReaderEvent named{ReaderEventKind::OwnerNamed, 0, -1, -1, false, info.ownerMode};
+    ReportEventAs(dataFile, named);
+  }
 
   ScanPages(dataFile);
   if (state->plan.sortDataPages) SortDataPages(dataFile);

@@ -97,6 +97,10 @@ void ScanLogicalPages(DataFile* dataFile) {
        ++logical) {
     const int64_t offset = PageOffset(dataFile, static_cast<int32_t>(logical));
     if (offset < 0) continue;
+    if (offset >= dataFile->state->fileSize) {
+      ReportMappedOutsideFile(dataFile, offset, logical);
+      continue;
+    }
     if (!ReadFileAt(dataFile, offset, page, dataFile->pageSize)) {
       ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, logical);
       continue;

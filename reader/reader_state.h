@@ -51,13 +51,30 @@ struct ReaderState {
   VisitedFragments visited;
 };
 
-// Tells the caller's reporter, if there is one.
+// Tells the caller's reporter, if there is one, the event as it is.
+inline void ReportEventAs(const DataFile* dataFile, const ReaderEvent& event) {
+  const ReaderReporter& reporter = dataFile->state->reporter;
+  if (reporter.report != nullptr) reporter.report(reporter.context, event);
+}
+
+// A page the page map places at or beyond the end of the file.  The map
+// keeps entries for logical pages the file has not grown to (engines leave
+// them in healthy files); only a file that ends inside a page is visibly
+// cut short, and then the page is damage.
+inline void ReportMappedOutsideFile(const DataFile* dataFile, int64_t offset,
+                                    int64_t logicalPage) {
+  if (dataFile->state->reporter.report == nullptr) return;
+  const bool cut = dataFile->state->fileSize % dataFile->pageSize != 0;
+  ReportEventAs(dataFile, ReaderEvent{ReaderEventKind::PageOutsideFile, offset, logicalPage,
+                                      -1, cut});
+}
+
+// The same, damage or not as its kind says.
 inline void ReportEvent(const DataFile* dataFile, ReaderEventKind kind,
                         int64_t offset, int64_t logicalPage, int64_t record = -1) {
-  const ReaderReporter& reporter = dataFile->state->reporter;
-  if (reporter.report != nullptr) {
-    reporter.report(reporter.context, ReaderEvent{kind, offset, logicalPage, record});
-  }
+  if (dataFile->state->reporter.report == nullptr) return;
+  ReportEventAs(dataFile, ReaderEvent{kind, offset, logicalPage, record,
+                                      ReaderEventKindIsDamage(kind)});
 }
 
 #endif  // GANDREL_READER_READER_STATE_H_

@@ -31,13 +31,24 @@ enum class ReaderEventKind : uint8_t {
   DirectoryFull,       // a page directory list could not grow: page lost
   RecordTooLong,       // a record larger than the caller's area
   FileEncrypted,       // the owner's pages are encrypted: the file is refused
+  OwnerNamed,          // an owner name is set and the pages read in clear:
+                       // the file is read; `detail` holds the owner mode
 };
+
+// Whether an event of `kind` is, by itself, a sign of damage.  A stale copy,
+// a freed page, a record longer than the caller's area, a full directory, an
+// owner's encryption or name are not: engines leave them in healthy files,
+// or they are the caller's limits.  Where one kind can be either, the site
+// that reports it decides (ReaderEvent::damage).
+bool ReaderEventKindIsDamage(ReaderEventKind kind);
 
 struct ReaderEvent {
   ReaderEventKind kind;
   int64_t offset;       // file offset of the page concerned, -1 unknown
   int64_t logicalPage;  // its logical page number, -1 unknown
   int64_t record;       // zero-based index of the record concerned, or -1
+  bool damage = false;  // the event shows damage to the file (see above)
+  int64_t detail = -1;  // OwnerNamed: the owner mode byte; else -1
 };
 
 // Plain callback and its context; `report` is called once per event, on the

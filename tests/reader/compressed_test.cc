@@ -128,35 +128,115 @@ TEST(CompressedOld, FragmentEntryBeyondTheTableEndsTheChain) {
   }
 }
 
-TEST(OwnerProtection, InClearReadsEncryptedIsRefusedAndReported) {
-  for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
-    for (uint8_t mode : {0x01, 0x02, 0x03}) {
-      fixture::FixtureOptions o;
-      o.version = version;
-      o.negativeVersion = true;
-      o.ownerMode = mode;
-      const auto built = fixture::BuildDataFile(o, fixture::MakeRecords(5, 16, 0, 3));
+// Offset of the second control page copy (0: the version has one copy) and
+// of the first byte after the control page copies.
+size_t SecondCopy(const fixture::FixtureOptions& o, const fixture::BuiltFile& b) {
+  if (o.version >= 0x0800) return b.controlCopyBytes;
+  return o.version >= 0x0600 ? o.pageSize : 0;
+}
+size_t AfterControl(const fixture::FixtureOptions& o, const fixture::BuiltFile& b) {
+  const size_t second = SecondCopy(o, b);
+  return second == 0 ? o.pageSize : 2 * second;
+}
+
+// Sets the owner mode byte in every control page copy.
+void SetOwnerMode(const fixture::FixtureOptions& o, fixture::BuiltFile* b, uint8_t mode) {
+  b->bytes[kControlOwnerModeOffset] = mode;
+  if (const size_t second = SecondCopy(o, *b)) b->bytes[second + kControlOwnerModeOffset] = mode;
+}
+
+fixture::FixtureOptions OwnerFile(uint16_t version) {
+  fixture::FixtureOptions o;
+  o.version = version;
+  o.negativeVersion = true;
+  o.ownerMode = 0x01;  // writes the owner name; the tests set the mode
+  return o;
+}
+
+// The mode byte only claims encryption: over pages in clear, every value of
+// it reads the file, and the reporter names the owner and the mode.
+TEST(OwnerProtection, EveryModeByteOverPlainPagesIsReadAndTheOwnerNamed) {
+  for (uint16_t version : kAllVersions) {
+    const auto o = OwnerFile(version);
+    auto built = fixture::BuildDataFile(o, fixture::MakeRecords(40, 16, 0, 3));
+    for (int mode = 0; mode < 256; ++mode) {
+      SetOwnerMode(o, &built, static_cast<uint8_t>(mode));
+      fixture::ScopedTempFile file(built.bytes);
       for (ReaderVariant v : kBothVariants) {
-        DataFile df;
+        SCOPED_TRACE(std::to_string(version) + " mode " + std::to_string(mode) + " " +
+                     VariantName(v));
         EventLog log;
-        const ReaderStatus s = OpenBytes(built.bytes, v, &df, nullptr, &log.reporter);
-        CloseDataFile(&df, s);
-        if (mode & 0x02) {
-          EXPECT_EQ(s, kReaderUnusable) << version << " mode " << int{mode};
+        DataFile df;
+        ASSERT_EQ(OpenDataFile(file.path().c_str(), &df, v, &log.reporter), kReaderOk);
+        CloseDataFile(&df, kReaderOk);
+        ASSERT_EQ(log.events.size(), 1u);
+        EXPECT_EQ(log.events[0].kind, ReaderEventKind::OwnerNamed);
+        EXPECT_EQ(log.events[0].detail, mode);
+        EXPECT_FALSE(log.events[0].damage);
+        const ReadResult r = ReadAll(file.path(), v);
+        ASSERT_EQ(r.records.size(), built.records.size());
+        EXPECT_EQ(r.records.back(), Expected(built.records.back()));
+      }
+    }
+  }
+}
+
+// Pages that read as noise are refused, for the modes that encrypt.
+TEST(OwnerProtection, EncryptedPagesAreRefusedAndReported) {
+  for (uint16_t version : kAllVersions) {
+    for (uint8_t mode : {0x02, 0x03}) {
+      for (uint32_t count : {1u, 40u, 400u}) {
+        const auto o = OwnerFile(version);
+        auto built = fixture::BuildDataFile(o, fixture::MakeRecords(count, 16, 0, 3));
+        SetOwnerMode(o, &built, mode);
+        fixture::ScramblePages(built.bytes, AfterControl(o, built), version + count);
+        for (ReaderVariant v : kBothVariants) {
+          SCOPED_TRACE(std::to_string(version) + " mode " + std::to_string(mode) + " " +
+                       std::to_string(count) + " " + VariantName(v));
+          DataFile df;
+          EventLog log;
+          const ReaderStatus s = OpenBytes(built.bytes, v, &df, nullptr, &log.reporter);
+          CloseDataFile(&df, s);
+          EXPECT_EQ(s, kReaderUnusable);
           ASSERT_EQ(log.events.size(), 1u);
           EXPECT_EQ(log.events[0].kind, ReaderEventKind::FileEncrypted);
-        } else {
-          fixture::ScopedTempFile file(built.bytes);
-          EXPECT_EQ(ReadAll(file.path(), v).records.size(), 5u) << version;
         }
       }
     }
   }
-  // The mode byte alone, without a negative version word, is no owner.
-  fixture::FixtureOptions o;
-  o.version = 0x0500;
-  auto built = fixture::BuildDataFile(o, fixture::MakeRecords(5, 16, 0, 3));
-  built.bytes[55] = 0x02;
-  fixture::ScopedTempFile file(built.bytes);
-  EXPECT_EQ(ReadAll(file.path(), ReaderVariant::Console).records.size(), 5u);
+}
+
+// The control page bytes the reader does not use hold anything: random
+// values there (owner bytes included, the version word positive) change
+// nothing.
+TEST(OwnerProtection, RandomUnusedControlBytesChangeNothing) {
+  constexpr std::pair<size_t, size_t> kUnused[] = {
+      {10, 22}, {32, 43}, {44, 56}, {57, 74}, {76, 262}, {264, 270}, {272, 404}};
+  for (uint16_t version : kOldVersions) {
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+      fixture::FixtureOptions o;
+      o.version = version;
+      o.fcLayout = seed % 2 == 0;
+      auto built = fixture::BuildDataFile(o, fixture::MakeRecords(30, 16, 0, seed));
+      std::vector<uint8_t> noise(404);
+      fixture::ScramblePages(noise, 0, seed);
+      for (size_t copy : {size_t{0}, SecondCopy(o, built)}) {
+        for (auto [from, to] : kUnused) {
+          for (size_t i = from; i < to; ++i) built.bytes[copy + i] = noise[i];
+        }
+        if (version < 0x0600) break;
+      }
+      fixture::ScopedTempFile file(built.bytes);
+      for (ReaderVariant v : kBothVariants) {
+        SCOPED_TRACE(std::to_string(version) + " seed " + std::to_string(seed) + " " +
+                     VariantName(v));
+        const ReadResult r = ReadAll(file.path(), v);
+        ASSERT_EQ(r.openStatus, kReaderOk);
+        ASSERT_EQ(r.records.size(), built.records.size());
+        for (size_t i = 0; i < r.records.size(); ++i) {
+          EXPECT_EQ(r.records[i], Expected(built.records[i])) << i;
+        }
+      }
+    }
+  }
 }

@@ -221,7 +221,9 @@ TEST(PageDirectory, WizardScanSkipsAndReportsUnreadablePages) {
             kReaderOk);
   EXPECT_EQ(df.dataPageCount, 2u);  // logical 2 skipped, logical 3 found
   ASSERT_EQ(log.events.size(), 1u);
-  EXPECT_EQ(log.events[0].kind, ReaderEventKind::PageUnreadable);
+  // Past the end; a file that ends inside a page was cut: damage.
+  EXPECT_EQ(log.events[0].kind, ReaderEventKind::PageOutsideFile);
+  EXPECT_TRUE(log.events[0].damage);
   EXPECT_EQ(log.events[0].logicalPage, 2);
   EXPECT_EQ(log.events[0].offset, 1000 * 512);
   CloseDataFile(&df, kReaderOk);
