@@ -159,7 +159,11 @@ TEST(OwnerProtection, EveryModeByteOverPlainPagesIsReadAndTheOwnerNamed) {
   for (uint16_t version : kAllVersions) {
     const auto o = OwnerFile(version);
     auto built = fixture::BuildDataFile(o, fixture::MakeRecords(40, 16, 0, 3));
+    // Every value in one version of each class, the telling ones in the rest.
+    const bool all = version == 0x0400 || version == 0x0600 || version == 0x0800 ||
+                     version == 0x0950;
     for (int mode = 0; mode < 256; ++mode) {
+      if (!all && mode > 4 && mode != 0x80 && mode != 0xFF) continue;
       SetOwnerMode(o, &built, static_cast<uint8_t>(mode));
       fixture::ScopedTempFile file(built.bytes);
       for (ReaderVariant v : kBothVariants) {
@@ -167,15 +171,25 @@ TEST(OwnerProtection, EveryModeByteOverPlainPagesIsReadAndTheOwnerNamed) {
                      VariantName(v));
         EventLog log;
         DataFile df;
-        ASSERT_EQ(OpenDataFile(file.path().c_str(), &df, v, &log.reporter), kReaderOk);
-        CloseDataFile(&df, kReaderOk);
+        ReaderStatus s = OpenDataFile(file.path().c_str(), &df, v, &log.reporter);
+        ASSERT_EQ(s, kReaderOk);
+        std::vector<uint8_t> area(64000), last;
+        size_t records = 0;
+        while (s == kReaderOk) {
+          RecordBuffer rb = {};
+          rb.length = static_cast<uint32_t>(area.size());
+          s = ReadNextRecord(&df, &rb, area.data());
+          if (s != kReaderOk) break;
+          ++records;
+          last.assign(area.begin(), area.begin() + rb.length);
+        }
+        CloseDataFile(&df, s);
         ASSERT_EQ(log.events.size(), 1u);
         EXPECT_EQ(log.events[0].kind, ReaderEventKind::OwnerNamed);
         EXPECT_EQ(log.events[0].detail, mode);
         EXPECT_FALSE(log.events[0].damage);
-        const ReadResult r = ReadAll(file.path(), v);
-        ASSERT_EQ(r.records.size(), built.records.size());
-        EXPECT_EQ(r.records.back(), Expected(built.records.back()));
+        EXPECT_EQ(records, built.records.size());
+        EXPECT_EQ(last, Expected(built.records.back()));
       }
     }
   }
