@@ -65,9 +65,11 @@ void CheckLoadedPage(DataFile* dataFile, int64_t offset, int64_t logical) {
     if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
       ReportWrongNumber(dataFile, offset, logical);
     }
+    page = WritablePage(dataFile);
     memset(page, 0, 4);
   }
   if (plan.checkZeroHeader && page[4] == 0 && page[6] == 0 && page[7] == 0) {
+    page = WritablePage(dataFile);
     if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
       ReportEvent(dataFile, ReaderEventKind::PageZeroHeader, offset, logical);
     }
@@ -80,7 +82,6 @@ void CheckLoadedPage(DataFile* dataFile, int64_t offset, int64_t logical) {
 ReaderStatus FindNextDataPage(DataFile* dataFile) {
   ReaderState* state = dataFile->state;
   const ReadPlan& plan = state->plan;
-  uint8_t* page = dataFile->pageBuffer;
   const uint32_t pageSize = dataFile->pageSize;
   const int64_t fileEnd = static_cast<int64_t>(pageSize) * dataFile->pageCount;
   // The walk tests the buffer before it has read anything, and a page
@@ -88,10 +89,11 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
   // makes both fail the test.  The kind is read from the first eight bytes
   // in every version; the rest of the buffer is never looked at before a
   // page has been read into it.
-  memset(page, 0, pageSize < kPageHeaderBytes ? pageSize : kPageHeaderBytes);
+  dataFile->pageBuffer = state->pageBytes;
+  memset(state->pageBytes, 0, pageSize < kPageHeaderBytes ? pageSize : kPageHeaderBytes);
   int64_t n = dataFile->pageCursor;
   for (;;) {
-    if (ClassifyPage(plan.kind, page) == PageKindResult::Data) {
+    if (ClassifyPage(plan.kind, dataFile->pageBuffer) == PageKindResult::Data) {
       dataFile->pageCursor = static_cast<int32_t>(n);
       state->dataPageNumber = n - 1;
       return kReaderOk;
@@ -112,7 +114,7 @@ ReaderStatus FindNextDataPage(DataFile* dataFile) {
       ReportMappedOutsideFile(dataFile, offset, n - 1);
       continue;
     }
-    if (!ReadFileAt(dataFile, offset, page, pageSize)) {
+    if (!LoadPage(dataFile, offset)) {
       ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, n - 1);
       return kReaderUnusable;
     }
@@ -150,9 +152,10 @@ ReaderStatus AdvanceSlot(DataFile* dataFile) {
   return kReaderOk;
 }
 
-ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
-                            uint8_t* destination) {
-  if (dataFile == nullptr) return kReaderNoDataFile;
+namespace {
+
+// Moves the cursor to the next slot that holds a record.  0, 5 or 2.
+ReaderStatus StepToNextRecord(DataFile* dataFile) {
   if (dataFile->recordCount == 0 || dataFile->pageBuffer == nullptr) {
     return kReaderEnd;
   }
@@ -163,7 +166,36 @@ ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
     if (status != kReaderOk) return status;
   }
   ++dataFile->recordIndex;
+  return kReaderOk;
+}
 
+}  // namespace
+
+ReaderStatus ReadNextRecordInPlace(DataFile* dataFile, RecordBuffer* record,
+                                   uint8_t* destination, const uint8_t** data) {
+  if (dataFile == nullptr) return kReaderNoDataFile;
+  const ReaderStatus status = StepToNextRecord(dataFile);
+  if (status != kReaderOk) return status;
+  *data = destination;
+  if (dataFile->variableLength != 0) {
+    return AssembleVariableRecord(dataFile->currentRecord, dataFile, destination, record);
+  }
+  const uint32_t capacity = record->length;
+  const uint64_t start = static_cast<uint64_t>(dataFile->currentRecord - dataFile->pageBuffer) +
+                         dataFile->slotDataOffset;
+  if (capacity >= dataFile->recordLength && start + dataFile->recordLength <= dataFile->pageSize) {
+    *data = dataFile->pageBuffer + start;
+  } else {
+    CopyFixedPart(dataFile, dataFile->currentRecord, destination, capacity);
+  }
+  return FinishRecord(dataFile, record, dataFile->recordLength, capacity);
+}
+
+ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
+                            uint8_t* destination) {
+  if (dataFile == nullptr) return kReaderNoDataFile;
+  const ReaderStatus status = StepToNextRecord(dataFile);
+  if (status != kReaderOk) return status;
   if (dataFile->variableLength != 0) {
     return AssembleVariableRecord(dataFile->currentRecord, dataFile, destination, record);
   }

@@ -168,7 +168,8 @@ ReaderStatus OpenDataFile(const char* path, DataFile* dataFile,
   ApplyControl(dataFile, *rules, info);
   state->plan = MakeReadPlan(*rules, variant, info);
   dataFile->pageCursor = state->plan.pageSource == PageSource::LogicalWalk ? 1 : 0;
-  dataFile->pageBuffer = static_cast<uint8_t*>(malloc(dataFile->pageSize));
+  state->pageBytes = static_cast<uint8_t*>(malloc(dataFile->pageSize));
+  dataFile->pageBuffer = state->pageBytes;
   if (dataFile->pageBuffer == nullptr) return CloseDataFile(dataFile, kReaderUnusable);
   dataFile->pageCount = state->fileSize / dataFile->pageSize;
   // An owner's encrypted pages read as noise: refuse the file rather than
@@ -199,7 +200,7 @@ ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status) {
   CloseStream(dataFile);
   free(dataFile->dataPages);
   free(dataFile->variablePages);
-  free(dataFile->pageBuffer);
+  FreePageBuffers(dataFile);  // pageBuffer points into one of them
   free(dataFile->variablePageBuffer);
   delete dataFile->state;
   dataFile->dataPages = nullptr;

@@ -121,6 +121,14 @@ ReaderStatus CloseDataFile(DataFile* dataFile, ReaderStatus status);
 ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
                             uint8_t* destination);
 
+// As ReadNextRecord, but a record that lies whole in its data page (a
+// fixed-length file) is not copied: *data points at it inside the reader's
+// page, valid until the next call on `dataFile`.  Any other record is
+// assembled into `destination`, as ReadNextRecord does, and *data points
+// there.  Statuses as for ReadNextRecord.
+ReaderStatus ReadNextRecordInPlace(DataFile* dataFile, RecordBuffer* record,
+                                   uint8_t* destination, const uint8_t** data);
+
 // --- Steps of the walk, public for tests -------------------------------------
 
 enum class PageKindResult : uint8_t { Neither = 0, Data = 1, Variable = 2 };

@@ -113,7 +113,7 @@ ReaderStatus ReadNextDataPage(DataFile* dataFile) {
   }
   const PageEntry& entry = dataFile->dataPages[dataFile->pageCursor];
   ++dataFile->pageCursor;
-  if (!ReadFileAt(dataFile, entry.offset, dataFile->pageBuffer, dataFile->pageSize)) {
+  if (!LoadPage(dataFile, entry.offset)) {
     ReportEvent(dataFile, ReaderEventKind::PageUnreadable, entry.offset, entry.pageNumber);
     return kReaderUnusable;
   }

@@ -23,4 +23,18 @@ bool ReadFileAt(DataFile* dataFile, int64_t offset, uint8_t* buffer,
 uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
                       uint32_t length);
 
+// Points pageBuffer at the page of pageSize bytes at `offset`, inside the
+// read-ahead window, which is read afresh from `offset` on (as far as the
+// file goes) when the page does not lie whole in it.  The page stays there
+// until the next call.  False when the file does not hold the page whole;
+// pageBuffer then points at the page bytes of open with a cleared header.
+bool LoadPage(DataFile* dataFile, int64_t offset);
+
+// Points pageBuffer at the page bytes of open, with a copy of the loaded
+// page when it was in the window, so that the page may be changed.
+uint8_t* WritablePage(DataFile* dataFile);
+
+// Frees the window and the page bytes of open.
+void FreePageBuffers(DataFile* dataFile);
+
 #endif  // GANDREL_READER_STREAM_H_
