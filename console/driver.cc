@@ -15,13 +15,6 @@ namespace {
 // Four arguments at least: the data file option alone does not make a run.
 constexpr int kMinArguments = 4;
 
-// The dump file's stream buffer.  Entries arrive a few hundred bytes at a
-// time; with the runtime's default of 4 KiB every 4 KiB of dump cost a
-// system call.  Much larger is slower again: the kernel's copy out of a
-// buffer that no longer fits the processor's cache costs more than the
-// calls it saves (1 MiB took twice the time of 256 KiB for a hex dump).
-constexpr size_t kDumpStreamBufferSize = 1 << 18;
-
 // A signal ends the run with exit code 1, without the trailer and without
 // the key prompt.  While records are being dumped the handler only asks the
 // loop to stop: the loop ends the process between two entries, through the
@@ -62,7 +55,8 @@ void DumpRecords(DataFile* dataFile, uint8_t* area, DumpOutput* output,
   RecordBuffer record = {};
   for (;;) {
     record.length = kRecordAreaSize;
-    const ReaderStatus status = ReadNextRecord(dataFile, &record, area);
+    const uint8_t* data = area;
+    const ReaderStatus status = ReadNextRecordInPlace(dataFile, &record, area, &data);
     StopIfSignalled(output);
     if (status == kReaderTooSmall) {
       // A record longer than the area has only been read in part.  The
@@ -80,7 +74,7 @@ void DumpRecords(DataFile* dataFile, uint8_t* area, DumpOutput* output,
       ++record.recordCounter;
       printf("Rec: %u - Len: %u \n", record.recordCounter, record.length);
     }
-    WriteDumpRecord(output, record.length, area);
+    WriteDumpRecord(output, record.length, data);
   }
 }
 
@@ -100,7 +94,6 @@ int RunPagrove(int argc, char** argv) {
   DataFile dataFile = {};
   DumpOutput output = {nullptr, nullptr, settings.format};
   uint8_t* area = nullptr;
-  char* dumpStreamBuffer = nullptr;
   bool writeFailed = false;
 
   const ReaderStatus openStatus =
@@ -122,11 +115,10 @@ int RunPagrove(int argc, char** argv) {
       if (output.outputFile == nullptr) {
         printf("Unable to create output file (%s)\n", settings.outputPath);
       } else {
-        // Without the memory the stream keeps its own small buffer.
-        dumpStreamBuffer = static_cast<char*>(malloc(kDumpStreamBufferSize));
-        if (dumpStreamBuffer != nullptr) {
-          setvbuf(output.outputFile, dumpStreamBuffer, _IOFBF, kDumpStreamBufferSize);
-        }
+        // The writer gathers whole entries in blocks of its own and hands
+        // the stream whole blocks: a buffer in the stream would only copy
+        // every block once more.
+        setvbuf(output.outputFile, nullptr, _IONBF, 0);
         UseStreamWithoutLocking(output.outputFile);
         dumpingRecords = 1;
         DumpRecords(&dataFile, area, &output, settings.silent);
@@ -156,7 +148,6 @@ int RunPagrove(int argc, char** argv) {
       writeFailed = true;
     }
   }
-  free(dumpStreamBuffer);  // only once the stream is closed
 
   if (!settings.silent) {
     printf("press any key to exit the app\n");
