@@ -1,0 +1,278 @@
+// gandrel history: deleted records and earlier versions out of superseded
+// page copies.  Files built in code whose pages are changed the way the
+// engine changes them (tests/fixture/fixture_history.h); then the engine's
+// own files where the corpora are beside the source tree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "salvage/history.h"
+#include "salvage/history_chain.h"
+#include "salvage/records.h"
+#include "tests/salvage/salvage_test_util.h"
+
+namespace {
+
+using Address = std::pair<uint32_t, uint32_t>;  // logical page, slot
+using AddressMap = std::map<Address, std::vector<uint8_t>>;
+
+// The live records of a file by address, read on their own: each current
+// data page's used slots, tails through the current variable pages only.
+AddressMap LiveByAddress(const std::string& path) {
+  AddressMap live;
+  InputFile input;
+  std::string error;
+  if (!OpenInputFile(path.c_str(), &input, &error)) return live;
+  Geometry g;
+  DecideGeometry(&input, GeometryOverrides{}, &g);
+  if (!g.usable) {
+    CloseInputFile(&input);
+    return live;
+  }
+  ScanResult scan;
+  ScanDataFile(&input, g, nullptr, nullptr, &scan);
+  CopyChain chain;
+  PrepareCopyChain(&chain, &input, &g, scan);
+  for (std::vector<uint32_t>& copies : chain.copies) {
+    if (copies.size() > 1) copies.erase(copies.begin() + 1, copies.end());
+  }
+  std::vector<uint8_t> page(static_cast<size_t>(g.pageSize) + g.slotLength + 64, 0);
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  for (size_t logical = 1; logical < scan.directory.data.size(); ++logical) {
+    const uint32_t physical = scan.directory.data[logical];
+    if (physical == kNoPhysicalPage) continue;
+    if (ReadInputAt(&input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) != g.pageSize) continue;
+    for (uint32_t s = 0; s < slots; ++s) {
+      const uint32_t at = g.layout->dataPageHeaderSize + s * g.slotLength;
+      if (!SlotHoldsRecord(g, page.data(), at)) continue;
+      std::vector<uint8_t> record;
+      std::string reason;
+      if (RebuildRecord(&chain, page.data() + at, &record, &reason)) {
+        live[{static_cast<uint32_t>(logical), s}] = record;
+      }
+    }
+  }
+  CloseInputFile(&input);
+  return live;
+}
+
+HistoryReport History(const std::string& path, bool versions) {
+  HistoryOptions options;
+  options.versions = versions;
+  HistoryReport report;
+  RecoverHistory(path.c_str(), options, &report);
+  return report;
+}
+
+// What a later state of a file gives back of an earlier state: the records
+// live in the earlier file at addresses free in the later one are its
+// deletions; `back` counts those the later file's history gives byte for
+// byte at their address, `other` the records it calls deleted that are
+// none of them.
+struct LineageCount {
+  size_t deletions = 0;
+  size_t back = 0;
+  size_t other = 0;
+};
+
+LineageCount CompareLineage(const std::string& earlier, const std::string& later) {
+  LineageCount count;
+  const AddressMap before = LiveByAddress(earlier);
+  const AddressMap after = LiveByAddress(later);
+  const HistoryReport history = History(later, false);
+  std::set<std::pair<Address, std::vector<uint8_t>>> given;
+  for (const HistoryRecord& h : history.records) {
+    given.insert({{h.logicalPage, h.slot}, h.bytes});
+  }
+  std::set<std::pair<Address, std::vector<uint8_t>>> deletions;
+  for (const auto& [address, bytes] : before) {
+    if (after.count(address) != 0) continue;
+    deletions.insert({address, bytes});
+    ++count.deletions;
+    count.back += given.count({address, bytes});
+  }
+  for (const auto& g : given) count.other += deletions.count(g) == 0;
+  return count;
+}
+
+std::string CorpusFile(const char* root, const std::string& name) {
+  return std::string(root) + "/" + name;
+}
+
+// --- The engine's files ----------------------------------------------------
+
+TEST(HistoryCorpusTest, LaterStatesGiveBackTheDeletionsOfEarlierOnes) {
+  const std::string v7 = GANDREL_CORPUS_V7_DIR;
+  if (!std::filesystem::exists(v7 + "/exchequer-plugin-user-defined-fields/FIELD.DDF") ||
+      !std::filesystem::exists(v7 + "/exchequer-demo/TOOLS.DAT")) {
+    GTEST_SKIP() << "no corpus at " << v7;
+  }
+  const std::pair<std::string, std::string> lineages[] = {
+      {"exchequer-plugin-ccdeptvalidation/FIELD.DDF", "exchequer-plugin-user-defined-fields/FIELD.DDF"},
+      {"exchequer-plugin-ccdeptvalidation/INDEX.DDF", "exchequer-plugin-user-defined-fields/INDEX.DDF"},
+      {"exchequer-plugin-ccdeptvalidation/FILE.DDF", "exchequer-plugin-user-defined-fields/FILE.DDF"},
+      {"exchequer-demo/TOOLS.DAT", "exchequer-blank-mc/TOOLS.DAT"},
+      {"exchequer-demo/TOOLS.DAT", "exchequer-blank-sc/TOOLS.DAT"},
+  };
+  // The two blank companies' TOOLS.DAT are one file: counted once.
+  LineageCount total;
+  std::set<std::string> counted;
+  for (const auto& [earlier, later] : lineages) {
+    SCOPED_TRACE(later);
+    const std::string laterPath = CorpusFile(GANDREL_CORPUS_V7_DIR, later);
+    const LineageCount c = CompareLineage(CorpusFile(GANDREL_CORPUS_V7_DIR, earlier), laterPath);
+    printf("lineage %s -> %s: %zu deletions, %zu back byte for byte, %zu other\n",
+           earlier.c_str(), later.c_str(), c.deletions, c.back, c.other);
+    EXPECT_EQ(c.other, 0u);
+    const std::vector<uint8_t> bytes = fixture::ReadFileBytes(laterPath);
+    if (!counted.insert(std::string(bytes.begin(), bytes.end())).second) continue;
+    total.deletions += c.deletions;
+    total.back += c.back;
+  }
+  printf("lineages: %zu of %zu deletions back\n", total.back, total.deletions);
+  EXPECT_EQ(total.deletions, 26u);
+  EXPECT_GE(total.back, 23u);
+
+  // Not an earlier state: nothing of it comes back.
+  for (const char* name : {"FIELD.DDF", "INDEX.DDF", "FILE.DDF"}) {
+    const LineageCount c = CompareLineage(
+        CorpusFile(GANDREL_CORPUS_V7_DIR, std::string("exchequer-plugin-contacts/") + name),
+        CorpusFile(GANDREL_CORPUS_V7_DIR, std::string("exchequer-plugin-user-defined-fields/") + name));
+    printf("wrong lineage %s: %zu deletions, %zu back\n", name, c.deletions, c.back);
+    EXPECT_EQ(c.back, 0u) << name;
+  }
+}
+
+
+std::vector<std::string> CorpusFiles() {
+  std::vector<std::string> files;
+  for (const std::string root : {GANDREL_CORPUS_DIR, GANDREL_CORPUS_V7_DIR, GANDREL_CORPUS_2_DIR}) {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_regular_file() && it->path().extension() != ".md") {
+        files.push_back(it->path().string());
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Every record of `history` against the current file read on its own: a
+// deleted one where the current copy has nothing, an earlier version where
+// it has another record, and never the bytes of a live record.
+size_t CheckAgainstCurrent(const HistoryReport& history, const AddressMap& live) {
+  std::set<std::string> liveBytes;
+  for (const auto& entry : live) liveBytes.insert(std::string(entry.second.begin(), entry.second.end()));
+  size_t checked = 0;
+  for (const HistoryRecord& h : history.records) {
+    SCOPED_TRACE("logical page " + std::to_string(h.logicalPage) + " slot " +
+                 std::to_string(h.slot));
+    const auto at = live.find({h.logicalPage, h.slot});
+    // An earlier version lies under a live record, or under a deleted one
+    // that newer copies hold.
+    if (h.verdict != HistoryVerdict::EarlierVersion) {
+      EXPECT_TRUE(at == live.end());
+    } else if (at != live.end()) {
+      EXPECT_NE(at->second, h.bytes);
+    }
+    EXPECT_EQ(liveBytes.count(std::string(h.bytes.begin(), h.bytes.end())), 0u);
+    ++checked;
+  }
+  return checked;
+}
+
+TEST(HistoryCorpusTest, EveryFileGivesOnlyWhatItsCurrentCopyDoesNotHold) {
+  const std::vector<std::string> files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus at " << GANDREL_CORPUS_DIR;
+  size_t records = 0, withRecords = 0, old = 0;
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    const HistoryReport history = History(file, true);
+    if (!history.salvage.geometry.usable) {
+      EXPECT_TRUE(history.records.empty());
+      continue;
+    }
+    if (!history.copiesKept) {
+      ++old;
+      EXPECT_TRUE(history.records.empty());
+      EXPECT_EQ(history.oldCopiesWithRecords, 0u);
+      continue;
+    }
+    records += CheckAgainstCurrent(history, LiveByAddress(file));
+    withRecords += !history.records.empty();
+  }
+  printf("corpus: %zu records from %zu files, none from %zu files before 0x0600\n", records,
+         withRecords, old);
+}
+
+TEST(HistoryCorpusTest, TheExamplesComeBack) {
+  const std::string fieldext = CorpusFile(GANDREL_CORPUS_V7_DIR, "exchequer-ddf/FIELDEXT.DDF");
+  const std::string comment = CorpusFile(GANDREL_CORPUS_2_DIR, "exchequer/entrprse-ddf/COMMENT.DDF");
+  const std::string tools = CorpusFile(GANDREL_CORPUS_V7_DIR, "exchequer-blank-mc/TOOLS.DAT");
+  if (!std::filesystem::exists(fieldext) || !std::filesystem::exists(comment) ||
+      !std::filesystem::exists(tools)) {
+    GTEST_SKIP() << "no corpus";
+  }
+  auto find = [](const HistoryReport& r, uint32_t page, uint32_t slot) -> const HistoryRecord* {
+    for (const HistoryRecord& h : r.records) {
+      if (h.logicalPage == page && h.slot == slot && h.verdict == HistoryVerdict::Deleted) return &h;
+    }
+    return nullptr;
+  };
+  const HistoryReport f = History(fieldext, false);
+  const HistoryRecord* one = find(f, 2, 1);
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one->physicalPage, 5u);
+
+  const HistoryReport c = History(comment, false);
+  const HistoryRecord* text = find(c, 2, 0);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->physicalPage, 8u);
+  const std::string wanted = "'C' - Customer, 'S' - Suppliers";
+  EXPECT_NE(std::search(text->bytes.begin(), text->bytes.end(), wanted.begin(), wanted.end()),
+            text->bytes.end());
+
+  const HistoryReport t = History(tools, false);
+  size_t compressed = 0;
+  for (const HistoryRecord& h : t.records) {
+    EXPECT_EQ(h.logicalPage, 6u);
+    EXPECT_EQ(h.physicalPage, 25u);
+    EXPECT_EQ(h.bytes.size(), 2215u);
+    compressed += h.verdict == HistoryVerdict::Deleted;
+  }
+  EXPECT_EQ(compressed, 8u);
+}
+
+// Damaged copies of the files that hold old copies: bytes flipped at
+// random (fixed seed), then history must neither crash nor give bytes the
+// damaged file holds live.
+TEST(HistoryCorpusTest, DamagedCopiesNeitherCrashNorGiveLiveRecords) {
+  std::vector<std::string> files;
+  for (const std::string& file : CorpusFiles()) {
+    if (History(file, false).oldCopiesWithRecords > 0) files.push_back(file);
+  }
+  if (files.empty()) GTEST_SKIP() << "no corpus with old page copies";
+  uint32_t seed = 19;
+  auto next = [&seed]() { return seed = seed * 1103515245u + 12345u; };
+  size_t runs = 0;
+  for (const std::string& file : files) {
+    const std::vector<uint8_t> good = fixture::ReadFileBytes(file);
+    for (int round = 0; round < 8 && !good.empty(); ++round) {
+      std::vector<uint8_t> bad = good;
+      for (int k = 0; k < 40; ++k) bad[(next() >> 8) % bad.size()] = static_cast<uint8_t>(next() >> 16);
+      SCOPED_TRACE(file + " round " + std::to_string(round) + " seed " + std::to_string(seed));
+      fixture::ScopedTempFile temp(bad);
+      const HistoryReport history = History(temp.path(), true);
+      CheckAgainstCurrent(history, LiveByAddress(temp.path()));
+      ++runs;
+    }
+  }
+  printf("damaged copies: %zu runs over %zu files\n", runs, files.size());
+}
+
+}  // namespace
