@@ -121,6 +121,7 @@ void Consider(const HistoryOptions& options, const CurrentPage& current, History
     ++report->repeated;
     return;
   }
+  given->contents.insert(hash);
   record.currentKnown = current.known;
   record.currentUsage = current.usage;
   const bool held = current.known && record.slot < current.used.size() &&
@@ -136,7 +137,6 @@ void Consider(const HistoryOptions& options, const CurrentPage& current, History
                          ? HistoryVerdict::DeletedOrNeverCommitted
                          : HistoryVerdict::Deleted;
   }
-  given->contents.insert(hash);
   report->records.push_back(std::move(record));
 }
 

@@ -12,6 +12,7 @@
 #include "salvage/history.h"
 #include "salvage/history_chain.h"
 #include "salvage/records.h"
+#include "tests/fixture/fixture_history.h"
 #include "tests/salvage/salvage_test_util.h"
 
 namespace {
@@ -100,6 +101,110 @@ LineageCount CompareLineage(const std::string& earlier, const std::string& later
 
 std::string CorpusFile(const char* root, const std::string& name) {
   return std::string(root) + "/" + name;
+}
+
+
+// --- Files built in code -----------------------------------------------------
+
+struct Layout {
+  const char* name;
+  uint16_t version;
+  bool variable;
+  bool compressed;
+};
+
+constexpr Layout kLayouts[] = {
+    {"0x0600 fixed", 0x0600, false, false}, {"0x0600 variable", 0x0600, true, false},
+    {"0x0600 compressed", 0x0600, false, true}, {"0x0800 fixed", 0x0800, false, false},
+    {"0x0800 variable", 0x0800, true, false}, {"0x0800 compressed", 0x0800, false, true},
+    {"0x0950 fixed", 0x0950, false, false}, {"0x0950 variable", 0x0950, true, false},
+    {"0x0950 compressed", 0x0950, false, true},
+};
+
+fixture::FixtureOptions OptionsOf(const Layout& layout) {
+  fixture::FixtureOptions o;
+  o.version = layout.version;
+  o.fcLayout = layout.version < 0x0800;
+  o.pageSize = 1024;
+  o.recordLength = 24;
+  o.variableLength = layout.variable;
+  o.compressed = layout.compressed;
+  return o;
+}
+
+std::vector<uint8_t> WholeRecord(const fixture::FixtureRecord& r) {
+  std::vector<uint8_t> bytes = r.fixed;
+  bytes.insert(bytes.end(), r.variable.begin(), r.variable.end());
+  return bytes;
+}
+
+using Expected = std::map<Address, std::pair<HistoryVerdict, std::vector<uint8_t>>>;
+
+// Records deleted (1 and 5) and updated (3 and 8) in a file of 12: what the
+// history of the changed file must give, with and without --versions.
+struct Changed {
+  fixture::ShadowFile file;
+  Expected deleted;
+  Expected versions;
+};
+
+Changed ChangeFile(const Layout& layout) {
+  const fixture::FixtureOptions o = OptionsOf(layout);
+  const std::vector<fixture::FixtureRecord> records =
+      fixture::MakeRecords(12, o.recordLength, layout.variable ? 40 : 0, 7);
+  Changed c{fixture::StartShadowFile(o, records), {}, {}};
+  fixture::ScopedTempFile original(c.file.built.bytes);
+  const AddressMap before = LiveByAddress(original.path());
+  EXPECT_EQ(before.size(), records.size());
+  const std::vector<fixture::FixtureRecord> updates = fixture::MakeRecords(12, o.recordLength, 0, 99);
+  for (size_t i : {1, 3, 5, 8}) {
+    Address a;
+    fixture::ShadowRecordAddress(c.file, i, &a.first, &a.second);
+    const bool update = i == 3 || i == 8;
+    std::vector<uint8_t> now = WholeRecord(updates[i]);
+    now.resize(o.recordLength);
+    if (update) EXPECT_TRUE(fixture::UpdateShadowRecord(&c.file, a.first, a.second, now));
+    else fixture::DeleteShadowRecord(&c.file, a.first, a.second);
+    const auto was = before.find(a);
+    EXPECT_TRUE(was != before.end());
+    if (was == before.end()) continue;
+    (update ? c.versions : c.deleted)[a] = {update ? HistoryVerdict::EarlierVersion
+                                                   : HistoryVerdict::Deleted,
+                                            was->second};
+  }
+  return c;
+}
+
+Expected Given(const HistoryReport& r) {
+  Expected got;
+  for (const HistoryRecord& h : r.records) got[{h.logicalPage, h.slot}] = {h.verdict, h.bytes};
+  return got;
+}
+
+TEST(HistoryBuiltTest, DeletedRecordsAndEarlierVersionsComeBackAndNothingElse) {
+  for (const Layout& layout : kLayouts) {
+    SCOPED_TRACE(layout.name);
+    const Changed c = ChangeFile(layout);
+    fixture::ScopedTempFile file(c.file.built.bytes);
+    // The changed file itself reads as the engine left it: the deleted
+    // records gone, the updated ones new.
+    const AddressMap now = LiveByAddress(file.path());
+    EXPECT_EQ(now.size(), 10u);
+    for (const auto& [address, record] : c.versions) {
+      ASSERT_EQ(now.count(address), 1u);
+      EXPECT_NE(now.at(address), record.second);
+    }
+    const HistoryReport plain = History(file.path(), false);
+    EXPECT_EQ(plain.salvage.status, kSalvageHealthy) << plain.salvage.error;
+    EXPECT_TRUE(Given(plain) == c.deleted) << plain.records.size() << " records";
+    EXPECT_EQ(plain.versionsLeftOut, c.versions.size());
+    EXPECT_TRUE(plain.unfinished.empty());
+
+    Expected all = c.deleted;
+    all.insert(c.versions.begin(), c.versions.end());
+    const HistoryReport versions = History(file.path(), true);
+    EXPECT_TRUE(Given(versions) == all) << versions.records.size() << " records";
+  }
 }
 
 // --- The engine's files ----------------------------------------------------
