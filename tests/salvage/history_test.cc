@@ -9,9 +9,11 @@
 #include <map>
 #include <set>
 
+#include "gandrel/info_command.h"
 #include "salvage/history.h"
 #include "salvage/history_chain.h"
 #include "salvage/records.h"
+#include "tests/console/process_runner.h"
 #include "tests/fixture/fixture_history.h"
 #include "tests/salvage/salvage_test_util.h"
 
@@ -205,6 +207,101 @@ TEST(HistoryBuiltTest, DeletedRecordsAndEarlierVersionsComeBackAndNothingElse) {
     const HistoryReport versions = History(file.path(), true);
     EXPECT_TRUE(Given(versions) == all) << versions.records.size() << " records";
   }
+}
+
+
+// A 0x0400 file whose free-slot chain links two of its empty slots: the
+// engine of these versions keeps no old copies, only the chain's count.
+std::vector<uint8_t> OldFileWithFreeChain() {
+  fixture::FixtureOptions o;
+  o.version = 0x0400;
+  o.emptySlotsBefore = 1;
+  fixture::BuiltFile built = fixture::BuildDataFile(o, fixture::MakeRecords(6, o.recordLength, 0, 4));
+  const size_t page = static_cast<size_t>(built.dataPages[0]) * o.pageSize;
+  const uint32_t slot0 = static_cast<uint32_t>(page + 6);
+  const uint32_t slot2 = slot0 + 2 * built.slotLength;
+  fixture::PutSwappedCount(built.bytes, 16, slot0);
+  fixture::PutSwappedCount(built.bytes, slot0, slot2);
+  fixture::PutSwappedCount(built.bytes, slot2, 0xFFFFFFFF);
+  return built.bytes;
+}
+
+TEST(HistoryBuiltTest, BeforeTheCopiesOnlyTheFreeChainIsCounted) {
+  fixture::ScopedTempFile old(OldFileWithFreeChain());
+  const HistoryReport history = History(old.path(), true);
+  EXPECT_FALSE(history.copiesKept);
+  EXPECT_TRUE(history.records.empty());
+  EXPECT_TRUE(history.freeChain.known);
+  EXPECT_FALSE(history.freeChain.broken) << history.freeChain.problem;
+  EXPECT_EQ(history.freeChain.slots, 2u);
+
+  FileInfo info;
+  GatherFileInfo(old.path(), &info);
+  ASSERT_TRUE(info.historyKnown);
+  EXPECT_EQ(info.history.freeChain.slots, 2u);
+  EXPECT_EQ(info.history.oldCopiesWithRecords, 0u);
+
+  // A file whose pages were changed: its old copies counted, those with
+  // records apart (the oldest copy of the data page still holds all 12).
+  const Changed c = ChangeFile(kLayouts[3]);
+  fixture::ScopedTempFile changed(c.file.built.bytes);
+  GatherFileInfo(changed.path(), &info);
+  ASSERT_TRUE(info.historyKnown);
+  EXPECT_TRUE(info.history.copiesKept);
+  EXPECT_EQ(info.history.oldDataCopies, 4u);
+  EXPECT_EQ(info.history.oldCopiesWithRecords, 4u);
+}
+
+std::string HexLine(const std::vector<uint8_t>& bytes) {
+  std::string line;
+  for (uint8_t b : bytes) {
+    char hex[3];
+    snprintf(hex, sizeof hex, "%02x", b);
+    line += hex;
+  }
+  return line + "\r\n";
+}
+
+TEST(HistoryProcessTest, DumpsReportsExitCodesAndHelp) {
+  ScopedTempDir dir;
+  const Changed c = ChangeFile(kLayouts[4]);
+  fixture::ScopedTempFile changed(c.file.built.bytes);
+  const std::string dump = dir.File("h.dump");
+  const std::string report = dir.File("h.json");
+  ProcessResult r = RunProcess(GANDREL_PATH, {"history", changed.path(), "-o", dump, "--report",
+                                              report, "--format", "hex"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string expected;
+  for (const auto& entry : c.deleted) expected += HexLine(entry.second.second);
+  const std::vector<uint8_t> got = fixture::ReadFileBytes(dump);
+  EXPECT_EQ(std::string(got.begin(), got.end()), expected);
+  const std::vector<uint8_t> json = fixture::ReadFileBytes(report);
+  const std::string text(json.begin(), json.end());
+  EXPECT_NE(text.find("\"verdict\":\"deleted\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("\"verdict\":\"earlier version\""), std::string::npos) << text;
+  EXPECT_NE(r.err.find("2 deleted"), std::string::npos) << r.err;
+
+  r = RunProcess(GANDREL_PATH, {"history", changed.path(), "-o", dump, "--versions", "-q",
+                                "--format", "hex"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(r.err.empty());
+  const std::vector<uint8_t> all = fixture::ReadFileBytes(dump);
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+
+  fixture::ScopedTempFile old(OldFileWithFreeChain());
+  r = RunProcess(GANDREL_PATH, {"history", old.path(), "-o", dump});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.err.find("2 records deleted, erased by the file's engine"), std::string::npos) << r.err;
+  EXPECT_FALSE(FileExists(dump));  // nothing came back, no dump
+
+  fixture::ScopedTempFile garbage(std::vector<uint8_t>(5000, 0x5A));
+  EXPECT_EQ(RunProcess(GANDREL_PATH, {"history", garbage.path(), "-o", dump}).exitCode, 2);
+  EXPECT_EQ(RunProcess(GANDREL_PATH, {"history", changed.path()}).exitCode, 1);
+  EXPECT_EQ(RunProcess(GANDREL_PATH, {"history", changed.path(), "-o", changed.path()}).exitCode, 1);
+  EXPECT_EQ(fixture::ReadFileBytes(changed.path()), c.file.built.bytes);  // never written
+  r = RunProcess(GANDREL_PATH, {"help", "history"});
+  EXPECT_NE(r.out.find("--versions"), std::string::npos);
+  EXPECT_NE(r.out.find("never committed"), std::string::npos);
 }
 
 // --- The engine's files ----------------------------------------------------
