@@ -16,11 +16,12 @@
 //     that cannot be completed is listed in `unfinished`, never emitted;
 //   - never bytes that are a live record of the file (an unchanged or moved
 //     record), and each address with each content once, content once;
-//   - at an address free in the current copy: "deleted" (or "deleted or
-//     never committed" when the old copy's usage counter is above the
-//     current copy's, a write the engine may not have committed); at an
-//     address the current copy holds another record at: an earlier version,
-//     emitted only with HistoryOptions::versions.
+//   - at an address free in the current copy, the newest old copy's record
+//     is "deleted" (or "deleted or never committed" when that copy's usage
+//     counter is above the current copy's, a write the engine may not have
+//     committed); older contents at that address, and old contents at an
+//     address the current copy holds another record at, are earlier
+//     versions, given only with HistoryOptions::versions.
 // Before 0x0600 there are no copies: nothing comes back, and the free-slot
 // chain says how many records the engine erased.
 #ifndef GANDREL_SALVAGE_HISTORY_H_

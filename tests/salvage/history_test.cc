@@ -95,7 +95,9 @@ LineageCount CompareLineage(const std::string& earlier, const std::string& later
     if (after.count(address) != 0) continue;
     deletions.insert({address, bytes});
     ++count.deletions;
-    count.back += given.count({address, bytes});
+    const bool back = given.count({address, bytes}) != 0;
+    count.back += back;
+    if (!back) printf("  not back: logical page %u slot %u\n", address.first, address.second);
   }
   for (const auto& g : given) count.other += deletions.count(g) == 0;
   return count;
