@@ -101,13 +101,6 @@ bool WriteHistoryDump(const HistoryReport& report, const std::string& path, char
   return fclose(dump) == 0 && written;
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
-}
-
 // One file: its history into `dumpPath` (none when nothing came back).
 int HistoryOne(const std::string& file, const std::string& dumpPath,
                const std::string& reportPath, const SalvageSettings& settings,
@@ -117,12 +110,8 @@ int HistoryOne(const std::string& file, const std::string& dumpPath,
     fprintf(stderr, "gandrel history: %s: is a directory\n", file.c_str());
     return kExitNothing;
   }
-  for (const std::string* out : {&dumpPath, &reportPath}) {
-    if (!out->empty() && fs::exists(*out, ec) && fs::equivalent(file, *out, ec)) {
-      fprintf(stderr, "gandrel history: %s: is the data file itself, not written\n",
-              out->c_str());
-      return kExitUsage;
-    }
+  if (NamesTheDataFile("history", file, dumpPath) || NamesTheDataFile("history", file, reportPath)) {
+    return kExitUsage;
   }
   HistoryOptions options;
   options.versions = versions;
@@ -140,7 +129,7 @@ int HistoryOne(const std::string& file, const std::string& dumpPath,
             strerror(errno));
     return kExitNothing;
   }
-  if (!reportPath.empty() && !WriteText(reportPath, HistoryReportJson(report))) {
+  if (!reportPath.empty() && !WriteTextFile(reportPath, HistoryReportJson(report))) {
     fprintf(stderr, "gandrel history: %s: cannot write the report\n", reportPath.c_str());
   }
   return status == kSalvageHealthy ? kExitOk
@@ -256,15 +245,10 @@ int RunHistoryCommand(const ParsedCommandLine& parsed) {
   const bool reportIsDir = !settings.report.empty() && fs::is_directory(settings.report, ec);
   bool anyRead = false;
   bool allHealthy = true;
-  std::vector<std::string> names;
-  for (const std::string& file : settings.files) {
-    // Two files of one name from different folders get -2, -3, ...
-    const std::string base = fs::path(file).filename().string();
-    std::string name = base;
-    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
-      name = base + "-" + std::to_string(n);
-    }
-    names.push_back(name);
+  const std::vector<std::string> names = OutputNames(settings.files);
+  for (size_t i = 0; i < settings.files.size(); ++i) {
+    const std::string& file = settings.files[i];
+    const std::string& name = names[i];
     const std::string dump =
         outputIsDir ? (fs::path(settings.output) / (name + ".dump")).string() : settings.output;
     const std::string report =
