@@ -196,18 +196,26 @@ bool RebuildRecord(CopyChain* c, const uint8_t* slot, std::vector<uint8_t>* reco
   ByteSink sink;
   if (g.compressed) {
     // 0x0950 keeps only the decoded fixed part's length: the record may
-    // run longer, and ends where its stream does.
+    // run longer, and ends where its stream does.  Such a record is decoded
+    // into an area of kRecordArea bytes first, and once more into one of
+    // its length when it is longer.
     Expect expect;
     expect.stream = true;
     if (g.layout->chunkedTails) expect.atLeast = g.recordLength;
     else expect.exact = g.recordLength;
-    const uint32_t area = g.layout->chunkedTails ? kMaxRecordBytes : g.recordLength;
-    record->resize(area);
-    RunLengthDecoder decoder;
-    sink.decoder = &decoder;
-    sink.destination = record->data();
-    sink.capacity = area;
-    const bool whole = WalkAnyCopies(c, slot, expect, &sink, reason);
+    uint32_t area = g.layout->chunkedTails ? kRecordArea : g.recordLength;
+    bool whole = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      record->assign(area, 0);
+      RunLengthDecoder decoder;
+      sink = ByteSink{};
+      sink.decoder = &decoder;
+      sink.destination = record->data();
+      sink.capacity = area;
+      whole = WalkAnyCopies(c, slot, expect, &sink, reason);
+      if (!whole || sink.length <= area) break;
+      area = static_cast<uint32_t>(sink.length);
+    }
     record->resize(static_cast<size_t>(std::min<uint64_t>(sink.length, area)));
     return whole;
   }
