@@ -91,7 +91,9 @@ const CommandRow kCommands[] = {
             "the record count of every control page copy; the flags and owner\n"
             "protection; every key with its segments (1-based positions); a census of\n"
             "the pages by kind, the damaged ones counted, from the salvage page pass;\n"
-            "and a verdict, with what salvage would recover from a damaged file.\n"
+            "the length of the free-slot chain and the old page copies that hold records\n"
+            "(what gandrel history reads); and a verdict, with what salvage would\n"
+            "recover from a damaged file.\n"
             "Nothing is written.  --json gives one array with an object per file.\n\n"
             "exit codes: 0 every file was read (healthy or damaged); 2 some file could\n"
             "not be read at all (not a data file, encrypted by its owner); 1 usage errors.",
