@@ -70,6 +70,45 @@ HistoryReport History(const std::string& path, bool versions) {
   return report;
 }
 
+std::vector<std::string> CorpusFiles() {
+  std::vector<std::string> files;
+  for (const std::string root : {GANDREL_CORPUS_DIR, GANDREL_CORPUS_V7_DIR, GANDREL_CORPUS_2_DIR}) {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_regular_file() && it->path().extension() != ".md") {
+        files.push_back(it->path().string());
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Every record of `history` against the current file read on its own: a
+// deleted one where the current copy has nothing, an earlier version where
+// it has another record, and never the bytes of a live record.
+size_t CheckAgainstCurrent(const HistoryReport& history, const AddressMap& live) {
+  std::set<std::string> liveBytes;
+  for (const auto& entry : live) liveBytes.insert(std::string(entry.second.begin(), entry.second.end()));
+  size_t checked = 0;
+  for (const HistoryRecord& h : history.records) {
+    SCOPED_TRACE("logical page " + std::to_string(h.logicalPage) + " slot " +
+                 std::to_string(h.slot));
+    const auto at = live.find({h.logicalPage, h.slot});
+    // An earlier version lies under a live record, or under a deleted one
+    // that newer copies hold.
+    if (h.verdict != HistoryVerdict::EarlierVersion) {
+      EXPECT_TRUE(at == live.end());
+    } else if (at != live.end()) {
+      EXPECT_NE(at->second, h.bytes);
+    }
+    EXPECT_EQ(liveBytes.count(std::string(h.bytes.begin(), h.bytes.end())), 0u);
+    ++checked;
+  }
+  return checked;
+}
+
 // What a later state of a file gives back of an earlier state: the records
 // live in the earlier file at addresses free in the later one are its
 // deletions; `back` counts those the later file's history gives byte for
@@ -212,6 +251,29 @@ TEST(HistoryBuiltTest, DeletedRecordsAndEarlierVersionsComeBackAndNothingElse) {
 }
 
 
+// The current copy of the data page zeroed: salvage takes the newest old
+// copy for current (the state before the last update), and history works
+// from that choice: the deletions still come back, the update made before
+// it is an earlier version, and the record of the lost update is live.
+TEST(HistoryBuiltTest, OnADamagedFileTheCurrentCopyIsTheOneSalvageChooses) {
+  for (const Layout& layout : kLayouts) {
+    if (layout.variable || layout.compressed) continue;
+    SCOPED_TRACE(layout.name);
+    Changed c = ChangeFile(layout);
+    const uint32_t logical = c.deleted.begin()->first.first;
+    const size_t start = static_cast<size_t>(
+        fixture::PhysicalPageOffset(c.file.options, c.file.current.at(logical)));
+    std::fill(c.file.built.bytes.begin() + start,
+              c.file.built.bytes.begin() + start + c.file.options.pageSize, 0);
+    fixture::ScopedTempFile file(c.file.built.bytes);
+    const HistoryReport history = History(file.path(), true);
+    CheckAgainstCurrent(history, LiveByAddress(file.path()));
+    Expected expected = c.deleted;
+    expected.insert(*c.versions.begin());  // record 3, updated first
+    EXPECT_TRUE(Given(history) == expected) << history.records.size() << " records";
+  }
+}
+
 // A 0x0400 file whose free-slot chain links two of its empty slots: the
 // engine of these versions keeps no old copies, only the chain's count.
 std::vector<uint8_t> OldFileWithFreeChain() {
@@ -350,45 +412,6 @@ TEST(HistoryCorpusTest, LaterStatesGiveBackTheDeletionsOfEarlierOnes) {
   }
 }
 
-
-std::vector<std::string> CorpusFiles() {
-  std::vector<std::string> files;
-  for (const std::string root : {GANDREL_CORPUS_DIR, GANDREL_CORPUS_V7_DIR, GANDREL_CORPUS_2_DIR}) {
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_regular_file() && it->path().extension() != ".md") {
-        files.push_back(it->path().string());
-      }
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// Every record of `history` against the current file read on its own: a
-// deleted one where the current copy has nothing, an earlier version where
-// it has another record, and never the bytes of a live record.
-size_t CheckAgainstCurrent(const HistoryReport& history, const AddressMap& live) {
-  std::set<std::string> liveBytes;
-  for (const auto& entry : live) liveBytes.insert(std::string(entry.second.begin(), entry.second.end()));
-  size_t checked = 0;
-  for (const HistoryRecord& h : history.records) {
-    SCOPED_TRACE("logical page " + std::to_string(h.logicalPage) + " slot " +
-                 std::to_string(h.slot));
-    const auto at = live.find({h.logicalPage, h.slot});
-    // An earlier version lies under a live record, or under a deleted one
-    // that newer copies hold.
-    if (h.verdict != HistoryVerdict::EarlierVersion) {
-      EXPECT_TRUE(at == live.end());
-    } else if (at != live.end()) {
-      EXPECT_NE(at->second, h.bytes);
-    }
-    EXPECT_EQ(liveBytes.count(std::string(h.bytes.begin(), h.bytes.end())), 0u);
-    ++checked;
-  }
-  return checked;
-}
 
 TEST(HistoryCorpusTest, EveryFileGivesOnlyWhatItsCurrentCopyDoesNotHold) {
   const std::vector<std::string> files = CorpusFiles();
