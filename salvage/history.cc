@@ -112,7 +112,11 @@ void Consider(const HistoryOptions& options, const CurrentPage& current, History
               const LiveSet& live, Given* given, HistoryReport* report) {
   const uint64_t hash = HashBytes(record.bytes);
   const uint64_t address = (static_cast<uint64_t>(record.logicalPage) << 32) | record.slot;
-  const bool newerHere = !given->addresses.insert(address).second;
+  // A copy above the current one may never have been committed: what it
+  // holds does not make the committed copies' records earlier versions.
+  const bool aboveCurrent = current.known && record.copyUsage > current.usage;
+  const bool newerHere = given->addresses.count(address) != 0;
+  if (!aboveCurrent) given->addresses.insert(address);
   if (live.hashes.count(hash) != 0) {
     ++report->live;  // unchanged, or moved to another address
     return;
@@ -133,9 +137,8 @@ void Consider(const HistoryOptions& options, const CurrentPage& current, History
       return;
     }
   } else {
-    record.verdict = current.known && record.copyUsage > current.usage
-                         ? HistoryVerdict::DeletedOrNeverCommitted
-                         : HistoryVerdict::Deleted;
+    record.verdict =
+        aboveCurrent ? HistoryVerdict::DeletedOrNeverCommitted : HistoryVerdict::Deleted;
   }
   report->records.push_back(std::move(record));
 }

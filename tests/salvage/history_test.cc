@@ -251,6 +251,41 @@ TEST(HistoryBuiltTest, DeletedRecordsAndEarlierVersionsComeBackAndNothingElse) {
 }
 
 
+// A change written to a new copy and never committed: the map still names
+// the copy before it.  What that copy alone holds at an address free in the
+// current one is "deleted or never committed"; the committed deletion at
+// the same address stays "deleted".
+TEST(HistoryBuiltTest, ACopyAboveTheCurrentOneMayNeverHaveBeenCommitted) {
+  fixture::FixtureOptions o = OptionsOf(kLayouts[3]);
+  const std::vector<fixture::FixtureRecord> records = fixture::MakeRecords(6, o.recordLength, 0, 5);
+  fixture::ShadowFile f = fixture::StartShadowFile(o, records);
+  fixture::ScopedTempFile original(f.built.bytes);
+  const AddressMap before = LiveByAddress(original.path());
+  Address a;
+  fixture::ShadowRecordAddress(f, 2, &a.first, &a.second);
+  fixture::DeleteShadowRecord(&f, a.first, a.second);
+  const uint32_t committed = f.current.at(a.first);
+  // The uncommitted change puts another record into the freed slot.
+  const uint32_t uncommitted = fixture::NewPageCopy(&f, a.first);
+  const size_t slot = static_cast<size_t>(fixture::PhysicalPageOffset(o, uncommitted)) +
+                      fixture::DataPageHeaderSize(o.version) + a.second * f.built.slotLength;
+  const std::vector<uint8_t> inserted(o.recordLength, 0x3C);
+  f.built.bytes[slot] = 1;
+  std::copy(inserted.begin(), inserted.end(), f.built.bytes.begin() + slot + 2);
+  fixture::PointShadowPage(&f, a.first, committed);
+
+  fixture::ScopedTempFile file(f.built.bytes);
+  const HistoryReport history = History(file.path(), false);
+  ASSERT_EQ(history.records.size(), 2u);
+  for (const HistoryRecord& h : history.records) {
+    EXPECT_EQ(Address(h.logicalPage, h.slot), a);
+    const bool above = h.physicalPage == uncommitted;
+    EXPECT_EQ(h.verdict, above ? HistoryVerdict::DeletedOrNeverCommitted : HistoryVerdict::Deleted);
+    EXPECT_EQ(h.bytes, above ? inserted : before.at(a));
+    EXPECT_EQ(h.copyUsage > h.currentUsage, above);
+  }
+}
+
 // The current copy of the data page zeroed: salvage takes the newest old
 // copy for current (the state before the last update), and history works
 // from that choice: the deletions still come back, the update made before
