@@ -1,6 +1,7 @@
 // The subcommands of gandrel, one row each.
 #include "gandrel/command_line.h"
 #include "gandrel/export_command.h"
+#include "gandrel/history_command.h"
 #include "gandrel/info_command.h"
 #include "gandrel/salvage_command.h"
 
@@ -51,6 +52,34 @@ const CommandRow kCommands[] = {
             "errors.",
     },
     {
+        .name = "history",
+        .usage = "FILE... -o DUMP|DIR [--versions] [options]",
+        .summary = "deleted records and earlier versions, back from the old page copies a file keeps",
+        .handler = RunHistoryCommand,
+        .options = kHistoryOptions,
+        .optionCount = kHistoryOptionCount,
+        .details =
+            "From 0x0600 on a changed page is written to a new place and the old copy\n"
+            "stays in the file until it is reused.  Every record such an old copy holds\n"
+            "at an address the current file has free comes out: \"deleted\", or\n"
+            "\"deleted or never committed\" when the old copy is the newer one (a write\n"
+            "the engine may not have committed).  --versions adds the earlier versions\n"
+            "of records still live (\"earlier version\").  A tail or compressed record\n"
+            "is rebuilt through the current variable pages, then their old copies,\n"
+            "newest first; one that does not come out whole (a compressed record that\n"
+            "does not decode to its length) is listed, not written.  Bytes that are a\n"
+            "live record anywhere in the file never come out, and each content once.\n"
+            "The current copy of each page is the one salvage chooses, so damaged files\n"
+            "work too.  Before 0x0600 the engine keeps no old copies: nothing comes out,\n"
+            "and the free-slot chain tells how many records it erased.  Dumps are in\n"
+            "the salvage formats, written only when records came back; the report\n"
+            "gives each record's logical page, slot, the physical page of its copy, the\n"
+            "two usage counters and the verdict.  Several FILEs: -o and --report name\n"
+            "directories, as for salvage.\n\n"
+            "exit codes: 0 the file is healthy; 3 damage was found in it; 2 it could not\n"
+            "be read at all; 1 usage errors (whether records came back or not).",
+    },
+    {
         .name = "info",
         .usage = "FILE... [--json]",
         .summary = "what a data file is, how healthy it is, and its keys",
@@ -62,7 +91,9 @@ const CommandRow kCommands[] = {
             "the record count of every control page copy; the flags and owner\n"
             "protection; every key with its segments (1-based positions); a census of\n"
             "the pages by kind, the damaged ones counted, from the salvage page pass;\n"
-            "and a verdict, with what salvage would recover from a damaged file.\n"
+            "the length of the free-slot chain and the old page copies that hold records\n"
+            "(what gandrel history reads); and a verdict, with what salvage would\n"
+            "recover from a damaged file.\n"
             "Nothing is written.  --json gives one array with an object per file.\n\n"
             "exit codes: 0 every file was read (healthy or damaged); 2 some file could\n"
             "not be read at all (not a data file, encrypted by its owner); 1 usage errors.",

@@ -167,6 +167,7 @@ void GatherFileInfo(const std::string& path, FileInfo* info) {
     return;
   }
   info->read = true;
+  if (g.usable) info->historyKnown = SummarizeHistory(path.c_str(), GeometryOverrides{}, &info->history);
   TakeIdentity(info);
   if (!info->controlDecoded) DecodeKeysOfChosenCopy(path, info);
 }

@@ -19,6 +19,7 @@
 #include "gandrel/command_line.h"
 #include "reader/control_page.h"
 #include "reader/key_definitions.h"
+#include "salvage/history.h"
 #include "salvage/salvage.h"
 
 extern const CommandOption kInfoOptions[];
@@ -56,6 +57,10 @@ struct FileInfo {
   bool keysFromSalvage = false;  // decoded from the copy salvage chose
 
   SalvageReport salvage;    // census, record walk and verdict
+  // The free-slot chain and the old page copies (salvage/history.h); set
+  // when the file has a usable geometry.
+  bool historyKnown = false;
+  HistorySummary history;
 };
 
 // Everything `info` shows about `path`.  Never fails outright: info->read

@@ -169,6 +169,16 @@ void PrintInfoText(const FileInfo& info, FILE* out) {
     records += ", the header counts " + std::to_string(r.geometry.recordCount);
   }
   Line(out, "records", records);
+  if (info.historyKnown) {
+    const HistorySummary& h = info.history;
+    Line(out, "free-slot chain", h.freeChain.known ? std::to_string(h.freeChain.slots) + " slots" +
+                                                         (h.freeChain.broken ? " (then it breaks)" : "")
+                                                   : "not readable");
+    Line(out, "old page copies",
+         h.copiesKept ? std::to_string(h.oldDataCopies) + " data pages, " +
+                            std::to_string(h.oldCopiesWithRecords) + " with records"
+                      : "none, the version keeps none");
+  }
   Line(out, "verdict", InfoVerdict(info));
 }
 
@@ -276,6 +286,15 @@ void WriteInfoJson(const FileInfo& info, JsonWriter* j) {
   Field(j, "recordsOnSoundPages", r.recordsSalvaged);
   Field(j, "brokenChains", static_cast<uint64_t>(r.brokenChains.size() + r.brokenNotListed));
   Field(j, "healthy", r.status == kSalvageHealthy);
+  JsonKey(j, "freeChainSlots");
+  if (info.historyKnown && info.history.freeChain.known) JsonUint(j, info.history.freeChain.slots);
+  else JsonNull(j);
+  JsonKey(j, "oldDataCopies");
+  if (info.historyKnown) JsonUint(j, info.history.oldDataCopies);
+  else JsonNull(j);
+  JsonKey(j, "oldCopiesWithRecords");
+  if (info.historyKnown) JsonUint(j, info.history.oldCopiesWithRecords);
+  else JsonNull(j);
   Field(j, "verdict", InfoVerdict(info));
   JsonEndObject(j);
 }

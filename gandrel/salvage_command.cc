@@ -64,13 +64,6 @@ void Progress(void* context, int64_t done) {
   StepProgress(static_cast<ProgressBar*>(context), done);
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
-}
-
 // Salvages one file into `dumpPath`; returns its exit code.
 int SalvageOne(const std::string& file, const std::string& dumpPath,
                const std::string& reportPath, const SalvageSettings& settings) {
@@ -80,12 +73,8 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
     return kExitNothing;
   }
   // The data file is never written: not even when -o or --report names it.
-  for (const std::string* out : {&dumpPath, &reportPath}) {
-    if (!out->empty() && fs::exists(*out, ec) && fs::equivalent(file, *out, ec)) {
-      fprintf(stderr, "gandrel salvage: %s: is the data file itself, not written\n",
-              out->c_str());
-      return kExitUsage;
-    }
+  if (NamesTheDataFile("salvage", file, dumpPath) || NamesTheDataFile("salvage", file, reportPath)) {
+    return kExitUsage;
   }
   FILE* dump = fopen(dumpPath.c_str(), "wb");
   if (dump == nullptr) {
@@ -122,7 +111,7 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
   if (writeFailed || closeFailed) {
     fprintf(stderr, "gandrel salvage: %s: error writing the dump\n", dumpPath.c_str());
   }
-  if (!reportPath.empty() && !WriteText(reportPath, SalvageReportJson(report))) {
+  if (!reportPath.empty() && !WriteTextFile(reportPath, SalvageReportJson(report))) {
     fprintf(stderr, "gandrel salvage: %s: cannot write the report\n", reportPath.c_str());
   }
   if (status == kSalvageNothing && report.recordsSalvaged == 0) {
@@ -197,6 +186,33 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
   return true;
 }
 
+std::vector<std::string> OutputNames(const std::vector<std::string>& files) {
+  std::vector<std::string> names;
+  for (const std::string& file : files) {
+    const std::string base = fs::path(file).filename().string();
+    std::string name = base;
+    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
+      name = base + "-" + std::to_string(n);
+    }
+    names.push_back(name);
+  }
+  return names;
+}
+
+bool NamesTheDataFile(const char* command, const std::string& file, const std::string& out) {
+  std::error_code ec;
+  if (out.empty() || !fs::exists(out, ec) || !fs::equivalent(file, out, ec)) return false;
+  fprintf(stderr, "gandrel %s: %s: is the data file itself, not written\n", command, out.c_str());
+  return true;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
+}
+
 int RunSalvageCommand(const ParsedCommandLine& parsed) {
   SalvageSettings settings;
   std::string error;
@@ -229,15 +245,10 @@ int RunSalvageCommand(const ParsedCommandLine& parsed) {
 
   bool anySalvaged = false;
   bool allHealthy = true;
-  std::vector<std::string> names;
-  for (const std::string& file : settings.files) {
-    // Two files of one name from different folders get -2, -3, ...
-    const std::string base = fs::path(file).filename().string();
-    std::string name = base;
-    for (int n = 2; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
-      name = base + "-" + std::to_string(n);
-    }
-    names.push_back(name);
+  const std::vector<std::string> names = OutputNames(settings.files);
+  for (size_t i = 0; i < settings.files.size(); ++i) {
+    const std::string& file = settings.files[i];
+    const std::string& name = names[i];
     const std::string dump = (many || outputIsDir)
                                  ? (fs::path(settings.output) / (name + ".dump")).string()
                                  : settings.output;

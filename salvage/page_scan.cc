@@ -377,6 +377,13 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
       // carry it: the copy written last is the best guess.
       chosen = &candidates[i];
     }
+    for (size_t k = i; k < end; ++k) {
+      const Candidate& c = candidates[k];
+      if (&c != chosen) {
+        result->superseded.push_back(
+            PageCopy{c.logical, c.physical, c.usage, c.kind == HeaderKind::Variable});
+      }
+    }
     if (chosen != nullptr) {
       if (chosen->kind == HeaderKind::Data) {
         dir.data[logical] = chosen->physical;

@@ -50,8 +50,22 @@ struct PageDirectory {
 // Called now and then with the bytes of the file dealt with so far.
 using ProgressFunction = void (*)(void* context, int64_t done);
 
+// A plausible data or variable page that carries a logical number but was
+// not chosen as its current copy: a state of the page the engine left
+// behind (a shadow page the map no longer names, or a write never
+// committed).
+struct PageCopy {
+  uint32_t logical;
+  uint32_t physical;
+  uint16_t usage;   // the page header's usage counter
+  bool variable;    // a variable page, else a data page
+};
+
 struct ScanResult {
   PageDirectory directory;
+  // Every copy not chosen, by logical page, highest usage first (then file
+  // order).
+  std::vector<PageCopy> superseded;
   // 0x0600-0x0700: per logical page the physical page the page map names
   // (kNoPhysicalPage for none), as read, without looking at the page.
   // 0x0600 and 0x0610 find variable pages this way.

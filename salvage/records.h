@@ -5,10 +5,11 @@
 
 #include "salvage/salvage.h"
 
-// True when the slot at `slot` holds a record by the empty-slot rule of the
-// geometry (reader/version_rules.h: the console rule, or the used marker of
-// compressed files).  Bytes of the slot beyond the page must read as zeros.
-bool SlotHoldsRecord(const Geometry& geometry, const uint8_t* slot);
+// True when the slot at `slotOffset` of `page` holds a record by the
+// empty-slot rule of the geometry (reader/version_rules.h: the console rule,
+// or the used marker of compressed files).  Bytes of the slot beyond the
+// page count as zeros.
+bool SlotHoldsRecord(const Geometry& geometry, const uint8_t* page, uint32_t slotOffset);
 
 // Walks the data pages of `scan` and hands each record to `sink`; fills the
 // record and chain parts of `report`.
