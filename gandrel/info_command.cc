@@ -18,6 +18,24 @@ namespace {
 constexpr char kEncryptedLine[] =
     "encrypted with an owner name; it cannot be read without the engine";
 
+// An owner mode that asks for encryption is only a claim; the reader weighs
+// it against the pages at open and refuses the file when they read as
+// noise.  True when it does.
+bool ReaderFindsEncrypted(const std::string& path) {
+  bool encrypted = false;
+  ReaderReporter reporter{[](void* context, const ReaderEvent& event) {
+                            if (event.kind == ReaderEventKind::FileEncrypted) {
+                              *static_cast<bool*>(context) = true;
+                            }
+                          },
+                          &encrypted};
+  DataFile dataFile = {};
+  const ReaderStatus status =
+      OpenDataFile(path.c_str(), &dataFile, ReaderVariant::Console, &reporter);
+  CloseDataFile(&dataFile, status);
+  return encrypted;
+}
+
 // The control page as the reader decodes it at open (reader/datafile.cc),
 // and the current copy's bytes for the keys.  False with
 // info->controlProblem set when the control page cannot be decoded.
@@ -141,7 +159,7 @@ void GatherFileInfo(const std::string& path, FileInfo* info) {
   std::vector<uint8_t> current;
   info->controlDecoded = DecodeControl(&input, info, &current);
   CloseInputFile(&input);
-  if (info->controlDecoded && info->control.encrypted) {
+  if (info->controlDecoded && info->control.encrypted && ReaderFindsEncrypted(path)) {
     info->encrypted = true;
     info->error = kEncryptedLine;
     return;

@@ -57,8 +57,10 @@ uint32_t DuplicatePointers(const FileInfo& info) {
 std::string OwnerText(const FileInfo& info) {
   if (!info.controlDecoded) return "not known (control page not decoded)";
   if (!info.control.ownerProtected) return "none";
-  return info.control.encrypted ? "owner name set, pages encrypted"
-                                : "owner name set, pages in clear";
+  char mode[16];
+  snprintf(mode, sizeof mode, "%u", static_cast<unsigned>(info.control.ownerMode));
+  return std::string("owner name set, mode ") + mode +
+         (info.encrypted ? ", pages encrypted" : ", pages in clear");
 }
 
 std::string KeysProblem(const FileInfo& info) {
@@ -233,7 +235,8 @@ void WriteInfoJson(const FileInfo& info, JsonWriter* j) {
   JsonKey(j, "owner");
   JsonBeginObject(j);
   Field(j, "nameSet", info.controlDecoded && ci.ownerProtected);
-  Field(j, "encrypted", info.controlDecoded && ci.encrypted);
+  Field(j, "mode", static_cast<uint64_t>(info.controlDecoded ? ci.ownerMode : 0));
+  Field(j, "encrypted", info.encrypted);
   JsonEndObject(j);
 
   const std::string keysProblem = KeysProblem(info);
