@@ -193,13 +193,11 @@ ReaderStatus ReadNextRecordInPlace(DataFile* dataFile, RecordBuffer* record,
 
 ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
                             uint8_t* destination) {
-  if (dataFile == nullptr) return kReaderNoDataFile;
-  const ReaderStatus status = StepToNextRecord(dataFile);
-  if (status != kReaderOk) return status;
-  if (dataFile->variableLength != 0) {
-    return AssembleVariableRecord(dataFile->currentRecord, dataFile, destination, record);
+  const uint8_t* data = destination;
+  const ReaderStatus status = ReadNextRecordInPlace(dataFile, record, destination, &data);
+  // In place only when the whole record fits the destination.
+  if (status == kReaderOk && data != destination && destination != nullptr) {
+    memcpy(destination, data, record->length);
   }
-  const uint32_t capacity = record->length;
-  CopyFixedPart(dataFile, dataFile->currentRecord, destination, capacity);
-  return FinishRecord(dataFile, record, dataFile->recordLength, capacity);
+  return status;
 }
