@@ -423,6 +423,35 @@ bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandid
   return true;
 }
 
+// The record length from the slot length: what the slot keeps besides the
+// record (its word, the tail pointer) and the duplicate pointer pairs that
+// end the used slots.  False (unusable) when the pages cannot tell whether
+// the last bytes are a pair or record bytes.
+bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
+  const uint32_t kept = g->slotDataOffset + PointerBytes(*g);
+  if (g->slotLength < kept + 1u) {
+    Unusable(g, "slot length too short for a record");
+    return false;
+  }
+  DuplicatePairs dups;
+  if (!g->compressed) {
+    LoadPageSample(input, kSampleBytes, sample);
+    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    slots.slotLength = g->slotLength;
+    dups = CountDuplicatePairs(*sample, slots, kept + 1);
+  }
+  const uint32_t length = g->slotLength - kept - 8u * dups.pairs;
+  if (!dups.clear) {
+    Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or %u when "
+                        "the slots end in duplicate pointers); ",
+                        length, length - 8) + kGiveOptions);
+    return false;
+  }
+  g->recordLength = static_cast<uint16_t>(length);
+  g->recordLengthSource = ValueSource::Derived;
+  return true;
+}
+
 // Rows whose slots may use the "FC" layout: the middle class, which keeps
 // copy 2 one page in.
 bool MayUseFcLayout(const VersionRules& layout) { return layout.secondCopyPage != 0; }
@@ -476,14 +505,8 @@ bool DecideSlotLength(InputFile* input, PageSample* sample, const GeometryOverri
       g->slotDataOffset = 0;
     }
   }
-  if (g->recordLengthSource == ValueSource::None) {
-    const uint32_t pointer = PointerBytes(*g);
-    if (g->slotLength < g->slotDataOffset + pointer + 1u) {
-      Unusable(g, "slot length too short for a record");
-      return false;
-    }
-    g->recordLength = static_cast<uint16_t>(g->slotLength - g->slotDataOffset - pointer);
-    g->recordLengthSource = ValueSource::Derived;
+  if (g->recordLengthSource == ValueSource::None && !DeriveRecordLength(input, sample, g)) {
+    return false;
   }
   if (g->slotLength == 0 || g->slotLength > g->pageSize - g->layout->slotCountReserve) {
     Unusable(g, Format("slot length %u does not fit a page", g->slotLength));

@@ -1,5 +1,7 @@
 #include "salvage/geometry_score.h"
 
+#include "reader/format.h"
+#include "reader/slots.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
 
@@ -90,7 +92,66 @@ bool SlotWordsFit(const PageSample& sample, const GeometryCandidate& c, uint16_t
   return words || markers;
 }
 
+// A duplicate pointer as the row stores it: none (0xFFFFFFFF or zero), a
+// record address (logical page << s | slot, from 0x0800 on) or the file
+// offset of a slot with its 16-bit halves swapped (before 0x0800).
+enum class PointerLook : uint8_t { Blank, Slot, Other };
+
+PointerLook LookAtPointer(const PageSample& sample, const GeometryCandidate& c,
+                          const uint8_t* bytes) {
+  const uint32_t word = DecodeLE32(bytes);
+  if (word == 0xFFFFFFFFu || word == 0) return PointerLook::Blank;
+  const uint32_t header = c.layout->dataPageHeaderSize;
+  const uint32_t slots = (c.pageSize - c.layout->slotCountReserve) / c.slotLength;
+  if (HasSlotWords(*c.layout)) {
+    uint32_t shift = 4;
+    while ((1u << shift) < slots) ++shift;
+    const uint64_t page = word >> shift;
+    const uint32_t slot = word & ((1u << shift) - 1);
+    return page > 0 && page < LogicalBoundAt(sample, c.pageSize) && slot < slots
+               ? PointerLook::Slot : PointerLook::Other;
+  }
+  const uint64_t offset = DecodeSwappedCount(bytes);
+  const uint32_t within = static_cast<uint32_t>(offset % c.pageSize);
+  const bool onGrid = within >= header && (within - header) % c.slotLength == 0 &&
+                      (within - header) / c.slotLength < slots;
+  return offset < static_cast<uint64_t>(sample.fileSize) && onGrid ? PointerLook::Slot
+                                                                    : PointerLook::Other;
+}
+
 }  // namespace
+
+DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
+                                   uint32_t keptBytes) {
+  DuplicatePairs result;
+  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  while (keptBytes + 8u * (result.pairs + 1) <= c.slotLength) {
+    const uint32_t at = c.slotLength - 8u * (result.pairs + 1);
+    uint64_t slotPointers = 0;
+    bool other = false;
+    ForEachSampledSlot(sample, c, c.slotLength, kSpacingPages,
+                       [&](const uint8_t* page, const uint8_t* slot) {
+                         const uint32_t offset = static_cast<uint32_t>(slot - page);
+                         if (offset + c.slotLength > c.pageSize ||
+                             SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
+                           return true;
+                         }
+                         for (uint32_t half = 0; half < 8; half += 4) {
+                           const PointerLook look = LookAtPointer(sample, c, slot + at + half);
+                           other = other || look == PointerLook::Other;
+                           slotPointers += look == PointerLook::Slot;
+                         }
+                         return !other;
+                       });
+    if (other) return result;
+    if (slotPointers == 0) {
+      result.clear = false;
+      return result;
+    }
+    ++result.pairs;
+  }
+  return result;
+}
 
 void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample) {
   const int64_t n = input->size < bytes ? input->size : bytes;
@@ -145,7 +206,9 @@ void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClas
 }
 
 bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runnerUp) {
-  if (best.layout == nullptr || best.headers < kMinEvidencePages) return false;
+  if (best.layout == nullptr || best.headers == 0) return false;
+  // One header is enough when nothing else explains any page at all.
+  if (best.headers < kMinEvidencePages && runnerUp.headers > 0) return false;
   if (static_cast<uint64_t>(best.headers) * kEvidenceShare < best.pages) return false;
   return best.score >= runnerUp.score * kClearMargin;
 }

@@ -65,7 +65,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
                        copy1.counter >= chosen->counter);
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
-  const bool damaged = copy1Damaged || countsDiffer || !report->skippedPages.empty() ||
+  const bool damaged = copy1Damaged || countsDiffer || report->heldBack.total() > 0 || !report->skippedPages.empty() ||
                        !report->brokenChains.empty() || report->brokenNotListed > 0;
   if (!damaged) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
