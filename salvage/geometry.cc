@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "reader/chain.h"
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/v8_layout.h"
@@ -27,6 +28,12 @@ constexpr double kDisagreeFactor = 2.0;
 // The slot spacing is ambiguous when a length that is no multiple of the
 // one chosen scores this share of its score.
 constexpr double kSlotAmbiguous = 0.97;
+// Below this spacing score the records show no structure at the length
+// found (one slot a page, or noise): no slot length is taken.
+constexpr double kMinSlotScore = 0.05;
+// A slot that keeps this many bytes or fewer besides its duplicate pointers
+// holds a compressed record's pointer and used mark, not a record.
+constexpr uint32_t kMaxTinyRecord = 7;
 // Variable pointer behind the fixed part, versions below 0x0800.
 constexpr uint32_t kOldPointerBytes = 4;
 
@@ -411,7 +418,7 @@ bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandid
   InferSlotLength(*sample, slot, &g->slotRunnerUp);
   g->inferred = true;
   g->best = *slot;
-  if (slot->slotLength == 0) {
+  if (slot->slotLength == 0 || slot->slotScore < kMinSlotScore) {
     Unusable(g, std::string("slot length could not be inferred; ") + kGiveOptions);
     return false;
   }
@@ -440,11 +447,29 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
     slots.slotLength = g->slotLength;
     dups = CountDuplicatePairs(*sample, slots, kept + 1);
   }
-  const uint32_t length = g->slotLength - kept - 8u * dups.pairs;
+  uint32_t length = g->slotLength - kept - 8u * dups.pairs;
+  if (!g->compressed && !g->variable && dups.clear && length > kMaxTinyRecord) {
+    // Without a control page the variable flag is lost too: a tail pointer
+    // in every used slot behind the fixed part tells it.
+    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    slots.slotLength = g->slotLength;
+    const uint32_t pointer = ChainPointerSize(g->layout->chain);
+    if (LooksLikeTailPointers(*sample, slots, g->slotDataOffset + length - pointer)) {
+      g->variable = true;
+      length -= pointer;
+    }
+  }
+  if (!g->compressed && length <= kMaxTinyRecord) {
+    // A pointer and a used mark: the records are compressed streams, whose
+    // length no slot tells.
+    Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
+                       length) + kGiveOptions);
+    return false;
+  }
   if (!dups.clear) {
     Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or %u when "
-                        "the slots end in duplicate pointers); ",
-                        length, length - 8) + kGiveOptions);
+                        "blank bytes at the end of the slots are record bytes); ",
+                        length, length + 8) + kGiveOptions);
     return false;
   }
   g->recordLength = static_cast<uint16_t>(length);

@@ -1,5 +1,6 @@
 #include "salvage/geometry_score.h"
 
+#include "reader/chain.h"
 #include "reader/format.h"
 #include "reader/slots.h"
 #include "reader/v8_layout.h"
@@ -119,38 +120,69 @@ PointerLook LookAtPointer(const PageSample& sample, const GeometryCandidate& c,
                                                                     : PointerLook::Other;
 }
 
+// What the 8 bytes at slot offset `at` hold over every used sampled slot:
+// Other when a word in one of them is no pointer, else Slot when a word
+// points at a slot, else Blank.
+PointerLook LookAtGroup(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
+  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  PointerLook group = PointerLook::Blank;
+  ForEachSampledSlot(sample, c, c.slotLength, kSpacingPages,
+                     [&](const uint8_t* page, const uint8_t* slot) {
+                       const uint32_t offset = static_cast<uint32_t>(slot - page);
+                       if (offset + c.slotLength > c.pageSize ||
+                           SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
+                         return true;
+                       }
+                       for (uint32_t half = 0; half < 8; half += 4) {
+                         const PointerLook look = LookAtPointer(sample, c, slot + at + half);
+                         if (look == PointerLook::Other) group = PointerLook::Other;
+                         if (look == PointerLook::Slot && group == PointerLook::Blank) {
+                           group = PointerLook::Slot;
+                         }
+                       }
+                       return group != PointerLook::Other;
+                     });
+  return group;
+}
+
 }  // namespace
 
 DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
                                    uint32_t keptBytes) {
+  // The pairs run from the slot's end to the first group that holds
+  // record bytes; the innermost pair must show a pointer, else blank
+  // record bytes and a pair of empty pointers cannot be told apart.
   DuplicatePairs result;
-  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  PointerLook inner = PointerLook::Other;
   while (keptBytes + 8u * (result.pairs + 1) <= c.slotLength) {
-    const uint32_t at = c.slotLength - 8u * (result.pairs + 1);
-    uint64_t slotPointers = 0;
-    bool other = false;
-    ForEachSampledSlot(sample, c, c.slotLength, kSpacingPages,
-                       [&](const uint8_t* page, const uint8_t* slot) {
-                         const uint32_t offset = static_cast<uint32_t>(slot - page);
-                         if (offset + c.slotLength > c.pageSize ||
-                             SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
-                           return true;
-                         }
-                         for (uint32_t half = 0; half < 8; half += 4) {
-                           const PointerLook look = LookAtPointer(sample, c, slot + at + half);
-                           other = other || look == PointerLook::Other;
-                           slotPointers += look == PointerLook::Slot;
-                         }
-                         return !other;
-                       });
-    if (other) return result;
-    if (slotPointers == 0) {
-      result.clear = false;
-      return result;
-    }
+    const PointerLook look = LookAtGroup(sample, c, c.slotLength - 8u * (result.pairs + 1));
+    if (look == PointerLook::Other) break;
+    inner = look;
     ++result.pairs;
   }
+  result.clear = result.pairs == 0 || inner == PointerLook::Slot;
   return result;
+}
+
+bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
+  const uint32_t size = ChainPointerSize(c.layout->chain);
+  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  uint64_t named = 0;
+  const bool all = ForEachSampledSlot(
+      sample, c, c.slotLength, kSpacingPages, [&](const uint8_t* page, const uint8_t* slot) {
+        const uint32_t offset = static_cast<uint32_t>(slot - page);
+        if (offset + c.slotLength > c.pageSize || at + size > c.slotLength ||
+            SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
+          return true;
+        }
+        const ChainPointer pointer = DecodeChainPointer(c.layout->chain, slot + at);
+        if (pointer.end) return true;
+        ++named;
+        return pointer.page > 0 &&
+               static_cast<uint64_t>(pointer.page) < LogicalBoundAt(sample, c.pageSize) &&
+               pointer.fragment < c.pageSize / 4;
+      });
+  return all && named > 0;
 }
 
 void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample) {
@@ -231,15 +263,26 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
     if (score[length] > best) best = score[length];
   }
   if (best <= 0) return;
-  for (uint32_t length = 4; length <= maxSlot && c->slotLength == 0; ++length) {
-    if (score[length] >= best * kSlotShare &&
-        SlotWordsFit(sample, *c, static_cast<uint16_t>(length))) {
-      c->slotLength = static_cast<uint16_t>(length);
-      c->slotScore = score[length];
+  // The best spacing is the slot length or a multiple of it: the smallest
+  // divisor that scores nearly as well (and whose slot words fit) is taken.
+  // A shorter spacing that divides no good one is a field repeating within
+  // the record, not the slot.
+  for (uint32_t top = maxSlot; top >= 4 && c->slotLength == 0; --top) {
+    if (score[top] < best) continue;
+    for (uint32_t length = 4; length <= top && c->slotLength == 0; ++length) {
+      if (top % length == 0 && score[length] >= best * kSlotShare &&
+          SlotWordsFit(sample, *c, static_cast<uint16_t>(length))) {
+        c->slotLength = static_cast<uint16_t>(length);
+        c->slotScore = score[length];
+      }
     }
+    best = 0;  // slot words refused every divisor: the next best spacing
+    for (uint32_t length = 4; length < top; ++length) best = score[length] > best ? score[length] : best;
+    if (best <= 0) break;
   }
   for (uint32_t length = 4; length <= maxSlot && c->slotLength != 0; ++length) {
-    if (length % c->slotLength != 0 && score[length] > runnerUp->slotScore) {
+    const bool related = length % c->slotLength == 0 || c->slotLength % length == 0;
+    if (!related && score[length] > runnerUp->slotScore) {
       runnerUp->slotLength = static_cast<uint16_t>(length);
       runnerUp->slotScore = score[length];
     }

@@ -77,18 +77,22 @@ bool LooksFcLayout(const PageSample& sample, const GeometryCandidate& candidate,
                    uint16_t slotLength);
 
 // How many 8-byte duplicate pointer pairs end the used slots of `c` (its
-// slot length set), before the slot's first `keptBytes` bytes: pairs are
-// stripped from the end as long as every used sampled slot holds pointers
-// there (0xFFFFFFFF, zero, or the address of a slot on the page grid) and
-// one of them points at a slot.  `clear` is false when the bytes that would
-// be the next pair are zero or 0xFF in every used slot: a pair of empty
-// pointers and record bytes that happen to be blank look alike.
+// slot length set), before the slot's first `keptBytes` bytes: the 8-byte
+// groups from the slot's end that hold only pointers (0xFFFFFFFF, zero, or
+// the address of a slot on the page grid) in every used sampled slot.
+// `clear` is false when the innermost such group holds no pointer to a
+// slot anywhere: empty pointers and blank record bytes look alike.
 struct DuplicatePairs {
   uint32_t pairs = 0;
   bool clear = true;
 };
 DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
                                    uint32_t keptBytes);
+
+// True when every used sampled slot of `c` holds at slot offset `at` a tail
+// pointer of the row's chain rule (the end mark, or a page the file can
+// hold), and some name a page: the records have a variable tail.
+bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at);
 
 // Page sizes a row allows.
 bool PageSizeAllowedFor(const VersionRules& layout, uint32_t pageSize);
