@@ -503,17 +503,22 @@ bool DecideSlotLength(InputFile* input, PageSample* sample, const GeometryOverri
   } else if (g->recordLengthSource == ValueSource::CommandLine) {
     g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
     g->slotLengthSource = ValueSource::Derived;
-    // Without a control page the layout signature is lost too: slots two
-    // bytes longer than the record, starting with a small word, are "FC".
-    if (MayUseFcLayout(*g->layout) && noLayoutWord) {
+    // Without a control page the slot is measured on the pages: slots two
+    // bytes longer than the record, starting with a small word, are "FC";
+    // longer ones keep more behind the record (duplicate pointers).
+    if (chosen == nullptr) {
       LoadPageSample(input, kSampleBytes, sample);
       slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
       GeometryCandidate ignored;
       InferSlotLength(*sample, &slot, &ignored);
-      if (slot.slotLength == g->slotLength + kFcSlotDataOffset &&
+      if (MayUseFcLayout(*g->layout) && noLayoutWord &&
+          slot.slotLength == g->slotLength + kFcSlotDataOffset &&
           LooksFcLayout(*sample, slot, slot.slotLength)) {
         g->slotDataOffset = kFcSlotDataOffset;
         g->slotLength = slot.slotLength;
+      } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
+        g->slotLength = slot.slotLength;
+        g->slotLengthSource = ValueSource::Inferred;
       }
     }
   } else {
