@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
@@ -112,14 +113,22 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
     map->entries.resize(base + plan.entriesPerMap, kNotMapped);
     const bool readable = got[0] >= kMapCounterOffset + 2 || got[1] >= kMapCounterOffset + 2;
     map->tableValid.push_back(readable);
-    if (!readable) continue;
-    int use = 1;
-    if (got[1] < kMapCounterOffset + 2) use = 0;
-    else if (got[0] >= kMapCounterOffset + 2 &&
-             DecodeLE16(copies.data() + kMapCounterOffset) >
-                 DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset)) {
-      use = 0;
+    if (!readable) {
+      map->oneCopyOnly.push_back(false);
+      continue;
     }
+    const bool readable0 = got[0] >= kMapCounterOffset + 2;
+    const bool readable1 = got[1] >= kMapCounterOffset + 2;
+    const int use = ChooseMapPairCopy(
+        readable0, readable0 ? DecodeLE16(copies.data() + kMapCounterOffset) : 0, readable1,
+        readable1 ? DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset) : 0);
+    // A copy that is all zeros was wiped (or never written): the other
+    // one may be older than the pages, so their counters decide too.
+    bool blank[2] = {true, true};
+    for (int c = 0; c < 2; ++c) {
+      for (uint32_t i = 0; i < got[c] && blank[c]; ++i) blank[c] = copies[c * g.pageSize + i] == 0;
+    }
+    map->oneCopyOnly.push_back(blank[0] != blank[1]);
     const uint8_t* chosen = copies.data() + use * g.pageSize;
     for (uint32_t j = 1; j <= plan.entriesPerMap; ++j) {
       const uint32_t at = kMapCounterOffset + kMapEntrySize * j;
@@ -198,6 +207,68 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
   char text[160];
   snprintf(text, sizeof text, format, a, b);
   return text;
+}
+
+// Of the copies [first, end) that carry one logical number (highest usage
+// first), the current one, or null.  The map decides where it is sound and
+// not older than the pages: a copy that the map confirms is current; an
+// entry that says "unused", or (0x0600-0x0700) names another page, makes
+// the copies stale.  Where the map's other copy was wiped, the one left may
+// be older than the pages it names, and a copy with a higher counter than
+// the one it names (or any copy, where it names none) is newer.
+const Candidate* ChooseOne(const MapPlan& plan, const MapState& map,
+                           const std::vector<bool>& confirmed, const Candidate* first,
+                           const Candidate* end) {
+  const uint32_t logical = first->logical;
+  const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
+  const size_t table = (logical - 1) / (plan.entriesPerMap == 0 ? 1 : plan.entriesPerMap);
+  const bool olderMap = table < map.oneCopyOnly.size() && map.oneCopyOnly[table];
+  if (logical < confirmed.size() && confirmed[logical] && entry != kNotMapped) {
+    const Candidate* named = nullptr;
+    for (const Candidate* c = first; c != end; ++c) {
+      if (c->physical == entry) named = c;
+    }
+    if (named != nullptr && olderMap && first->usage > named->usage) return first;
+    return named;
+  }
+  if (entry == kMapUnused) return olderMap ? first : nullptr;
+  if (plan.versionClass == 2 && entry != kNotMapped) return olderMap ? first : nullptr;
+  // No map covers the page, or its entry names a page that does not carry
+  // it: the copy written last is the best guess.
+  return first;
+}
+
+// Fills the page directory with the current copy of every logical page.
+void ChooseCurrentCopies(const MapPlan& plan, const MapState& map,
+                         const std::vector<bool>& confirmed, std::vector<Candidate>* candidates,
+                         ScanResult* result) {
+  // Per logical page, highest usage first, then file order: of two equal
+  // copies the earlier is taken.  Sorted in place: a stable sort would
+  // want a second array as large as the list.
+  std::vector<Candidate>& list = *candidates;
+  std::sort(list.begin(), list.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.logical != b.logical) return a.logical < b.logical;
+    if (a.usage != b.usage) return a.usage > b.usage;
+    return a.physical < b.physical;
+  });
+  PageDirectory& dir = result->directory;
+  uint32_t highest = 0;
+  for (const Candidate& c : list) highest = std::max(highest, c.logical);
+  dir.data.assign(list.empty() ? 0 : highest + 1, kNoPhysicalPage);
+  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
+  for (size_t i = 0; i < list.size();) {
+    size_t end = i;
+    while (end < list.size() && list[end].logical == list[i].logical) ++end;
+    const Candidate* chosen = ChooseOne(plan, map, confirmed, &list[i], list.data() + end);
+    if (chosen != nullptr && chosen->kind == HeaderKind::Data) {
+      dir.data[chosen->logical] = chosen->physical;
+      ++result->counts.currentData;
+    } else if (chosen != nullptr) {
+      dir.variable[chosen->logical] = chosen->physical;
+      ++result->counts.currentVariable;
+    }
+    i = end;
+  }
 }
 
 }  // namespace
@@ -329,64 +400,10 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
     }
   }
 
-  // Per logical page, highest usage first, then file order: of two equal
-  // copies the earlier is taken.  Sorted in place: a stable sort would
-  // want a second array as large as the list.
-  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.logical != b.logical) return a.logical < b.logical;
-    if (a.usage != b.usage) return a.usage > b.usage;
-    return a.physical < b.physical;
-  });
-  PageDirectory& dir = result->directory;
-  uint32_t highest = 0;
-  for (const Candidate& c : candidates) highest = std::max(highest, c.logical);
-  dir.data.assign(candidates.empty() ? 0 : highest + 1, kNoPhysicalPage);
-  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
+  ChooseCurrentCopies(plan, map, confirmed, &candidates, result);
   std::vector<bool> hasCandidate(map.entries.size(), false);
-  for (size_t i = 0; i < candidates.size();) {
-    size_t end = i;
-    while (end < candidates.size() && candidates[end].logical == candidates[i].logical) ++end;
-    const uint32_t logical = candidates[i].logical;
-    if (logical < hasCandidate.size()) hasCandidate[logical] = true;
-    const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
-    const Candidate* chosen = nullptr;
-    if (logical < confirmed.size() && confirmed[logical] && entry != kNotMapped) {
-      // The map is right about this page: only the copy it names is
-      // current, whatever the counters of the others say.
-      for (size_t k = i; k < end; ++k) {
-        if (candidates[k].physical == entry) chosen = &candidates[k];
-      }
-      // Unless the table's other copy is damaged: then the one left may be
-      // the older copy, naming pages written over since.  A copy of the
-      // page with a higher counter is newer than what it names.
-      const size_t table = (logical - 1) / perTable;
-      if (chosen != nullptr && plan.versionClass == 3 && table < map.oneCopyOnly.size() &&
-          map.oneCopyOnly[table] && candidates[i].usage > chosen->usage) {
-        chosen = &candidates[i];
-      }
-    } else if (entry == kMapUnused) {
-      // The map says the page is not in use: these are old copies of a
-      // freed page.
-      chosen = nullptr;
-    } else if (plan.versionClass == 2 && entry != kNotMapped) {
-      // A sound 0x0600-0x0700 map names another page for this number:
-      // the copies that carry it are stale.
-      chosen = nullptr;
-    } else {
-      // No map covers the page, or its entry names a page that does not
-      // carry it: the copy written last is the best guess.
-      chosen = &candidates[i];
-    }
-    if (chosen != nullptr) {
-      if (chosen->kind == HeaderKind::Data) {
-        dir.data[logical] = chosen->physical;
-        ++counts.currentData;
-      } else {
-        dir.variable[logical] = chosen->physical;
-        ++counts.currentVariable;
-      }
-    }
-    i = end;
+  for (const Candidate& c : candidates) {
+    if (c.logical < hasCandidate.size()) hasCandidate[c.logical] = true;
   }
 
   // Map entries that name a page which is not there, and for which no other
