@@ -20,8 +20,15 @@ using fixture::FixtureOptions;
 using fixture::ScopedTempFile;
 
 BuiltFile Build(const FixtureOptions& o, uint32_t count, uint32_t variableBytes = 0) {
-  return fixture::BuildDataFile(
-      o, fixture::MakeRecords(count, o.recordLength, o.variableLength ? variableBytes : 0, 11));
+  return BuildFixtureFile(o, count, variableBytes, 11);
+}
+
+FixtureOptions Options(uint16_t version, uint16_t pageSize, uint16_t recordLength) {
+  FixtureOptions o;
+  o.version = version;
+  o.pageSize = pageSize;
+  o.recordLength = recordLength;
+  return o;
 }
 
 Records AllRecords(const BuiltFile& built) {
@@ -66,11 +73,8 @@ TEST(GeometryCopyTest, CopyTwoIsFoundAndCheckedWhateverCopyOneSays) {
   };
   for (uint16_t version : {0x0600, 0x0700, 0x0800, 0x0950}) {
     for (uint16_t pageSize : {512, 1024, 2048, 4096}) {
-      FixtureOptions o;
-      o.version = version;
+      FixtureOptions o = Options(version, pageSize, 62);
       o.fcLayout = true;
-      o.pageSize = pageSize;
-      o.recordLength = 62;
       o.copy1Counter = 5;  // copy 1 is the current one until it is damaged
       o.copy2Counter = 4;
       const BuiltFile built = Build(o, 400);
@@ -102,10 +106,7 @@ TEST(GeometryCopyTest, CopyTwoIsFoundAndCheckedWhateverCopyOneSays) {
 TEST(GeometryCopyTest, TheOnlyCopyOfTheOldestClassDestroyedOrMisread) {
   for (uint16_t version : {0x0300, 0x0400, 0x0500}) {
     for (uint16_t pageSize : {512, 1024, 4096}) {
-      FixtureOptions o;
-      o.version = version;
-      o.pageSize = pageSize;
-      o.recordLength = 40;
+      const FixtureOptions o = Options(version, pageSize, 40);
       const BuiltFile built = Build(o, 600);
       const Records all = AllRecords(built);
       // Zeroed, a version word of noise, and a version word of the middle
@@ -134,10 +135,7 @@ TEST(GeometryCopyTest, TheOnlyCopyOfTheOldestClassDestroyedOrMisread) {
 TEST(GeometryInferenceTest, EveryCopyAndMapGoneGivesTheRecordsOrNothing) {
   for (uint16_t version : {0x0400, 0x0600, 0x0700, 0x0800}) {
     for (uint16_t pageSize : {1024, 2048, 4096}) {
-      FixtureOptions o;
-      o.version = version;
-      o.pageSize = pageSize;
-      o.recordLength = 62;
+      const FixtureOptions o = Options(version, pageSize, 62);
       const BuiltFile built = Build(o, 1500);
       const Records all = AllRecords(built);
       SCOPED_TRACE("version " + std::to_string(version) + " page size " +
@@ -245,6 +243,41 @@ TEST(GeometryMapTest, WipedCurrentMapCopyLeavesTheNewestPageCurrent) {
   const Records got = SalvageRecords(wiped.path(), &report);
   EXPECT_TRUE(SameRecords(got, current));
   EXPECT_EQ(Invented(got, current), 0u);
+}
+
+// --- Sectors zeroed across page headers -----------------------------------------
+
+// The first 512 bytes of data pages zeroed (their headers with them): the
+// allocation table still places each page, whose slots beyond the sector
+// come back; the slots inside it are lost, and nothing else comes out.
+TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheTablePlacesThem) {
+  for (uint16_t pageSize : {1024, 2048, 4096}) {
+    SCOPED_TRACE(pageSize);
+    const FixtureOptions o = Options(0x0800, pageSize, 40);
+    const BuiltFile built = Build(o, 500);
+    const Records all = AllRecords(built);
+    ASSERT_GE(built.dataPages.size(), 3u);
+    std::vector<uint8_t> bytes = built.bytes;
+    std::set<size_t> wiped;
+    for (size_t k = 0; k < built.dataPages.size(); k += 2) {
+      const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
+      std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
+      wiped.insert(at);
+    }
+    Records kept;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const size_t slot = built.recordSlots[i];
+      const size_t page = slot - slot % pageSize;
+      if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
+    }
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    EXPECT_TRUE(SameRecords(got, kept));
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_EQ(report.pages.headerless, wiped.size());
+    EXPECT_EQ(report.status, kSalvageDamaged);
+  }
 }
 
 // --- The record gate -------------------------------------------------------------

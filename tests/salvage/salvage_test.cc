@@ -19,8 +19,7 @@ using fixture::FixtureOptions;
 using fixture::ScopedTempFile;
 
 BuiltFile Build(const FixtureOptions& o, uint32_t count, uint32_t variableBytes = 0) {
-  return fixture::BuildDataFile(
-      o, fixture::MakeRecords(count, o.recordLength, o.variableLength ? variableBytes : 0, 7));
+  return BuildFixtureFile(o, count, variableBytes, 7);
 }
 
 // The reader's records of the undamaged file, minus those with a byte on
