@@ -52,8 +52,9 @@ void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClas
                           GeometryCandidate* runnerUp);
 
 // True when `best` explains the pages clearly better than `runnerUp`: at
-// least kMinEvidencePages headers, on at least one sampled page in 200, and
-// half as much evidence again as the runner-up.
+// least kMinEvidencePages headers (one, when no other candidate explains a
+// single page), on at least one sampled page in 200, and half as much
+// evidence again as the runner-up.
 bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runnerUp);
 constexpr uint32_t kMinEvidencePages = 2;
 
