@@ -389,6 +389,21 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan
   return true;
 }
 
+// 0x0600 and 0x0610 find variable pages through the map as it stands; where
+// the map's other copy was wiped, the copy left may name older copies of
+// them, and the current copies the page headers chose are taken instead.
+void FollowNewerVariablePages(const MapPlan& plan, const MapState& map, ScanResult* result) {
+  const std::vector<uint32_t>& current = result->directory.variable;
+  for (size_t logical = 1; logical < result->mapped.size() && logical < current.size();
+       ++logical) {
+    const size_t table = (logical - 1) / plan.entriesPerMap;
+    if (table < map.oneCopyOnly.size() && map.oneCopyOnly[table] &&
+        current[logical] != kNoPhysicalPage) {
+      result->mapped[logical] = current[logical];
+    }
+  }
+}
+
 // Map entries that name a page which is not there, and for which no other
 // copy was found: that logical page is lost, unless its place is known and
 // its slots still read.
@@ -485,6 +500,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
+  FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
   std::stable_sort(result->skipped.begin(), result->skipped.end(),
                    [](const SkippedPage& a, const SkippedPage& b) { return a.offset < b.offset; });

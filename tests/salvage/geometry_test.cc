@@ -207,42 +207,45 @@ TEST(GeometryInferenceTest, UndecidableFileGivesNothingAndNamesTheOptions) {
 
 // --- The current copy without a trusted map --------------------------------------
 
-// A 0x0700 file whose data page was rewritten to a new place (a shadow
+// A 0x0600 or 0x0700 file whose data page was rewritten to a new place (a shadow
 // page, usage counter one up): the current map copy names the new page,
 // the older copy the old one.  With the current copy wiped, the page
 // headers' counters still tell the current page.
 TEST(GeometryMapTest, WipedCurrentMapCopyLeavesTheNewestPageCurrent) {
-  FixtureOptions o;
-  o.version = 0x0700;
-  o.recordLength = 30;
-  const BuiltFile built = Build(o, 100);
-  ASSERT_GE(built.dataPages.size(), 3u);
-  std::vector<uint8_t> bytes = built.bytes;
-  const uint32_t old = built.dataPages[1];  // logical number = physical
-  const uint32_t shadow = static_cast<uint32_t>(bytes.size() / o.pageSize);
-  const size_t oldAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, old));
-  bytes.insert(bytes.end(), bytes.begin() + oldAt, bytes.begin() + oldAt + o.pageSize);
-  const size_t shadowAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, shadow));
-  fixture::PutPageHeader(bytes, shadowAt, o.version, 'D', old, 2);
-  for (size_t slot = shadowAt + 6; slot + built.slotLength <= shadowAt + o.pageSize;
-       slot += built.slotLength) {
-    bytes[slot + 5] ^= 0x5A;  // the records as rewritten
-  }
-  const size_t currentMap = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.mapPages[0] + 1));
-  const size_t entry = currentMap + 4 + 4 * old;
-  bytes[entry] = static_cast<uint8_t>(shadow >> 16);
-  fixture::PutLE16(bytes, entry + 2, static_cast<uint16_t>(shadow));
-  ScopedTempFile healthy(bytes);
-  const Records current = ReaderRecords(healthy.path());
-  ASSERT_EQ(current.size(), 100u);
-  ASSERT_NE(current, AllRecords(built));
+  for (uint16_t version : {0x0600, 0x0700}) {
+    SCOPED_TRACE(version);
+    FixtureOptions o;
+    o.version = version;
+    o.recordLength = 30;
+    const BuiltFile built = Build(o, 100);
+    ASSERT_GE(built.dataPages.size(), 3u);
+    std::vector<uint8_t> bytes = built.bytes;
+    const uint32_t old = built.dataPages[1];  // logical number = physical
+    const uint32_t shadow = static_cast<uint32_t>(bytes.size() / o.pageSize);
+    const size_t oldAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, old));
+    bytes.insert(bytes.end(), bytes.begin() + oldAt, bytes.begin() + oldAt + o.pageSize);
+    const size_t shadowAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, shadow));
+    fixture::PutPageHeader(bytes, shadowAt, o.version, 'D', old, 2);
+    for (size_t slot = shadowAt + 6; slot + built.slotLength <= shadowAt + o.pageSize;
+         slot += built.slotLength) {
+      bytes[slot + 5] ^= 0x5A;  // the records as rewritten
+    }
+    const size_t currentMap = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.mapPages[0] + 1));
+    const size_t entry = currentMap + 4 + 4 * old;
+    bytes[entry] = static_cast<uint8_t>(shadow >> 16);
+    fixture::PutLE16(bytes, entry + 2, static_cast<uint16_t>(shadow));
+    ScopedTempFile healthy(bytes);
+    const Records current = ReaderRecords(healthy.path());
+    ASSERT_EQ(current.size(), 100u);
+    ASSERT_NE(current, AllRecords(built));
 
-  std::fill(bytes.begin() + currentMap, bytes.begin() + currentMap + o.pageSize, 0);
-  ScopedTempFile wiped(bytes);
-  SalvageReport report;
-  const Records got = SalvageRecords(wiped.path(), &report);
-  EXPECT_TRUE(SameRecords(got, current));
-  EXPECT_EQ(Invented(got, current), 0u);
+    std::fill(bytes.begin() + currentMap, bytes.begin() + currentMap + o.pageSize, 0);
+    ScopedTempFile wiped(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(wiped.path(), &report);
+    EXPECT_TRUE(SameRecords(got, current));
+    EXPECT_EQ(Invented(got, current), 0u);
+  }
 }
 
 // --- Sectors zeroed across page headers -----------------------------------------
