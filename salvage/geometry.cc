@@ -440,6 +440,14 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
     Unusable(g, "slot length too short for a record");
     return false;
   }
+  // 0x0950 slots may carry system data and tails through chunk tables,
+  // which only the control page says (its duplicate pointers did not read
+  // as this code expects on the files seen): no length is derived there.
+  if (g->layout->chunkedTails) {
+    Unusable(g, std::string("0x0950 keeps its slot layout only in the control page; ") +
+                    kGiveOptions);
+    return false;
+  }
   DuplicatePairs dups;
   if (!g->compressed) {
     LoadPageSample(input, kSampleBytes, sample);
