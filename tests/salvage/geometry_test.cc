@@ -330,6 +330,23 @@ TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
     ASSERT_EQ(doubtful.size(), 1u);
     EXPECT_TRUE(std::equal(all[3].begin(), all[3].begin() + o.recordLength, doubtful[0].begin()));
     EXPECT_EQ(report.status, kSalvageDamaged);
+
+    // The program: the record in the second dump, the count in the summary
+    // and the report.
+    ScopedTempDir dir;
+    const ProcessResult r = RunProcess(
+        GANDREL_PATH, {"salvage", file.path(), "-o", dir.File("x.dump"), "--keep-doubtful",
+                       dir.File("doubt.dump"), "--report", dir.File("x.json")});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    const std::vector<uint8_t> second = fixture::ReadFileBytes(dir.File("doubt.dump"));
+    const std::string prefix = std::to_string(doubtful[0].size()) + ",";
+    ASSERT_GT(second.size(), prefix.size() + doubtful[0].size());
+    EXPECT_EQ(std::string(second.begin(), second.begin() + prefix.size()), prefix);
+    EXPECT_TRUE(std::equal(doubtful[0].begin(), doubtful[0].end(), second.begin() + prefix.size()));
+    EXPECT_NE(r.err.find("records held back by the gate: 1"), std::string::npos) << r.err;
+    const std::vector<uint8_t> json = fixture::ReadFileBytes(dir.File("x.json"));
+    EXPECT_NE(std::string(json.begin(), json.end()).find("\"tailOutsideFile\":1"),
+              std::string::npos);
   }
 }
 
