@@ -174,7 +174,8 @@ void GatherFileInfo(const std::string& path, FileInfo* info) {
   RecordSinkFunction discard;
   SalvageFile(path.c_str(), GeometryOverrides{}, discard, &info->salvage);
   const Geometry& g = info->salvage.geometry;
-  if (g.chosenCopy != 0 && g.copies[g.chosenCopy - 1].encrypted) {
+  // The chosen copy claims encryption and the pages bore it out.
+  if (g.chosenCopy != 0 && g.copies[g.chosenCopy - 1].encrypted && !g.usable) {
     info->encrypted = true;
     info->error = kEncryptedLine;
     return;

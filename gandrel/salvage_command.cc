@@ -21,6 +21,7 @@ const CommandOption kSalvageOptions[] = {
     {"page-size", 0, "N", "page size, over what the file says"},
     {"record-length", 0, "N", "fixed record length, over what the file says"},
     {"version", 0, "0xNNNN", "format version, over what the file says"},
+    {"keep-doubtful", 0, "DUMP2", "records the gate held back, to a second dump"},
     {"quiet", 'q', nullptr, "no summary on stderr"},
 };
 const int kSalvageOptionCount = sizeof kSalvageOptions / sizeof kSalvageOptions[0];
@@ -64,17 +65,26 @@ void Progress(void* context, int64_t done) {
   StepProgress(static_cast<ProgressBar*>(context), done);
 }
 
-// Salvages one file into `dumpPath`; returns its exit code.
-int SalvageOne(const std::string& file, const std::string& dumpPath,
-               const std::string& reportPath, const SalvageSettings& settings) {
+// Where the run of one file writes.
+struct OutputPaths {
+  std::string dump;
+  std::string report;    // empty: none
+  std::string doubtful;  // empty: none
+};
+
+// Salvages one file; returns its exit code.
+int SalvageOne(const std::string& file, const OutputPaths& paths,
+               const SalvageSettings& settings) {
+  const std::string& dumpPath = paths.dump;
+  const std::string& reportPath = paths.report;
   std::error_code ec;
   if (fs::is_directory(file, ec)) {
     fprintf(stderr, "gandrel salvage: %s: is a directory\n", file.c_str());
     return kExitNothing;
   }
   // The data file is never written: not even when -o or --report names it.
-  if (NamesTheDataFile("salvage", file, dumpPath) || NamesTheDataFile("salvage", file, reportPath)) {
-    return kExitUsage;
+  for (const std::string* out : {&dumpPath, &reportPath, &paths.doubtful}) {
+    if (NamesTheDataFile("salvage", file, *out)) return kExitUsage;
   }
   FILE* dump = fopen(dumpPath.c_str(), "wb");
   if (dump == nullptr) {
@@ -82,6 +92,15 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
             strerror(errno));
     return kExitUsage;
   }
+  FILE* doubtful = paths.doubtful.empty() ? nullptr : fopen(paths.doubtful.c_str(), "wb");
+  if (!paths.doubtful.empty() && doubtful == nullptr) {
+    fprintf(stderr, "gandrel salvage: %s: cannot create the dump: %s\n",
+            paths.doubtful.c_str(), strerror(errno));
+    fclose(dump);
+    return kExitUsage;
+  }
+  static char doubtfulBuffer[kDumpBlockSize];
+  DumpSink doubtfulSink{DumpOutput{doubtful, doubtfulBuffer, settings.format, kDumpBlockSize}};
   // Whole entries go to the dump a block at a time (WriteDumpTrailer
   // writes out the last block).
   static char textBuffer[kDumpBlockSize];
@@ -95,12 +114,21 @@ int SalvageOne(const std::string& file, const std::string& dumpPath,
   sink.context = &dumpSink;
   sink.progress = Progress;
   sink.progressContext = &bar;
+  if (doubtful != nullptr) {
+    sink.writeDoubtful = WriteRecord;
+    sink.doubtfulContext = &doubtfulSink;
+  }
   SalvageReport report;
   const SalvageStatus status = SalvageFile(file.c_str(), settings.overrides, sink, &report);
   EndProgress(&bar);
   WriteDumpTrailer(&dumpSink.output);
-  const bool writeFailed = ferror(dump) != 0;
-  const bool closeFailed = fclose(dump) != 0;
+  bool writeFailed = ferror(dump) != 0;
+  bool closeFailed = fclose(dump) != 0;
+  if (doubtful != nullptr) {
+    WriteDumpTrailer(&doubtfulSink.output);
+    writeFailed = writeFailed || ferror(doubtful) != 0;
+    closeFailed = fclose(doubtful) != 0 || closeFailed;
+  }
 
   if (!report.opened) {
     fprintf(stderr, "gandrel salvage: %s: %s\n", file.c_str(), report.error.c_str());
@@ -182,6 +210,13 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
     }
     s->overrides.version = version;
   }
+  if (const std::string* keep = FindValue(parsed, "keep-doubtful")) {
+    if (keep->empty()) {
+      *error = "--keep-doubtful needs a dump file";
+      return false;
+    }
+    s->keepDoubtful = *keep;
+  }
   s->quiet = FindValue(parsed, "quiet") != nullptr;
   return true;
 }
@@ -252,9 +287,13 @@ int RunSalvageCommand(const ParsedCommandLine& parsed) {
     const std::string dump = (many || outputIsDir)
                                  ? (fs::path(settings.output) / (name + ".dump")).string()
                                  : settings.output;
-    std::string report = settings.report;
-    if (reportIsDir) report = (fs::path(settings.report) / (name + ".json")).string();
-    const int code = SalvageOne(file, dump, report, settings);
+    OutputPaths paths{dump, settings.report, settings.keepDoubtful};
+    if (reportIsDir) paths.report = (fs::path(settings.report) / (name + ".json")).string();
+    if (many && !paths.doubtful.empty()) {
+      // Several files: the doubtful records of each beside its dump.
+      paths.doubtful = dump + ".doubtful";
+    }
+    const int code = SalvageOne(file, paths, settings);
     if (code == kExitUsage) return kExitUsage;  // the output cannot be written at all
     allHealthy = allHealthy && code == kExitOk;
     anySalvaged = anySalvaged || code == kExitOk || code == kExitDamaged;

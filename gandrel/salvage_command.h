@@ -16,6 +16,7 @@ struct SalvageSettings {
   std::vector<std::string> files;
   std::string output;
   std::string report;  // empty: no report
+  std::string keepDoubtful;  // empty: records the gate holds back are only counted
   char format = '1';   // console dump format '1'..'4'
   bool quiet = false;
   GeometryOverrides overrides;

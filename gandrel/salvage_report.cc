@@ -26,6 +26,43 @@ std::string Hex16(uint16_t value) {
   return text;
 }
 
+// One candidate geometry the pages were scored against.
+void WriteCandidate(JsonWriter* j, const char* key, const GeometryCandidate& c) {
+  JsonKey(j, key);
+  if (c.layout == nullptr) {
+    JsonNull(j);
+    return;
+  }
+  JsonBeginObject(j);
+  Field(j, "version", Hex16(c.layout->version));
+  Field(j, "pageSize", static_cast<int64_t>(c.pageSize));
+  Field(j, "headers", static_cast<int64_t>(c.headers));
+  Field(j, "pages", static_cast<int64_t>(c.pages));
+  JsonKey(j, "score");
+  JsonDouble(j, c.score);
+  if (c.slotLength != 0) {
+    Field(j, "slotLength", static_cast<int64_t>(c.slotLength));
+    JsonKey(j, "slotScore");
+    JsonDouble(j, c.slotScore);
+  }
+  JsonEndObject(j);
+}
+
+// The scores behind inferred values: the candidate taken and the
+// runner-ups of the (version, page size) ranking and of the slot length.
+void WriteInference(JsonWriter* j, const Geometry& g) {
+  JsonKey(j, "inference");
+  if (!g.inferred) {
+    JsonNull(j);
+    return;
+  }
+  JsonBeginObject(j);
+  WriteCandidate(j, "chosen", g.best);
+  WriteCandidate(j, "runnerUp", g.runnerUp);
+  WriteCandidate(j, "slotRunnerUp", g.slotRunnerUp);
+  JsonEndObject(j);
+}
+
 void WriteCopy(JsonWriter* j, const ControlCopy& copy) {
   JsonBeginObject(j);
   Field(j, "offset", static_cast<int64_t>(copy.offset));
@@ -55,6 +92,12 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
   if (r.recordsTooLong > 0) {
     fprintf(out, "  records longer than %u bytes, left out: %" PRIu64 "\n", kMaxRecordBytes,
             r.recordsTooLong);
+  }
+  if (r.heldBack.total() > 0) {
+    fprintf(out,
+            "  records held back by the gate: %" PRIu64 " (tail pointer outside the file %" PRIu64
+            ", chain that does not end %" PRIu64 ")\n",
+            r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain);
   }
   fprintf(out, "  pages read: %" PRIu64 " (%" PRIu64 " data pages walked), skipped: %" PRIu64 "\n",
           r.pages.physical, r.dataPagesWalked, r.skippedPages.size() + r.skippedNotListed);
@@ -114,6 +157,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
     if (copy.offset >= 0) WriteCopy(j, copy);
   }
   JsonEndArray(j);
+  WriteInference(j, g);
   JsonEndObject(j);
 
   JsonKey(j, "pages");
@@ -126,6 +170,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "implausible", static_cast<int64_t>(r.pages.implausible));
   Field(j, "unreadable", static_cast<int64_t>(r.pages.unreadable));
   Field(j, "currentData", static_cast<int64_t>(r.pages.currentData));
+  Field(j, "headerless", static_cast<int64_t>(r.pages.headerless));
   Field(j, "currentVariable", static_cast<int64_t>(r.pages.currentVariable));
   Field(j, "dataPagesWalked", static_cast<int64_t>(r.dataPagesWalked));
   JsonEndObject(j);
@@ -163,6 +208,11 @@ std::string SalvageReportJson(const SalvageReport& r) {
   JsonBeginObject(j);
   Field(j, "salvaged", static_cast<int64_t>(r.recordsSalvaged));
   Field(j, "tooLong", static_cast<int64_t>(r.recordsTooLong));
+  JsonKey(j, "heldBack");
+  JsonBeginObject(j);
+  Field(j, "tailOutsideFile", static_cast<int64_t>(r.heldBack.tailOutsideFile));
+  Field(j, "endlessChain", static_cast<int64_t>(r.heldBack.endlessChain));
+  JsonEndObject(j);
   Field(j, "headerCountKnown", g.recordCountKnown);
   Field(j, "headerCount", static_cast<int64_t>(g.recordCount));
   JsonEndObject(j);

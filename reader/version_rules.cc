@@ -157,3 +157,8 @@ const VersionRules* FindVersionRules(uint16_t version) {
   }
   return nullptr;
 }
+
+VersionRowList InferenceVersionRows() {
+  static const VersionRules* const kInference[] = {&kRows[1], &kRows[3], &kRows[6], &kRows[8]};
+  return VersionRowList{kInference, sizeof kInference / sizeof kInference[0]};
+}

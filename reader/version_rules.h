@@ -132,4 +132,15 @@ struct VersionRules {
 // null for any other version.
 const VersionRules* FindVersionRules(uint16_t version);
 
+// The rows that inference from the data pages may try when no control page
+// copy can be believed: one row per way of telling a page header (0x0400,
+// 0x0600, 0x0800, 0x0950), oldest first.  Rows that read page headers alike
+// (0x0300-0x0500, 0x0600-0x0700, 0x0800-0x0900) cannot be told apart by the
+// pages, so only one of each stands for them.
+struct VersionRowList {
+  const VersionRules* const* rows;
+  uint32_t count;
+};
+VersionRowList InferenceVersionRows();
+
 #endif  // GANDREL_READER_VERSION_RULES_H_

@@ -95,6 +95,7 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
     }
     TakeChainPage(&walk, w->page.data(), sink);
   }
+  w->lastEnd = walk.end;
   switch (walk.end) {
     case ChainEnd::Running:
     case ChainEnd::Finished:

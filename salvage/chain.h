@@ -24,6 +24,7 @@ struct ChainWalker {
   int64_t pageOffset = -1;
   VisitedFragments visited;
   std::vector<uint8_t> chunkTable;  // the chunk table of the record at hand
+  ChainEnd lastEnd = ChainEnd::Running;  // how the last chain walked ended
 };
 
 void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* geometry,

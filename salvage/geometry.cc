@@ -1,10 +1,16 @@
 #include "salvage/geometry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "reader/chain.h"
+#include "reader/copy_choice.h"
 #include "reader/format.h"
+#include "reader/owner_protection.h"
+#include "reader/page_header.h"
 #include "reader/v8_layout.h"
+#include "salvage/geometry_score.h"
 #include "salvage/page_rules.h"
 
 namespace {
@@ -13,17 +19,28 @@ namespace {
 constexpr uint32_t kCopyBytes = kV8ControlBytes;
 // Bytes the oldest versions' copy must have at least.
 constexpr uint32_t kMinCopyBytes = kControlBytesConsole;
-// How much of the file the inference looks at, and how many data pages
-// the slot spacing is measured on.
+// How much of the file inference looks at, and how much a check of one
+// control copy against the pages.
 constexpr uint32_t kSampleBytes = 16u << 20;
-constexpr uint32_t kSpacingPages = 16;
-constexpr uint32_t kMaxInferredSlot = 2048;
-// Inference needs this many plausible page headers, and one in
-// kInferredShare of the sampled pages at least.
-constexpr uint32_t kMinInferredPages = 2;
-constexpr uint64_t kInferredShare = 200;
+constexpr uint32_t kCheckBytes = 2u << 20;
+// A copy disagrees with the pages when another (row, page size) finds at
+// least this many headers and kDisagreeFactor times the copy's evidence.
+constexpr uint32_t kDisagreeHeaders = 4;
+constexpr double kDisagreeFactor = 2.0;
+// The slot spacing is ambiguous when a length that is no multiple of the
+// one chosen scores this share of its score.
+constexpr double kSlotAmbiguous = 0.97;
+// Below this spacing score the records show no structure at the length
+// found (one slot a page, or noise): no slot length is taken.
+constexpr double kMinSlotScore = 0.05;
+// A slot that keeps this many bytes or fewer besides its duplicate pointers
+// holds a compressed record's pointer and used mark, not a record.
+constexpr uint32_t kMaxTinyRecord = 7;
 // Variable pointer behind the fixed part, versions below 0x0800.
 constexpr uint32_t kOldPointerBytes = 4;
+
+// What to give when the pages do not tell the geometry.
+constexpr const char* kGiveOptions = "give --page-size, --record-length and --version";
 
 std::string Format(const char* format, unsigned value) {
   char text[96];
@@ -31,9 +48,18 @@ std::string Format(const char* format, unsigned value) {
   return text;
 }
 
-// Representative row of a version class, for header patterns.
-const VersionRules* ClassLayout(int versionClass) {
-  return FindVersionRules(versionClass == 1 ? 0x0400 : versionClass == 2 ? 0x0700 : 0x0800);
+std::string Format2(const char* format, unsigned a, unsigned b) {
+  char text[160];
+  snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+// Where a row keeps control page copy 2 at page size `pageSize`: one page
+// in (0x0600-0x0700), at F (0x0800 on), or nowhere (-1).
+int64_t SecondCopyOffset(const VersionRules& layout, uint32_t pageSize) {
+  if (ChoosesActiveCopy(layout.control)) return V8ControlCopyBytes(pageSize);
+  if (layout.secondCopyPage != 0) return static_cast<int64_t>(pageSize) * layout.secondCopyPage;
+  return -1;
 }
 
 uint16_t AbsoluteVersion(uint16_t stored) {
@@ -119,17 +145,15 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
              (copy->variable ? kOldPointerBytes : 0);
   }
   // An owner name is set when the version word is negative; its mode can
-  // say that every page is encrypted, and then the pages are noise.
+  // claim that every page is encrypted.  The pages decide (DecideGeometry).
   copy->encrypted = static_cast<int16_t>(stored) < 0 &&
-                    (bytes[kControlOwnerModeOffset] & kOwnerModeEncrypted) != 0;
+                    OwnerModeEncrypts(bytes[kControlOwnerModeOffset]);
   if (!PageSizeAllowed(layout->versionClass, copy->pageSize)) {
     copy->problem = Format("page size %u not allowed", copy->pageSize);
     return;
   }
   if (offset != 0) {
-    const int64_t expected =
-        v8 ? V8ControlCopyBytes(copy->pageSize) : static_cast<int64_t>(copy->pageSize);
-    if (expected != offset) {
+    if (SecondCopyOffset(*layout, copy->pageSize) != offset) {
       copy->problem = "page size does not place the copy here";
       return;
     }
@@ -165,177 +189,370 @@ bool ReadCopy(InputFile* input, int64_t offset, ControlCopy* copy) {
   return copy->sound;
 }
 
-// Looks for a sound copy 2 where a version of class `versionClass` (0: any)
-// with page size `pageSize` (0: any allowed) keeps it.
-void FindSecondCopy(InputFile* input, int versionClass, uint32_t pageSize, ControlCopy* copy) {
+// Every place a copy 2 may lie: where each allowed page size of a row that
+// keeps one puts it, `first` (when above 0) before the others.
+std::vector<int64_t> SecondCopyPlaces(int64_t first) {
   std::vector<int64_t> offsets;
+  if (first > 0) offsets.push_back(first);
+  const VersionRowList rows = InferenceVersionRows();
   for (uint32_t ps = 512; ps <= 16384; ps += 512) {
-    if (pageSize != 0 && ps != pageSize) continue;
-    if ((versionClass == 0 || versionClass == 2) && PageSizeAllowed(2, ps)) offsets.push_back(ps);
-    if ((versionClass == 0 || versionClass == 3) && PageSizeAllowed(3, ps)) {
-      offsets.push_back(V8ControlCopyBytes(ps));
+    for (uint32_t r = 0; r < rows.count; ++r) {
+      const int64_t at = PageSizeAllowedFor(*rows.rows[r], ps)
+                             ? SecondCopyOffset(*rows.rows[r], ps) : -1;
+      if (at > 0 && std::find(offsets.begin(), offsets.end(), at) == offsets.end()) {
+        offsets.push_back(at);
+      }
     }
   }
-  ControlCopy first;
-  bool haveFirst = false;
-  for (size_t i = 0; i < offsets.size(); ++i) {
-    bool seen = false;
-    for (size_t k = 0; k < i; ++k) seen = seen || offsets[k] == offsets[i];
-    if (seen) continue;
+  return offsets;
+}
+
+// Looks for a sound copy 2 at every place one may lie, `first` first.  A
+// damaged copy 1 may still say where copy 2 is, but is never trusted alone.
+void FindSecondCopy(InputFile* input, int64_t first, ControlCopy* copy) {
+  const std::vector<int64_t> places = SecondCopyPlaces(first);
+  for (size_t i = 0; i < places.size(); ++i) {
     ControlCopy candidate;
-    if (ReadCopy(input, offsets[i], &candidate)) {
-      *copy = candidate;
-      return;
-    }
-    if (!haveFirst) {
-      first = candidate;
-      haveFirst = true;
-    }
+    if (ReadCopy(input, places[i], &candidate) || i == 0) *copy = candidate;
+    // Nothing sound: the first place looked at stays, so the report shows why.
+    if (candidate.sound) return;
   }
-  // Nothing sound: keep the first place looked at, so the report shows why.
-  if (haveFirst) *copy = first;
 }
 
-// --- Inference from the data pages --------------------------------------------
-
-struct Sample {
-  std::vector<uint8_t> bytes;
-};
-
-uint32_t CountHeaders(const Sample& sample, int versionClass, uint32_t pageSize,
-                      int64_t filePages, HeaderKind want) {
-  const VersionRules* layout = ClassLayout(versionClass);
-  uint32_t count = 0;
-  const uint64_t pages = sample.bytes.size() / pageSize;
-  for (uint64_t p = 1; p < pages; ++p) {
-    const PageHeaderInfo info = ClassifyPageHeader(
-        *layout, sample.bytes.data() + p * pageSize, p, LogicalBound(filePages));
-    if (info.kind != HeaderKind::Other && (want == HeaderKind::Other || info.kind == want)) {
-      ++count;
-    }
-  }
-  return count;
+// Where copy 1 (or the command line) says copy 2 lies; -1 when it cannot.
+int64_t PredictedSecondCopy(const ControlCopy& copy1, const GeometryOverrides& overrides) {
+  const VersionRules* layout = FindVersionRules(overrides.version != 0 ? overrides.version
+                                                                      : copy1.version);
+  if (layout == nullptr) return -1;
+  const uint32_t ps = overrides.pageSize != 0 ? overrides.pageSize : copy1.pageSize;
+  return PageSizeAllowedFor(*layout, ps) ? SecondCopyOffset(*layout, ps) : -1;
 }
 
-// The page size at which page headers repeat: of the sizes a class allows,
-// the largest whose header count is close to the best one.  Half the true
-// size finds the same headers (and some noise), twice the size half of them.
-uint32_t InferPageSize(const Sample& sample, int versionClass, int64_t fileSize,
-                       uint32_t* score) {
-  uint32_t best = 0;
-  std::vector<std::pair<uint32_t, uint32_t>> counts;
-  for (uint32_t ps = 512; ps <= 16384; ps += 512) {
-    if (!PageSizeAllowed(static_cast<uint8_t>(versionClass), ps)) continue;
-    const uint32_t n = CountHeaders(sample, versionClass, ps, fileSize / ps, HeaderKind::Other);
-    counts.emplace_back(ps, n);
-    if (n > best) best = n;
+// Copy 1, then copy 2 wherever it is.  A version that keeps no copy 2 and
+// whose copy 1 is sound shows none, unless one was found.
+void ReadControlCopies(InputFile* input, const GeometryOverrides& overrides, Geometry* g) {
+  ControlCopy& copy1 = g->copies[0];
+  ReadCopy(input, 0, &copy1);
+  const int64_t predicted = PredictedSecondCopy(copy1, overrides);
+  FindSecondCopy(input, predicted, &g->copies[1]);
+  if (!g->copies[1].sound && copy1.sound && predicted < 0) g->copies[1] = ControlCopy{};
+}
+
+bool SameClassAndSize(const ControlCopy& a, const ControlCopy& b) {
+  return FindVersionRules(a.version)->versionClass == FindVersionRules(b.version)->versionClass &&
+         a.pageSize == b.pageSize;
+}
+
+// Two sound copies that disagree on the version class or the page size (a
+// field damaged into another allowed value): the pages decide.
+void CrossCheckCopies(InputFile* input, PageSample* sample, Geometry* g) {
+  ControlCopy& copy1 = g->copies[0];
+  ControlCopy& copy2 = g->copies[1];
+  if (!copy1.sound || !copy2.sound || SameClassAndSize(copy1, copy2)) return;
+  LoadPageSample(input, kCheckBytes, sample);
+  const double score1 =
+      ScoreHeaders(*sample, *FindVersionRules(copy1.version), copy1.pageSize).score;
+  const double score2 =
+      ScoreHeaders(*sample, *FindVersionRules(copy2.version), copy2.pageSize).score;
+  ControlCopy& loser = score2 > score1 ? copy1 : copy2;
+  loser.sound = false;
+  loser.problem = Format2("version 0x%04x with page size %u does not fit the data pages",
+                          loser.version, loser.pageSize);
+}
+
+// A copy that no other sound copy confirms is checked against the pages:
+// when another version class or page size explains them far better, the
+// copy's own values are damaged.
+bool CopyFitsPages(InputFile* input, PageSample* sample, ControlCopy* copy) {
+  const VersionRules& layout = *FindVersionRules(copy->version);
+  LoadPageSample(input, kCheckBytes, sample);
+  const GeometryCandidate own = ScoreHeaders(*sample, layout, copy->pageSize);
+  GeometryCandidate best;
+  GeometryCandidate runnerUp;
+  RankHeaderCandidates(*sample, nullptr, 0, &best, &runnerUp);
+  if (best.layout == nullptr || best.headers < kDisagreeHeaders ||
+      best.score < own.score * kDisagreeFactor) {
+    return true;
   }
-  *score = best;
-  if (best == 0) return 0;
-  uint32_t chosen = 0;
-  for (const auto& c : counts) {
-    if (c.second * 4 >= best * 3) chosen = c.first;
+  if (best.layout->versionClass == layout.versionClass && best.pageSize == copy->pageSize) {
+    return true;
+  }
+  copy->sound = false;
+  copy->problem = Format2("version 0x%04x with page size %u does not fit the data pages",
+                          copy->version, copy->pageSize);
+  return false;
+}
+
+// The copy whose values are taken: the sound one, of two the one written
+// last (the row's tie rule on equal counters), else one whose only fault is
+// its record count.
+// Returns 1 or 2, or 0 when no copy can be taken.
+int ChooseCopy(const Geometry& g) {
+  const ControlCopy& copy1 = g.copies[0];
+  const ControlCopy& copy2 = g.copies[1];
+  if (copy1.sound && copy2.sound) {
+    return ChooseControlCopyOnCounters(*FindVersionRules(copy1.version), copy1.counter,
+                                       copy2.counter);
+  }
+  if (copy1.sound) return 1;
+  if (copy2.sound) return 2;
+  int chosen = 0;
+  for (int c = 0; c < 2; ++c) {
+    if (g.copies[c].onlyCountWrong &&
+        (chosen == 0 || g.copies[c].counter > g.copies[chosen - 1].counter)) {
+      chosen = c + 1;
+    }
   }
   return chosen;
-}
-
-// The slot length from the spacing of the records: records of one file
-// share field layouts, so bytes one slot apart are equal more often than
-// bytes at any other distance except whole multiples of it.
-uint16_t InferSlotLength(const Sample& sample, int versionClass, uint32_t pageSize,
-                         int64_t fileSize) {
-  const VersionRules* layout = ClassLayout(versionClass);
-  const uint32_t header = layout->dataPageHeaderSize;
-  std::vector<const uint8_t*> pages;
-  const uint64_t count = sample.bytes.size() / pageSize;
-  for (uint64_t p = 1; p < count && pages.size() < kSpacingPages; ++p) {
-    const uint8_t* page = sample.bytes.data() + p * pageSize;
-    if (ClassifyPageHeader(*layout, page, p, LogicalBound(fileSize / pageSize)).kind ==
-        HeaderKind::Data) {
-      pages.push_back(page);
-    }
-  }
-  if (pages.empty()) return 0;
-  const uint32_t maxSlot = pageSize - SlotReserve(versionClass) < kMaxInferredSlot
-                               ? pageSize - SlotReserve(versionClass)
-                               : kMaxInferredSlot;
-  std::vector<double> score(maxSlot + 1, 0.0);
-  double best = 0;
-  for (uint32_t length = 4; length <= maxSlot && header + length < pageSize; ++length) {
-    uint64_t equal = 0;
-    uint64_t positions = 0;
-    for (const uint8_t* page : pages) {
-      for (uint32_t i = header; i + length < pageSize; ++i) {
-        equal += page[i] != 0 && page[i] == page[i + length];
-      }
-      positions += pageSize - header - length;
-    }
-    score[length] = positions == 0 ? 0 : static_cast<double>(equal) / positions;
-    if (score[length] > best) best = score[length];
-  }
-  if (best <= 0) return 0;
-  for (uint32_t length = 4; length <= maxSlot; ++length) {
-    if (score[length] >= best * 0.85) return static_cast<uint16_t>(length);
-  }
-  return 0;
-}
-
-// Calls `visit(page, slot)` for every slot of every sampled page that
-// class `versionClass` takes for a data page; stops early, with false, as
-// soon as `visit` returns false.
-template <typename Visit>
-bool ForEachSampledSlot(const Sample& sample, uint8_t versionClass, uint32_t pageSize,
-                        uint16_t slotLength, int64_t fileSize, Visit visit) {
-  const VersionRules* rules = ClassLayout(versionClass);
-  const uint32_t slots = (pageSize - rules->slotCountReserve) / slotLength;
-  const uint64_t count = sample.bytes.size() / pageSize;
-  for (uint64_t p = 1; p < count; ++p) {
-    const uint8_t* page = sample.bytes.data() + p * pageSize;
-    if (ClassifyPageHeader(*rules, page, p, LogicalBound(fileSize / pageSize)).kind !=
-        HeaderKind::Data) {
-      continue;
-    }
-    for (uint32_t i = 0; i < slots; ++i) {
-      if (!visit(page, page + rules->dataPageHeaderSize + i * slotLength)) return false;
-    }
-  }
-  return true;
-}
-
-// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6;
-// every slot of every sampled data page does, and some are used.
-bool LooksCompressed(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
-                     int64_t fileSize) {
-  uint64_t used = 0;
-  const bool allMarked = ForEachSampledSlot(
-      sample, 3, pageSize, slotLength, fileSize, [&](const uint8_t*, const uint8_t* slot) {
-        const uint8_t* m = slot + kV8UsedMarkerOffset;
-        if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
-        return (m[0] == 1 && m[1] == 1 && m[2] == 0) || (m[0] == 0 && m[1] == 0 && m[2] == 0);
-      });
-  return allMarked && used > 0;
-}
-
-// "FC" layout slots of 0x0600-0x0700 start with a small word (1, 2, 3 ...
-// in used slots) before the record; records themselves rarely do, and the
-// fixed part of a plain slot starts at once.
-bool LooksFcLayout(const Sample& sample, uint32_t pageSize, uint16_t slotLength,
-                   int64_t fileSize) {
-  uint64_t used = 0;
-  uint64_t small = 0;
-  ForEachSampledSlot(sample, 2, pageSize, slotLength, fileSize,
-                     [&](const uint8_t* page, const uint8_t* slot) {
-                       if (slot + 2 > page + pageSize || (slot[0] | slot[1]) == 0) return true;
-                       ++used;
-                       small += slot[1] == 0 && slot[0] < 16;
-                       return true;
-                     });
-  return used > 0 && small * 10 >= used * 9;
 }
 
 void Unusable(Geometry* g, const std::string& why) {
   g->usable = false;
   g->problem = why;
+}
+
+std::string CandidateText(const GeometryCandidate& c) {
+  if (c.layout == nullptr) return "none";
+  char text[160];
+  snprintf(text, sizeof text, "version 0x%04x page size %u (headers on %u of %u pages)",
+           c.layout->version, c.pageSize, c.headers, c.pages);
+  return text;
+}
+
+// Version and page size the pages explain best, where neither the command
+// line nor a copy gives them.  False (geometry unusable) when no candidate
+// is clearly best.
+bool InferVersionAndPageSize(InputFile* input, PageSample* sample, Geometry* g) {
+  LoadPageSample(input, kSampleBytes, sample);
+  RankHeaderCandidates(*sample, g->layout, g->pageSize, &g->best, &g->runnerUp);
+  g->inferred = true;
+  if (!ClearlyBetter(g->best, g->runnerUp)) {
+    Unusable(g, "no geometry explains the pages clearly (best: " + CandidateText(g->best) +
+                    "; runner-up: " + CandidateText(g->runnerUp) + "); " + kGiveOptions);
+    return false;
+  }
+  if (g->layout == nullptr) {
+    // A damaged copy may still name a version of the class found.
+    uint16_t version = g->best.layout->version;
+    for (const ControlCopy& c : g->copies) {
+      const VersionRules* l = FindVersionRules(c.version);
+      if (l != nullptr && l->versionClass == g->best.layout->versionClass) version = c.version;
+    }
+    g->version = version;
+    g->layout = FindVersionRules(version);
+    g->versionSource = ValueSource::Inferred;
+  }
+  if (g->pageSize == 0) {
+    g->pageSize = g->best.pageSize;
+    g->pageSizeSource = ValueSource::Inferred;
+  }
+  return true;
+}
+
+bool DecideVersionAndPageSize(InputFile* input, PageSample* sample,
+                              const GeometryOverrides& overrides, const ControlCopy* chosen,
+                              ValueSource fromCopy, Geometry* g) {
+  if (overrides.version != 0) {
+    g->version = overrides.version;
+    g->versionSource = ValueSource::CommandLine;
+  } else if (chosen != nullptr) {
+    g->version = chosen->version;
+    g->versionSource = fromCopy;
+  }
+  g->layout = g->version != 0 ? FindVersionRules(g->version) : nullptr;
+  if (g->version != 0 && g->layout == nullptr) {
+    Unusable(g, Format("version 0x%04x not supported", g->version));
+    return false;
+  }
+  if (overrides.pageSize != 0) {
+    g->pageSize = overrides.pageSize;
+    g->pageSizeSource = ValueSource::CommandLine;
+  } else if (chosen != nullptr) {
+    g->pageSize = chosen->pageSize;
+    g->pageSizeSource = fromCopy;
+  }
+  if ((g->layout == nullptr || g->pageSize == 0) && !InferVersionAndPageSize(input, sample, g)) {
+    return false;
+  }
+  if (!PageSizeAllowedFor(*g->layout, g->pageSize)) {
+    Unusable(g, Format("page size %u not allowed", g->pageSize));
+    return false;
+  }
+  return true;
+}
+
+// Record layout flags: from the chosen copy, else what a damaged copy 1
+// whose version word is still of the class says, else the plainest one.
+void DecideRecordLayout(const ControlCopy* chosen, Geometry* g) {
+  const ControlCopy& copy1 = g->copies[0];
+  const VersionRules* copy1Layout = FindVersionRules(copy1.version);
+  if (chosen != nullptr) {
+    g->variable = chosen->variable;
+    g->compressed = chosen->compressed;
+    g->recordCount = chosen->recordCount;
+    g->recordCountKnown = true;
+    g->controlUsage = chosen->counter;
+    g->chunkedTails = chosen->chunkedTails;
+  } else if (copy1Layout != nullptr && copy1Layout->versionClass == g->layout->versionClass) {
+    g->variable = copy1.variable;
+    g->compressed = copy1.compressed;
+  }
+  const bool fcLayout = chosen != nullptr ? chosen->fcLayout : copy1.fcLayout;
+  const bool systemData = chosen != nullptr && chosen->systemData;
+  if (ChoosesActiveCopy(g->layout->control)) {
+    g->controlCopyBytes = V8ControlCopyBytes(g->pageSize);
+    g->slotDataOffset = static_cast<uint8_t>(
+        g->compressed ? 0 : kV8SlotWordSize + (systemData ? kV8SystemDataSize : 0));
+  } else {
+    g->slotDataOffset = fcLayout ? kFcSlotDataOffset : 0;
+  }
+}
+
+uint32_t PointerBytes(const Geometry& g) {
+  return !g.variable ? 0 : ChoosesActiveCopy(g.layout->control) ? kV8PointerSize : kOldPointerBytes;
+}
+
+// The slot length from the record spacing; false (unusable) when none is
+// found or another length is as likely.
+bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandidate* slot) {
+  LoadPageSample(input, kSampleBytes, sample);
+  *slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
+  InferSlotLength(*sample, slot, &g->slotRunnerUp);
+  g->inferred = true;
+  g->best = *slot;
+  if (slot->slotLength == 0 || slot->slotScore < kMinSlotScore) {
+    Unusable(g, std::string("slot length could not be inferred; ") + kGiveOptions);
+    return false;
+  }
+  if (g->slotRunnerUp.slotScore >= slot->slotScore * kSlotAmbiguous) {
+    Unusable(g, Format2("the slot length is not clear from the pages (%u or %u bytes); ",
+                        slot->slotLength, g->slotRunnerUp.slotLength) + kGiveOptions);
+    return false;
+  }
+  return true;
+}
+
+// The record length from the slot length: what the slot keeps besides the
+// record (its word, the tail pointer) and the duplicate pointer pairs that
+// end the used slots.  False (unusable) when the pages cannot tell whether
+// the last bytes are a pair or record bytes.
+bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
+  const uint32_t kept = g->slotDataOffset + PointerBytes(*g);
+  if (g->slotLength < kept + 1u) {
+    Unusable(g, "slot length too short for a record");
+    return false;
+  }
+  // 0x0950 slots may carry system data and tails through chunk tables,
+  // which only the control page says (its duplicate pointers did not read
+  // as this code expects on the files seen): no length is derived there.
+  if (g->layout->chunkedTails) {
+    Unusable(g, std::string("0x0950 keeps its slot layout only in the control page; ") +
+                    kGiveOptions);
+    return false;
+  }
+  DuplicatePairs dups;
+  if (!g->compressed) {
+    LoadPageSample(input, kSampleBytes, sample);
+    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    slots.slotLength = g->slotLength;
+    dups = CountDuplicatePairs(*sample, slots, kept + 1);
+  }
+  uint32_t length = g->slotLength - kept - 8u * dups.pairs;
+  if (!g->compressed && !g->variable && dups.clear && length > kMaxTinyRecord) {
+    // Without a control page the variable flag is lost too: a tail pointer
+    // in every used slot behind the fixed part tells it.
+    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    slots.slotLength = g->slotLength;
+    const uint32_t pointer = ChainPointerSize(g->layout->chain);
+    if (LooksLikeTailPointers(*sample, slots, g->slotDataOffset + length - pointer)) {
+      g->variable = true;
+      length -= pointer;
+    }
+  }
+  if (!g->compressed && length <= kMaxTinyRecord) {
+    // A pointer and a used mark: the records are compressed streams, whose
+    // length no slot tells.
+    Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
+                       length) + kGiveOptions);
+    return false;
+  }
+  if (!dups.clear) {
+    Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or %u when "
+                        "blank bytes at the end of the slots are record bytes); ",
+                        length, length + 8) + kGiveOptions);
+    return false;
+  }
+  g->recordLength = static_cast<uint16_t>(length);
+  g->recordLengthSource = ValueSource::Derived;
+  return true;
+}
+
+// Rows whose slots may use the "FC" layout: the middle class, which keeps
+// copy 2 one page in.
+bool MayUseFcLayout(const VersionRules& layout) { return layout.secondCopyPage != 0; }
+
+// Slot length and record length: from the command line or the chosen copy,
+// derived from each other, or inferred from the record spacing.
+bool DecideSlotLength(InputFile* input, PageSample* sample, const GeometryOverrides& overrides,
+                      const ControlCopy* chosen, ValueSource fromCopy, Geometry* g) {
+  const uint32_t pointerBytes = PointerBytes(*g);
+  const bool noLayoutWord = chosen == nullptr && !g->copies[0].fcLayout;
+  if (overrides.recordLength >= 0) {
+    g->recordLength = static_cast<uint16_t>(overrides.recordLength);
+    g->recordLengthSource = ValueSource::CommandLine;
+  } else if (chosen != nullptr) {
+    g->recordLength = chosen->recordLength;
+    g->recordLengthSource = fromCopy;
+  }
+  GeometryCandidate slot;
+  if (chosen != nullptr &&
+      (overrides.recordLength < 0 ||
+       chosen->slotLength >= g->slotDataOffset + g->recordLength + pointerBytes)) {
+    g->slotLength = chosen->slotLength;
+    g->slotLengthSource = fromCopy;
+  } else if (g->recordLengthSource == ValueSource::CommandLine) {
+    g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
+    g->slotLengthSource = ValueSource::Derived;
+    // Without a control page the slot is measured on the pages: slots two
+    // bytes longer than the record, starting with a small word, are "FC";
+    // longer ones keep more behind the record (duplicate pointers).
+    if (chosen == nullptr) {
+      LoadPageSample(input, kSampleBytes, sample);
+      slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
+      GeometryCandidate ignored;
+      InferSlotLength(*sample, &slot, &ignored);
+      if (MayUseFcLayout(*g->layout) && noLayoutWord &&
+          slot.slotLength == g->slotLength + kFcSlotDataOffset &&
+          LooksFcLayout(*sample, slot, slot.slotLength)) {
+        g->slotDataOffset = kFcSlotDataOffset;
+        g->slotLength = slot.slotLength;
+      } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
+        g->slotLength = slot.slotLength;
+        g->slotLengthSource = ValueSource::Inferred;
+      }
+    }
+  } else {
+    if (!InferSlot(input, sample, g, &slot)) return false;
+    g->slotLength = slot.slotLength;
+    g->slotLengthSource = ValueSource::Inferred;
+    if (MayUseFcLayout(*g->layout) && noLayoutWord && LooksFcLayout(*sample, slot, g->slotLength)) {
+      g->slotDataOffset = kFcSlotDataOffset;
+    }
+    if (ChoosesActiveCopy(g->layout->control) && chosen == nullptr &&
+        LooksCompressed(*sample, slot)) {
+      g->compressed = true;
+      g->variable = false;
+      g->slotDataOffset = 0;
+    }
+  }
+  if (g->recordLengthSource == ValueSource::None && !DeriveRecordLength(input, sample, g)) {
+    return false;
+  }
+  if (g->slotLength == 0 || g->slotLength > g->pageSize - g->layout->slotCountReserve) {
+    Unusable(g, Format("slot length %u does not fit a page", g->slotLength));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -352,6 +569,30 @@ const char* ValueSourceName(ValueSource source) {
   return "unknown";
 }
 
+namespace {
+
+// The pages after the control pages of a file whose copy claims encrypted
+// pages, weighed as the reader weighs them at open: noise does not carry the
+// page numbers and kinds of the copy's geometry.
+bool OwnerPagesInClear(InputFile* input, const ControlCopy& copy) {
+  const VersionRules* rules = FindVersionRules(copy.version);
+  if (rules == nullptr || copy.pageSize == 0) return false;
+  const int64_t pageCount = input->size / copy.pageSize;
+  ClearPageEvidence evidence;
+  const uint64_t first = FirstPageAfterControl(*rules);
+  for (uint64_t p = first; p < first + kOwnerSamplePages; ++p) {
+    uint8_t header[kPageHeaderBytes];
+    if (ReadInputAt(input, static_cast<int64_t>(p * copy.pageSize), header, sizeof header) !=
+        sizeof header) {
+      break;
+    }
+    WeighPageHeader(*rules, header, p, pageCount, &evidence);
+  }
+  return PagesInClear(evidence);
+}
+
+}  // namespace
+
 bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize) {
   if (pageSize == 0 || pageSize % 512 != 0) return false;
   return versionClass == 3 ? pageSize <= 16384 : pageSize <= 4096;
@@ -359,240 +600,26 @@ bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize) {
 
 void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geometry* g) {
   *g = Geometry{};
-  ControlCopy& copy1 = g->copies[0];
-  ControlCopy& copy2 = g->copies[1];
-  ReadCopy(input, 0, &copy1);
-
-  // Where copy 2 lies depends on the version and the page size; what copy 1
-  // says of them is used as far as it can be read, else every place is tried.
-  int knownClass = 0;
-  if (overrides.version != 0 && FindVersionRules(overrides.version) != nullptr) {
-    knownClass = FindVersionRules(overrides.version)->versionClass;
-  } else if (const VersionRules* l = FindVersionRules(copy1.version)) {
-    knownClass = l->versionClass;
+  PageSample sample;
+  ReadControlCopies(input, overrides, g);
+  CrossCheckCopies(input, &sample, g);
+  g->chosenCopy = ChooseCopy(*g);
+  // A copy that stands alone, with neither the other copy nor the command
+  // line to confirm its version and page size, has to fit the pages.
+  if (g->chosenCopy != 0 && overrides.version == 0 && overrides.pageSize == 0) {
+    ControlCopy& copy = g->copies[g->chosenCopy - 1];
+    const ControlCopy& other = g->copies[2 - g->chosenCopy];
+    const bool confirmed = other.sound && SameClassAndSize(copy, other);
+    if (!confirmed && !CopyFitsPages(input, &sample, &copy)) g->chosenCopy = ChooseCopy(*g);
   }
-  if (knownClass != 1) {
-    uint32_t ps = overrides.pageSize;
-    if (ps == 0 && knownClass != 0 &&
-        PageSizeAllowed(static_cast<uint8_t>(knownClass), copy1.pageSize)) {
-      ps = copy1.pageSize;
-    }
-    // Where copy 1's page size puts copy 2 first; then, unless that page
-    // size is certain, every other place.
-    FindSecondCopy(input, knownClass, ps, &copy2);
-    if (!copy2.sound && overrides.pageSize == 0 && !copy1.sound && ps != 0) {
-      ControlCopy elsewhere;
-      FindSecondCopy(input, knownClass, 0, &elsewhere);
-      if (elsewhere.sound) copy2 = elsewhere;
-    }
-  }
-
-  Sample sample;
-  auto loadSample = [&]() {
-    if (!sample.bytes.empty()) return;
-    const int64_t n = input->size < kSampleBytes ? input->size : kSampleBytes;
-    sample.bytes.resize(static_cast<size_t>(n));
-    sample.bytes.resize(ReadInputAt(input, 0, sample.bytes.data(), static_cast<uint32_t>(n)));
-  };
-
-  // A page size damaged into another allowed value leaves copy 1 sound:
-  // then copy 2 is not where copy 1 says, or it names another page size.
-  // The data pages decide between the two.
-  if (knownClass > 1 && copy1.sound && !copy2.sound && overrides.pageSize == 0) {
-    ControlCopy elsewhere;
-    FindSecondCopy(input, knownClass, 0, &elsewhere);
-    if (elsewhere.sound) copy2 = elsewhere;
-  }
-  if (copy1.sound && copy2.sound && copy1.pageSize != copy2.pageSize) {
-    loadSample();
-    const int c1 = FindVersionRules(copy1.version)->versionClass;
-    const int c2 = FindVersionRules(copy2.version)->versionClass;
-    const uint32_t score1 =
-        CountHeaders(sample, c1, copy1.pageSize, input->size / copy1.pageSize, HeaderKind::Other);
-    const uint32_t score2 =
-        CountHeaders(sample, c2, copy2.pageSize, input->size / copy2.pageSize, HeaderKind::Other);
-    ControlCopy& loser = score2 > score1 ? copy1 : copy2;
-    loser.sound = false;
-    loser.problem = Format("page size %u does not fit the data pages", loser.pageSize);
-  }
-
-  const ControlCopy* chosen = nullptr;
-  if (copy1.sound && copy2.sound) {
-    // The copy written last has the higher counter.  On a tie 0x0600-0x0700
-    // take copy 2, 0x0800-0x0900 copy 1, as the engine's readers do.
-    const bool v8 = FindVersionRules(copy1.version)->versionClass == 3;
-    if (copy1.counter > copy2.counter) chosen = &copy1;
-    else if (copy2.counter > copy1.counter) chosen = &copy2;
-    else chosen = v8 ? &copy1 : &copy2;
-  } else if (copy1.sound) {
-    chosen = &copy1;
-  } else if (copy2.sound) {
-    chosen = &copy2;
-  }
-  if (chosen == nullptr) {
-    // A copy whose only fault is its record count still knows the layout.
-    for (const ControlCopy* c : {&copy1, &copy2}) {
-      if (c->onlyCountWrong && (chosen == nullptr || c->counter > chosen->counter)) chosen = c;
-    }
-  }
+  const ControlCopy* chosen = g->chosenCopy == 0 ? nullptr : &g->copies[g->chosenCopy - 1];
   const ValueSource fromCopy =
-      chosen == &copy1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
-  g->chosenCopy = chosen == nullptr ? 0 : chosen == &copy1 ? 1 : 2;
-
-  if (chosen != nullptr && chosen->encrypted) {
+      g->chosenCopy == 1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
+  if (chosen != nullptr && chosen->encrypted && !OwnerPagesInClear(input, *chosen)) {
     return Unusable(g, "the file is encrypted with an owner name and cannot be read without the engine");
   }
-
-  // Version.
-  if (overrides.version != 0) {
-    g->version = overrides.version;
-    g->versionSource = ValueSource::CommandLine;
-  } else if (chosen != nullptr) {
-    g->version = chosen->version;
-    g->versionSource = fromCopy;
-  }
-  g->layout = g->version != 0 ? FindVersionRules(g->version) : nullptr;
-  if (g->version != 0 && g->layout == nullptr) {
-    return Unusable(g, Format("version 0x%04x not supported", g->version));
-  }
-
-  // Page size.
-  if (overrides.pageSize != 0) {
-    g->pageSize = overrides.pageSize;
-    g->pageSizeSource = ValueSource::CommandLine;
-  } else if (chosen != nullptr) {
-    g->pageSize = chosen->pageSize;
-    g->pageSizeSource = fromCopy;
-  }
-
-  if (g->layout == nullptr || g->pageSize == 0) {
-    // The header patterns tell the version class and the page size.
-    loadSample();
-    int bestClass = 0;
-    uint32_t bestSize = 0;
-    uint32_t bestScore = 0;
-    for (int c = 1; c <= 3; ++c) {
-      if (g->layout != nullptr && g->layout->versionClass != c) continue;
-      uint32_t score = 0;
-      uint32_t size = g->pageSize;
-      if (size == 0) {
-        size = InferPageSize(sample, c, input->size, &score);
-      } else {
-        score = CountHeaders(sample, c, size, input->size / size, HeaderKind::Other);
-      }
-      if (score > bestScore) {
-        bestScore = score;
-        bestClass = c;
-        bestSize = size;
-      }
-    }
-    // Noise has a plausible header now and then (a 'D' at the right place,
-    // a small page number): the pattern has to hold on a share of the pages
-    // that only a data file reaches.
-    const uint64_t sampled = bestSize == 0 ? 0 : sample.bytes.size() / bestSize;
-    if (bestScore < kMinInferredPages || bestScore * kInferredShare < sampled) {
-      return Unusable(g, "no control page and no data pages to infer the geometry from");
-    }
-    if (g->layout == nullptr) {
-      // A damaged copy may still name a version of the class found.
-      uint16_t version = bestClass == 1 ? 0x0400 : bestClass == 2 ? 0x0600 : 0x0800;
-      for (const ControlCopy& c : g->copies) {
-        const VersionRules* l = FindVersionRules(c.version);
-        if (l != nullptr && l->versionClass == bestClass) version = c.version;
-      }
-      g->version = version;
-      g->layout = FindVersionRules(version);
-      g->versionSource = ValueSource::Inferred;
-    }
-    if (g->pageSize == 0) {
-      g->pageSize = bestSize;
-      g->pageSizeSource = ValueSource::Inferred;
-    }
-  }
-  const int versionClass = g->layout->versionClass;
-  if (!PageSizeAllowed(static_cast<uint8_t>(versionClass), g->pageSize)) {
-    return Unusable(g, Format("page size %u not allowed", g->pageSize));
-  }
-
-  // Record layout: from the chosen copy, else what a damaged copy 1 with a
-  // valid signature says of the layout, else the plainest one.
-  if (chosen != nullptr) {
-    g->variable = chosen->variable;
-    g->compressed = chosen->compressed;
-    g->recordCount = chosen->recordCount;
-    g->recordCountKnown = true;
-    g->controlUsage = chosen->counter;
-    g->chunkedTails = chosen->chunkedTails;
-  } else if (FindVersionRules(copy1.version) != nullptr &&
-             FindVersionRules(copy1.version)->versionClass == versionClass) {
-    // A damaged copy 1 whose version word is still right: its flags are
-    // the best guess there is.
-    g->variable = copy1.variable;
-    g->compressed = copy1.compressed;
-  }
-  bool fcLayout = chosen != nullptr ? chosen->fcLayout : copy1.fcLayout;
-  bool systemData = chosen != nullptr && chosen->systemData;
-  if (versionClass == 3) {
-    g->controlCopyBytes = V8ControlCopyBytes(g->pageSize);
-    g->slotDataOffset = static_cast<uint8_t>(
-        g->compressed ? 0 : kV8SlotWordSize + (systemData ? kV8SystemDataSize : 0));
-  } else {
-    g->slotDataOffset = fcLayout ? kFcSlotDataOffset : 0;
-  }
-  const uint32_t pointerBytes =
-      !g->variable ? 0 : versionClass == 3 ? kV8PointerSize : kOldPointerBytes;
-
-  if (overrides.recordLength >= 0) {
-    g->recordLength = static_cast<uint16_t>(overrides.recordLength);
-    g->recordLengthSource = ValueSource::CommandLine;
-  } else if (chosen != nullptr) {
-    g->recordLength = chosen->recordLength;
-    g->recordLengthSource = fromCopy;
-  }
-  if (chosen != nullptr &&
-      (overrides.recordLength < 0 ||
-       chosen->slotLength >= g->slotDataOffset + g->recordLength + pointerBytes)) {
-    g->slotLength = chosen->slotLength;
-    g->slotLengthSource = fromCopy;
-  } else if (g->recordLengthSource == ValueSource::CommandLine) {
-    g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
-    g->slotLengthSource = ValueSource::Derived;
-    if (versionClass == 2 && chosen == nullptr && !copy1.fcLayout) {
-      // Without a control page the layout signature is lost too: slots two
-      // bytes longer than the record, starting with a small word, are "FC".
-      loadSample();
-      const uint16_t spaced = InferSlotLength(sample, versionClass, g->pageSize, input->size);
-      if (spaced == g->slotLength + kFcSlotDataOffset &&
-          LooksFcLayout(sample, g->pageSize, spaced, input->size)) {
-        g->slotDataOffset = kFcSlotDataOffset;
-        g->slotLength = spaced;
-      }
-    }
-  } else {
-    loadSample();
-    g->slotLength = InferSlotLength(sample, versionClass, g->pageSize, input->size);
-    g->slotLengthSource = ValueSource::Inferred;
-    if (g->slotLength == 0) return Unusable(g, "slot length could not be inferred");
-    if (versionClass == 2 && chosen == nullptr && !copy1.fcLayout &&
-        LooksFcLayout(sample, g->pageSize, g->slotLength, input->size)) {
-      g->slotDataOffset = kFcSlotDataOffset;
-    }
-    if (versionClass == 3 && chosen == nullptr &&
-        LooksCompressed(sample, g->pageSize, g->slotLength, input->size)) {
-      g->compressed = true;
-      g->variable = false;
-      g->slotDataOffset = 0;
-    }
-  }
-  if (g->recordLengthSource == ValueSource::None) {
-    if (g->slotLength < g->slotDataOffset + pointerBytes + 1u) {
-      return Unusable(g, "slot length too short for a record");
-    }
-    g->recordLength = static_cast<uint16_t>(g->slotLength - g->slotDataOffset - pointerBytes);
-    g->recordLengthSource = ValueSource::Derived;
-  }
-  if (g->slotLength == 0 || g->slotLength > g->pageSize - SlotReserve(versionClass)) {
-    return Unusable(g, Format("slot length %u does not fit a page", g->slotLength));
-  }
+  if (!DecideVersionAndPageSize(input, &sample, overrides, chosen, fromCopy, g)) return;
+  DecideRecordLayout(chosen, g);
+  if (!DecideSlotLength(input, &sample, overrides, chosen, fromCopy, g)) return;
   g->usable = true;
 }

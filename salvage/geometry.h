@@ -7,7 +7,12 @@
 //   copy 1                 offset 0, every version
 //   copy 2, 0x0600-0x0700  offset pageSize (512 .. 4096)
 //   copy 2, 0x0800-0x0900  offset F = max(2 x pageSize, 2048)
-// 0x0300-0x0500 keep copy 1 only.
+// 0x0300-0x0500 keep copy 1 only.  Copy 2 is looked for at every one of
+// these places, where copy 1 says first: a damaged copy 1 cannot be trusted
+// to say where.  Two sound copies that disagree, and a copy that stands
+// alone, are checked against the page headers (salvage/geometry_score.h);
+// when no copy can be believed, the geometry that explains the pages
+// clearly best is taken, and none when no candidate is clearly best.
 #ifndef GANDREL_SALVAGE_GEOMETRY_H_
 #define GANDREL_SALVAGE_GEOMETRY_H_
 
@@ -15,6 +20,7 @@
 #include <string>
 
 #include "reader/version_rules.h"
+#include "salvage/geometry_score.h"
 #include "salvage/input_file.h"
 
 enum class ValueSource : uint8_t {
@@ -47,7 +53,8 @@ struct ControlCopy {
   bool compressed = false;
   bool systemData = false;
   uint16_t duplicatePairs = 0;
-  bool encrypted = false;  // negative version word, owner mode bit 0x02
+  bool encrypted = false;  // negative version word, an owner mode of 2 or 3: a
+                           // claim the pages are encrypted, weighed at decision
   bool chunkedTails = false;  // 0x0950 flag 0x0800: tails through chunk tables
 };
 
@@ -75,6 +82,14 @@ struct Geometry {
   ValueSource slotLengthSource = ValueSource::None;
   int chosenCopy = 0;          // 1, 2, or 0 when no copy was sound
   ControlCopy copies[2];
+
+  // When values were inferred from the pages: the candidate taken (its
+  // header evidence and, once decided, its slot length and spacing score),
+  // the runner-up (row, page size), and the runner-up slot length.
+  bool inferred = false;
+  GeometryCandidate best;
+  GeometryCandidate runnerUp;
+  GeometryCandidate slotRunnerUp;
 };
 
 // Values given on the command line; 0 (-1 for the record length) when not.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
@@ -112,14 +113,22 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
     map->entries.resize(base + plan.entriesPerMap, kNotMapped);
     const bool readable = got[0] >= kMapCounterOffset + 2 || got[1] >= kMapCounterOffset + 2;
     map->tableValid.push_back(readable);
-    if (!readable) continue;
-    int use = 1;
-    if (got[1] < kMapCounterOffset + 2) use = 0;
-    else if (got[0] >= kMapCounterOffset + 2 &&
-             DecodeLE16(copies.data() + kMapCounterOffset) >
-                 DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset)) {
-      use = 0;
+    if (!readable) {
+      map->oneCopyOnly.push_back(false);
+      continue;
     }
+    const bool readable0 = got[0] >= kMapCounterOffset + 2;
+    const bool readable1 = got[1] >= kMapCounterOffset + 2;
+    const int use = ChooseMapPairCopy(
+        readable0, readable0 ? DecodeLE16(copies.data() + kMapCounterOffset) : 0, readable1,
+        readable1 ? DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset) : 0);
+    // A copy that is all zeros was wiped (or never written): the other
+    // one may be older than the pages, so their counters decide too.
+    bool blank[2] = {true, true};
+    for (int c = 0; c < 2; ++c) {
+      for (uint32_t i = 0; i < got[c] && blank[c]; ++i) blank[c] = copies[c * g.pageSize + i] == 0;
+    }
+    map->oneCopyOnly.push_back(blank[0] != blank[1]);
     const uint8_t* chosen = copies.data() + use * g.pageSize;
     for (uint32_t j = 1; j <= plan.entriesPerMap; ++j) {
       const uint32_t at = kMapCounterOffset + kMapEntrySize * j;
@@ -200,6 +209,251 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
   return text;
 }
 
+// Of the copies [first, end) that carry one logical number (highest usage
+// first), the current one, or null.  The map decides where it is sound and
+// not older than the pages: a copy that the map confirms is current; an
+// entry that says "unused", or (0x0600-0x0700) names another page, makes
+// the copies stale.  Where the map's other copy was wiped, the one left may
+// be older than the pages it names, and a copy with a higher counter than
+// the one it names (or any copy, where it names none) is newer.
+const Candidate* ChooseOne(const MapPlan& plan, const MapState& map,
+                           const std::vector<bool>& confirmed, const Candidate* first,
+                           const Candidate* end) {
+  const uint32_t logical = first->logical;
+  const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
+  const size_t table = (logical - 1) / (plan.entriesPerMap == 0 ? 1 : plan.entriesPerMap);
+  const bool olderMap = table < map.oneCopyOnly.size() && map.oneCopyOnly[table];
+  if (logical < confirmed.size() && confirmed[logical] && entry != kNotMapped) {
+    const Candidate* named = nullptr;
+    for (const Candidate* c = first; c != end; ++c) {
+      if (c->physical == entry) named = c;
+    }
+    if (named != nullptr && olderMap && first->usage > named->usage) return first;
+    return named;
+  }
+  if (entry == kMapUnused) return olderMap ? first : nullptr;
+  if (plan.versionClass == 2 && entry != kNotMapped) return olderMap ? first : nullptr;
+  // No map covers the page, or its entry names a page that does not carry
+  // it: the copy written last is the best guess.
+  return first;
+}
+
+// Fills the page directory with the current copy of every logical page.
+void ChooseCurrentCopies(const MapPlan& plan, const MapState& map,
+                         const std::vector<bool>& confirmed, std::vector<Candidate>* candidates,
+                         ScanResult* result) {
+  // Per logical page, highest usage first, then file order: of two equal
+  // copies the earlier is taken.  Sorted in place: a stable sort would
+  // want a second array as large as the list.
+  std::vector<Candidate>& list = *candidates;
+  std::sort(list.begin(), list.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.logical != b.logical) return a.logical < b.logical;
+    if (a.usage != b.usage) return a.usage > b.usage;
+    return a.physical < b.physical;
+  });
+  PageDirectory& dir = result->directory;
+  uint32_t highest = 0;
+  for (const Candidate& c : list) highest = std::max(highest, c.logical);
+  dir.data.assign(list.empty() ? 0 : highest + 1, kNoPhysicalPage);
+  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
+  for (size_t i = 0; i < list.size();) {
+    size_t end = i;
+    while (end < list.size() && list[end].logical == list[i].logical) ++end;
+    const Candidate* chosen = ChooseOne(plan, map, confirmed, &list[i], list.data() + end);
+    for (size_t k = i; k < end; ++k) {
+      const Candidate& c = list[k];
+      if (&c != chosen) {
+        result->superseded.push_back(
+            PageCopy{c.logical, c.physical, c.usage, c.kind == HeaderKind::Variable});
+      }
+    }
+    if (chosen != nullptr && chosen->kind == HeaderKind::Data) {
+      dir.data[chosen->logical] = chosen->physical;
+      ++result->counts.currentData;
+    } else if (chosen != nullptr) {
+      dir.variable[chosen->logical] = chosen->physical;
+      ++result->counts.currentVariable;
+    }
+    i = end;
+  }
+}
+
+// What the page pass learns besides the candidates.
+struct PassState {
+  std::vector<bool> confirmed;      // per logical page: the map's entry holds it
+  std::vector<bool> carriesNumber;  // per physical page: its header has a number
+  std::vector<Candidate> candidates;
+};
+
+// Reads every physical page once, classifies and checks it.
+void PagePass(InputFile* input, const Geometry& g, const MapPlan& plan, const MapState& map,
+              ProgressFunction progress, void* progressContext, PassState* pass,
+              ScanResult* result) {
+  PageCounts& counts = result->counts;
+  const uint64_t bound = LogicalBound(input->size / g.pageSize);
+  std::vector<uint8_t> page(g.pageSize);
+  for (uint64_t physical = 0; physical < counts.physical; ++physical) {
+    const int64_t offset = PhysicalPageOffset(g, physical);
+    // The pass is the first half of the work, the record walk the second.
+    if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset / 2);
+    if (IsReserved(plan, physical)) {
+      ++counts.reserved;
+      continue;
+    }
+    const uint32_t got = ReadInputAt(input, offset, page.data(), g.pageSize);
+    if (got < g.pageSize) {
+      // A cut page is not trusted at all: its slots would run into
+      // bytes that are not there.
+      ++counts.unreadable;
+      Skip(result, SkippedPage{
+          offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
+      continue;
+    }
+    const PageHeaderInfo info = ClassifyPageHeader(*g.layout, page.data(), physical, bound);
+    // A page confirms its map entry when it sits where the entry says and
+    // carries the entry's logical number, whatever kind of page it is.
+    const uint32_t number = RawPageNumber(*g.layout, page.data());
+    pass->carriesNumber[physical] = number != 0 && number < bound;
+    if (plan.versionClass != 1 && number < map.entries.size() &&
+        map.entries[number] == physical) {
+      pass->confirmed[number] = true;
+    }
+    if (info.kind == HeaderKind::Other) {
+      ++counts.other;
+      if (IsIndexPage(plan, page.data(), number, bound)) ++counts.index;
+      continue;
+    }
+    if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
+      ++counts.implausible;
+      Skip(result, SkippedPage{
+          offset, info.logical,
+          PageReason("data page header, but its slots do not fit slot length %u",
+                     g.slotLength)});
+      continue;
+    }
+    if (info.kind == HeaderKind::Data) ++counts.data;
+    else ++counts.variable;
+    pass->candidates.push_back(
+        Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+  }
+  if (progress != nullptr) progress(progressContext, input->size / 2);
+}
+
+// A map none of whose entries names a page that carries it is not
+// believed at all for its range (zeroed, or noise).  Healthy maps of
+// 0x0600-0x0700 do name pages that were freed and reused under another
+// number, so a few such entries say nothing.
+void DistrustUnconfirmedMaps(const MapPlan& plan, const std::vector<bool>& confirmed,
+                             MapState* map) {
+  const uint32_t perTable = plan.entriesPerMap;
+  std::vector<uint32_t> agree(map->tableValid.size(), 0);
+  std::vector<uint32_t> disagree(map->tableValid.size(), 0);
+  for (size_t logical = 1; logical < map->entries.size(); ++logical) {
+    const uint32_t entry = map->entries[logical];
+    if (entry == kMapUnused || entry == kNotMapped) continue;
+    const size_t table = (logical - 1) / perTable;
+    if (confirmed[logical]) ++agree[table];
+    else ++disagree[table];
+  }
+  for (size_t t = 0; t < map->tableValid.size(); ++t) {
+    if (map->tableValid[t] && agree[t] == 0 && disagree[t] > 0) {
+      map->tableValid[t] = false;
+      for (size_t j = 0; j < perTable; ++j) {
+        const size_t logical = t * perTable + j + 1;
+        if (logical < map->entries.size()) map->entries[logical] = kNotMapped;
+      }
+    }
+  }
+}
+
+// A data page whose header was destroyed (zeroed sectors) but which a sound
+// allocation table names as a data page: read slot by slot, when every
+// slot word still has a value the engine writes.  The table's kind is the
+// only word for it, so only the new class, whose tables keep kinds.
+bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan,
+                        uint32_t logical, uint32_t physical, ScanResult* result) {
+  if (!ChoosesActiveCopy(g.layout->control) || IsReserved(plan, physical)) return false;
+  std::vector<uint8_t> page(g.pageSize);
+  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
+      g.pageSize) {
+    return false;
+  }
+  for (uint32_t i = 0; i < g.layout->dataPageHeaderSize; ++i) {
+    if (page[i] != 0) return false;  // not a wiped header: something else
+  }
+  // A page zeroed whole is lost, not read: something must be left.
+  bool left = false;
+  for (uint32_t i = g.layout->dataPageHeaderSize; i < g.pageSize && !left; ++i) left = page[i] != 0;
+  if (!left || !DataPageSlotsPlausible(g, page.data())) return false;
+  PageDirectory& dir = result->directory;
+  if (dir.data.size() <= logical) {
+    dir.data.resize(logical + 1, kNoPhysicalPage);
+    dir.variable.resize(logical + 1, kNoPhysicalPage);
+  }
+  dir.data[logical] = physical;
+  ++result->counts.currentData;
+  ++result->counts.headerless;
+  return true;
+}
+
+// 0x0600 and 0x0610 find variable pages through the map as it stands; where
+// the map's other copy was wiped, the copy left may name older copies of
+// them, and the current copies the page headers chose are taken instead.
+void FollowNewerVariablePages(const MapPlan& plan, const MapState& map, ScanResult* result) {
+  const std::vector<uint32_t>& current = result->directory.variable;
+  for (size_t logical = 1; logical < result->mapped.size() && logical < current.size();
+       ++logical) {
+    const size_t table = (logical - 1) / plan.entriesPerMap;
+    if (table < map.oneCopyOnly.size() && map.oneCopyOnly[table] &&
+        current[logical] != kNoPhysicalPage) {
+      result->mapped[logical] = current[logical];
+    }
+  }
+}
+
+// Map entries that name a page which is not there, and for which no other
+// copy was found: that logical page is lost, unless its place is known and
+// its slots still read.
+void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
+                     const MapState& map, const PassState& pass, ScanResult* result) {
+  std::vector<bool> hasCandidate(map.entries.size(), false);
+  for (const Candidate& c : pass.candidates) {
+    if (c.logical < hasCandidate.size()) hasCandidate[c.logical] = true;
+  }
+  const uint64_t physicalPages = result->counts.physical;
+  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
+    const uint32_t entry = map.entries[logical];
+    if (entry == kMapUnused || entry == kNotMapped || pass.confirmed[logical]) continue;
+    if (hasCandidate[logical]) continue;
+    // Entries may name pages that were freed and reused under another
+    // number; only a page that carries no number at all is a lost one, and
+    // only when the table says it was a data or variable page.  The page
+    // map of 0x0600-0x0700 keeps no kind, and healthy files have entries
+    // naming empty pages and pages past the end: there a lost page shows
+    // only in the record count.
+    if (plan.versionClass == 2) continue;
+    if (entry < physicalPages && pass.carriesNumber[entry]) continue;
+    if (plan.versionClass == 3 && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
+      continue;
+    }
+    const int64_t offset = PhysicalPageOffset(g, entry);
+    if (entry >= physicalPages) {
+      Skip(result, SkippedPage{
+          offset, static_cast<int64_t>(logical),
+          PageReason("the page map places logical page %u at physical page %u, beyond the end of the file",
+                     static_cast<unsigned>(logical), entry)});
+    } else if (map.kinds[logical] == 'D' &&
+               TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result)) {
+      continue;
+    } else if (!IsReserved(plan, entry)) {
+      Skip(result, SkippedPage{
+          offset, static_cast<int64_t>(logical),
+          PageReason("the page map places logical page %u at physical page %u, which does not hold it",
+                     static_cast<unsigned>(logical), entry)});
+    }
+  }
+}
+
 }  // namespace
 
 int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
@@ -236,16 +490,10 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
                   void* progressContext, ScanResult* result) {
   *result = ScanResult{};
   const MapPlan plan = PlanOf(g);
-  const uint64_t physicalPages = CountPhysicalPages(g, input->size);
-  const uint64_t wholePages = static_cast<uint64_t>(input->size) / g.pageSize;
-  const uint64_t bound = LogicalBound(static_cast<int64_t>(wholePages));
-  PageCounts& counts = result->counts;
-  counts.physical = physicalPages;
-
+  result->counts.physical = CountPhysicalPages(g, input->size);
   MapState map;
-  if (plan.versionClass == 2) ReadPageMap(input, g, plan, physicalPages, &map);
-  if (plan.versionClass == 3) ReadAllocationTables(input, g, plan, physicalPages, &map);
-  std::vector<bool> confirmed(map.entries.size(), false);
+  if (plan.versionClass == 2) ReadPageMap(input, g, plan, result->counts.physical, &map);
+  if (plan.versionClass == 3) ReadAllocationTables(input, g, plan, result->counts.physical, &map);
   if (plan.versionClass == 2) {
     result->mapped.assign(map.entries.size(), kNoPhysicalPage);
     for (size_t i = 0; i < map.entries.size(); ++i) {
@@ -253,179 +501,14 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
       if (e != kMapUnused && e != kNotMapped) result->mapped[i] = e;
     }
   }
-  // Per physical page: does its header carry a page number at all?  A map
-  // entry that names a page without one (zeros, noise) has lost its page.
-  std::vector<bool> carriesNumber(physicalPages, false);
-
-  std::vector<Candidate> candidates;
-  std::vector<uint8_t> page(g.pageSize);
-  for (uint64_t physical = 0; physical < physicalPages; ++physical) {
-    const int64_t offset = PhysicalPageOffset(g, physical);
-    // The pass is the first half of the work, the record walk the second.
-    if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset / 2);
-    if (IsReserved(plan, physical)) {
-      ++counts.reserved;
-      continue;
-    }
-    const uint32_t got = ReadInputAt(input, offset, page.data(), g.pageSize);
-    if (got < g.pageSize) {
-      // A cut page is not trusted at all: its slots would run into
-      // bytes that are not there.
-      ++counts.unreadable;
-      Skip(result, SkippedPage{
-          offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
-      continue;
-    }
-    const PageHeaderInfo info = ClassifyPageHeader(*g.layout, page.data(), physical, bound);
-    // A page confirms its map entry when it sits where the entry says and
-    // carries the entry's logical number, whatever kind of page it is.
-    const uint32_t number = RawPageNumber(*g.layout, page.data());
-    carriesNumber[physical] = number != 0 && number < bound;
-    if (plan.versionClass != 1 && number < map.entries.size() &&
-        map.entries[number] == physical) {
-      confirmed[number] = true;
-    }
-    if (info.kind == HeaderKind::Other) {
-      ++counts.other;
-      if (IsIndexPage(plan, page.data(), number, bound)) ++counts.index;
-      continue;
-    }
-    if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
-      ++counts.implausible;
-      Skip(result, SkippedPage{
-          offset, info.logical,
-          PageReason("data page header, but its slots do not fit slot length %u",
-                     g.slotLength)});
-      continue;
-    }
-    if (info.kind == HeaderKind::Data) ++counts.data;
-    else ++counts.variable;
-    candidates.push_back(
-        Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
-  }
-  if (progress != nullptr) progress(progressContext, input->size / 2);
-
-  // A map none of whose entries names a page that carries it is not
-  // believed at all for its range (zeroed, or noise).  Healthy maps of
-  // 0x0600-0x0700 do name pages that were freed and reused under another
-  // number, so a few such entries say nothing.
-  const uint32_t perTable = plan.entriesPerMap;
-  std::vector<uint32_t> agree(map.tableValid.size(), 0);
-  std::vector<uint32_t> disagree(map.tableValid.size(), 0);
-  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
-    const uint32_t entry = map.entries[logical];
-    if (entry == kMapUnused || entry == kNotMapped) continue;
-    const size_t table = (logical - 1) / perTable;
-    if (confirmed[logical]) ++agree[table];
-    else ++disagree[table];
-  }
-  for (size_t t = 0; t < map.tableValid.size(); ++t) {
-    if (map.tableValid[t] && agree[t] == 0 && disagree[t] > 0) {
-      map.tableValid[t] = false;
-      for (size_t j = 0; j < perTable; ++j) {
-        const size_t logical = t * perTable + j + 1;
-        if (logical < map.entries.size()) map.entries[logical] = kNotMapped;
-      }
-    }
-  }
-
-  // Per logical page, highest usage first, then file order: of two equal
-  // copies the earlier is taken.  Sorted in place: a stable sort would
-  // want a second array as large as the list.
-  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.logical != b.logical) return a.logical < b.logical;
-    if (a.usage != b.usage) return a.usage > b.usage;
-    return a.physical < b.physical;
-  });
-  PageDirectory& dir = result->directory;
-  uint32_t highest = 0;
-  for (const Candidate& c : candidates) highest = std::max(highest, c.logical);
-  dir.data.assign(candidates.empty() ? 0 : highest + 1, kNoPhysicalPage);
-  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
-  std::vector<bool> hasCandidate(map.entries.size(), false);
-  for (size_t i = 0; i < candidates.size();) {
-    size_t end = i;
-    while (end < candidates.size() && candidates[end].logical == candidates[i].logical) ++end;
-    const uint32_t logical = candidates[i].logical;
-    if (logical < hasCandidate.size()) hasCandidate[logical] = true;
-    const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
-    const Candidate* chosen = nullptr;
-    if (logical < confirmed.size() && confirmed[logical] && entry != kNotMapped) {
-      // The map is right about this page: only the copy it names is
-      // current, whatever the counters of the others say.
-      for (size_t k = i; k < end; ++k) {
-        if (candidates[k].physical == entry) chosen = &candidates[k];
-      }
-      // Unless the table's other copy is damaged: then the one left may be
-      // the older copy, naming pages written over since.  A copy of the
-      // page with a higher counter is newer than what it names.
-      const size_t table = (logical - 1) / perTable;
-      if (chosen != nullptr && plan.versionClass == 3 && table < map.oneCopyOnly.size() &&
-          map.oneCopyOnly[table] && candidates[i].usage > chosen->usage) {
-        chosen = &candidates[i];
-      }
-    } else if (entry == kMapUnused) {
-      // The map says the page is not in use: these are old copies of a
-      // freed page.
-      chosen = nullptr;
-    } else if (plan.versionClass == 2 && entry != kNotMapped) {
-      // A sound 0x0600-0x0700 map names another page for this number:
-      // the copies that carry it are stale.
-      chosen = nullptr;
-    } else {
-      // No map covers the page, or its entry names a page that does not
-      // carry it: the copy written last is the best guess.
-      chosen = &candidates[i];
-    }
-    for (size_t k = i; k < end; ++k) {
-      const Candidate& c = candidates[k];
-      if (&c != chosen) {
-        result->superseded.push_back(
-            PageCopy{c.logical, c.physical, c.usage, c.kind == HeaderKind::Variable});
-      }
-    }
-    if (chosen != nullptr) {
-      if (chosen->kind == HeaderKind::Data) {
-        dir.data[logical] = chosen->physical;
-        ++counts.currentData;
-      } else {
-        dir.variable[logical] = chosen->physical;
-        ++counts.currentVariable;
-      }
-    }
-    i = end;
-  }
-
-  // Map entries that name a page which is not there, and for which no other
-  // copy was found: that logical page is lost.
-  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
-    const uint32_t entry = map.entries[logical];
-    if (entry == kMapUnused || entry == kNotMapped || confirmed[logical]) continue;
-    if (hasCandidate[logical]) continue;
-    // Entries may name pages that were freed and reused under another
-    // number; only a page that carries no number at all is a lost one, and
-    // only when the table says it was a data or variable page.  The page
-    // map of 0x0600-0x0700 keeps no kind, and healthy files have entries
-    // naming empty pages and pages past the end: there a lost page shows
-    // only in the record count.
-    if (plan.versionClass == 2) continue;
-    if (entry < physicalPages && carriesNumber[entry]) continue;
-    if (plan.versionClass == 3 && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
-      continue;
-    }
-    const int64_t offset = PhysicalPageOffset(g, entry);
-    if (entry >= physicalPages) {
-      Skip(result, SkippedPage{
-          offset, static_cast<int64_t>(logical),
-          PageReason("the page map places logical page %u at physical page %u, beyond the end of the file",
-                     static_cast<unsigned>(logical), entry)});
-    } else if (!IsReserved(plan, entry)) {
-      Skip(result, SkippedPage{
-          offset, static_cast<int64_t>(logical),
-          PageReason("the page map places logical page %u at physical page %u, which does not hold it",
-                     static_cast<unsigned>(logical), entry)});
-    }
-  }
+  PassState pass;
+  pass.confirmed.assign(map.entries.size(), false);
+  pass.carriesNumber.assign(result->counts.physical, false);
+  PagePass(input, g, plan, map, progress, progressContext, &pass, result);
+  DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
+  ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
+  FollowNewerVariablePages(plan, map, result);
+  ReportLostPages(input, g, plan, map, pass, result);
   std::stable_sort(result->skipped.begin(), result->skipped.end(),
                    [](const SkippedPage& a, const SkippedPage& b) { return a.offset < b.offset; });
 }

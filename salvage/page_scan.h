@@ -37,6 +37,8 @@ struct PageCounts {
   uint64_t implausible = 0;  // a data header whose slots do not fit the rules
   uint64_t unreadable = 0;   // cut short
   uint64_t currentData = 0;  // current copies chosen
+  uint64_t headerless = 0;   // of them: data pages whose header was wiped,
+                             // read where a sound table places them
   uint64_t currentVariable = 0;
 };
 

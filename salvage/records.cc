@@ -6,6 +6,7 @@
 #include "reader/v8_layout.h"
 #include "reader/slots.h"
 #include "salvage/chain.h"
+#include "salvage/page_rules.h"
 
 namespace {
 
@@ -32,6 +33,87 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
+enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain };
+
+// The record gate, besides the empty-slot rule that found the slot used: a
+// tail pointer must name a page a file of this size can hold, and a chain
+// must end (a damaged slot, or a slot read at the wrong length, points
+// anywhere; a real record's chain that lost a page still ends there and
+// its record is handed out as a broken one).
+Gate CheckRecord(const ChainWalker& walker, const Geometry& g, const uint8_t* slot,
+                 uint64_t logicalBound) {
+  if (!g.variable && !g.compressed) return Gate::Pass;
+  const ChainRule rule = g.compressed ? g.layout->compressedChain : g.layout->chain;
+  const uint8_t* at = g.compressed ? slot : slot + g.slotDataOffset + g.recordLength;
+  const ChainPointer first = DecodeChainPointer(rule, at);
+  if (!first.end && first.page > 0 && static_cast<uint64_t>(first.page) >= logicalBound) {
+    return Gate::TailOutsideFile;
+  }
+  if (walker.lastEnd == ChainEnd::Loop || walker.lastEnd == ChainEnd::Bound) {
+    return Gate::EndlessChain;
+  }
+  return Gate::Pass;
+}
+
+// Counts a record the gate held back and hands it to the doubtful sink.
+void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSinkFunction& sink,
+              SalvageReport* report) {
+  if (gate == Gate::TailOutsideFile) ++report->heldBack.tailOutsideFile;
+  else ++report->heldBack.endlessChain;
+  if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
+}
+
+// What the walk of one data page needs.
+struct PageWalk {
+  InputFile* input;
+  const Geometry* g;
+  const RecordSinkFunction* sink;
+  SalvageReport* report;
+  ChainWalker* walker;
+  std::vector<uint8_t>* record;
+  uint64_t logicalBound;
+};
+
+// Reads the record of one used slot; hands it out, holds it back, or
+// leaves it out when it is longer than kMaxRecordBytes.
+void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t slotOffset) {
+  std::vector<uint8_t>& record = *w.record;
+  SalvageReport* report = w.report;
+  // A record longer than the area is walked once more into an area of
+  // its length; only records beyond kMaxRecordBytes are left out.
+  ByteSink out;
+  std::string reason;
+  bool whole = true;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    out = ByteSink{};
+    reason.clear();
+    out.destination = record.data();
+    out.capacity = static_cast<uint32_t>(record.size());
+    w.walker->lastEnd = ChainEnd::Running;
+    whole = TakeRecord(w.walker, *w.g, slot, &out, &reason);
+    if (out.length <= record.size() || out.length > kMaxRecordBytes) break;
+    record.resize(static_cast<size_t>(out.length));
+  }
+  const uint32_t length = static_cast<uint32_t>(out.length);
+  if (out.length > record.size()) {
+    ++report->recordsTooLong;
+    return;
+  }
+  const Gate gate = CheckRecord(*w.walker, *w.g, slot, w.logicalBound);
+  if (gate != Gate::Pass) return HoldBack(gate, record.data(), length, *w.sink, report);
+  ++report->recordsSalvaged;
+  if (!whole && report->brokenChains.size() >= kMaxListedChains) {
+    ++report->brokenNotListed;
+  } else if (!whole) {
+    report->brokenChains.push_back(
+        BrokenChain{report->recordsSalvaged, logical, slotOffset, out.length, reason});
+  }
+  if (w.sink->write != nullptr) w.sink->write(w.sink->context, record.data(), length);
+  if (w.sink->writeWithPage != nullptr) {
+    w.sink->writeWithPage(w.sink->context, record.data(), length, logical);
+  }
+}
+
 }  // namespace
 
 bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset) {
@@ -45,8 +127,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   const uint32_t pageSize = g.pageSize;
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = (pageSize - g.layout->slotCountReserve) / g.slotLength;
-  const bool v8 = g.layout->versionClass == 3;
-  const uint32_t pointerBytes = v8 ? kV8PointerSize : 4;
+  const uint32_t pointerBytes = ChainPointerSize(g.layout->chain);
   // The last slot of a page may reach a few bytes past it, and a record
   // with its pointer past its slot: such bytes read as zeros, as the reader
   // supplies them.
@@ -56,8 +137,9 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   std::vector<uint8_t> record(kRecordArea);
   ChainWalker walker;
   PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
+  const PageWalk walk{input, &g, &sink, report, &walker, &record,
+                      LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
-
   for (size_t logical = 1; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
@@ -73,41 +155,9 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     ++report->dataPagesWalked;
     for (uint32_t s = 0; s < slots; ++s) {
       const uint32_t slotOffset = header + s * g.slotLength;
-      const uint8_t* slot = page.data() + slotOffset;
       if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
-      // A record longer than the area is walked once more into an area of
-      // its length; only records beyond kMaxRecordBytes are left out.
-      ByteSink out;
-      std::string reason;
-      bool whole = true;
-      for (int attempt = 0; attempt < 2; ++attempt) {
-        out = ByteSink{};
-        reason.clear();
-        out.destination = record.data();
-        out.capacity = static_cast<uint32_t>(record.size());
-        whole = TakeRecord(&walker, g, slot, &out, &reason);
-        if (out.length <= record.size() || out.length > kMaxRecordBytes) break;
-        record.resize(static_cast<size_t>(out.length));
-      }
-      if (out.length > record.size()) {
-        ++report->recordsTooLong;
-        continue;
-      }
-      ++report->recordsSalvaged;
-      if (!whole && report->brokenChains.size() >= kMaxListedChains) {
-        ++report->brokenNotListed;
-      } else if (!whole) {
-        report->brokenChains.push_back(BrokenChain{report->recordsSalvaged,
-                                                   static_cast<uint32_t>(logical),
-                                                   offset + slotOffset, out.length, reason});
-      }
-      if (sink.write != nullptr) {
-        sink.write(sink.context, record.data(), static_cast<uint32_t>(out.length));
-      }
-      if (sink.writeWithPage != nullptr) {
-        sink.writeWithPage(sink.context, record.data(), static_cast<uint32_t>(out.length),
-                           static_cast<uint32_t>(logical));
-      }
+      TakeSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical),
+               offset + slotOffset);
     }
   }
 }

@@ -60,12 +60,14 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   // copy chosen.
   const ControlCopy& copy1 = g.copies[0];
   const ControlCopy* chosen = g.chosenCopy == 2 ? &g.copies[1] : nullptr;
+  const VersionRules* copy1Layout = FindVersionRules(copy1.version);
   const bool copy1Damaged =
-      !copy1.sound && (FindVersionRules(copy1.version) == nullptr || chosen == nullptr ||
+      !copy1.sound && (copy1Layout == nullptr || chosen == nullptr ||
+                       copy1Layout->versionClass != g.layout->versionClass ||
                        copy1.counter >= chosen->counter);
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
-  const bool damaged = copy1Damaged || countsDiffer || !report->skippedPages.empty() ||
+  const bool damaged = copy1Damaged || countsDiffer || report->heldBack.total() > 0 || !report->skippedPages.empty() ||
                        !report->brokenChains.empty() || report->brokenNotListed > 0;
   if (!damaged) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);

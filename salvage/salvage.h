@@ -33,6 +33,16 @@ struct BrokenChain {
   std::string reason;
 };
 
+// Records that the gate held back (salvage/records.h), by reason.  They are
+// not handed out as records; `RecordSinkFunction::writeDoubtful` gets them.
+struct HeldBackCounts {
+  uint64_t tailOutsideFile = 0;  // the tail pointer names a page no file
+                                 // of this size can hold
+  uint64_t endlessChain = 0;     // the chain comes back on itself or has
+                                 // more fragments than a record can
+  uint64_t total() const { return tailOutsideFile + endlessChain; }
+};
+
 struct SalvageReport {
   std::string path;
   bool opened = false;      // the file could be opened and measured
@@ -45,6 +55,7 @@ struct SalvageReport {
   uint64_t brokenNotListed = 0;
   uint64_t recordsSalvaged = 0;
   uint64_t recordsTooLong = 0;   // longer than kMaxRecordBytes, not handed out
+  HeldBackCounts heldBack;       // failed the record gate, not handed out
   uint64_t dataPagesWalked = 0;
   std::vector<std::string> notes;  // damage that lost nothing (a bad copy...)
   std::string error;               // why nothing came out, when it did not
@@ -67,6 +78,9 @@ struct RecordSinkFunction {
   // record with the logical page its slot is on, for callers that keep it.
   void (*writeWithPage)(void* context, const uint8_t* bytes, uint32_t length,
                         uint32_t logicalPage) = nullptr;
+  // Optional: records the gate held back, for a person to look at.
+  void (*writeDoubtful)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
+  void* doubtfulContext = nullptr;
   // Told now and then how far the run is, in bytes of the file: the page
   // pass counts to half the size, the record walk on to the whole.
   ProgressFunction progress = nullptr;

@@ -148,8 +148,12 @@ TEST(GandrelInfo, UnreadableAndEncryptedFilesGetOneLineAndTheOthersGoOn) {
   o.ownerMode = 0x01;
   const auto records = fixture::MakeRecords(5, o.recordLength, 0, 1);
   const fixture::ScopedTempFile clear(fixture::BuildDataFile(o, records).bytes);
+  // Mode 2 claims encrypted pages: only pages that read as noise make it so.
   o.ownerMode = 0x02;
-  const fixture::ScopedTempFile encrypted(fixture::BuildDataFile(o, records).bytes);
+  const fixture::ScopedTempFile claimed(fixture::BuildDataFile(o, records).bytes);
+  std::vector<uint8_t> scrambled = fixture::BuildDataFile(o, records).bytes;
+  fixture::ScramblePages(scrambled, 2 * o.pageSize, 7);
+  const fixture::ScopedTempFile encrypted(scrambled);
   const fixture::ScopedTempFile noise(std::vector<uint8_t>(4096, 0x5A));
   const InfoRun text = RunOn({encrypted.path(), clear.path(), noise.path()}, false);
   EXPECT_EQ(2, text.code);
@@ -157,7 +161,11 @@ TEST(GandrelInfo, UnreadableAndEncryptedFilesGetOneLineAndTheOthersGoOn) {
                           ": encrypted with an owner name; it cannot be read without the engine\n"),
             std::string::npos) << text.err;
   EXPECT_NE(text.err.find(noise.path() + ": not readable"), std::string::npos) << text.err;
-  EXPECT_NE(text.out.find("owner name set, pages in clear"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("owner name set, mode 1, pages in clear"), std::string::npos) << text.out;
+  const InfoRun claim = RunOn({claimed.path()}, false);
+  EXPECT_EQ(0, claim.code) << claim.err;
+  EXPECT_NE(claim.out.find("owner name set, mode 2, pages in clear"), std::string::npos)
+      << claim.out;
   EXPECT_NE(text.out.find("(stored 0xfa00)"), std::string::npos) << text.out;
   const InfoRun json = RunOn({clear.path(), noise.path()}, true);
   EXPECT_EQ(2, json.code);

@@ -19,8 +19,7 @@ using fixture::FixtureOptions;
 using fixture::ScopedTempFile;
 
 BuiltFile Build(const FixtureOptions& o, uint32_t count, uint32_t variableBytes = 0) {
-  return fixture::BuildDataFile(
-      o, fixture::MakeRecords(count, o.recordLength, o.variableLength ? variableBytes : 0, 7));
+  return BuildFixtureFile(o, count, variableBytes, 7);
 }
 
 // The reader's records of the undamaged file, minus those with a byte on
@@ -168,6 +167,33 @@ TEST(SalvageControlTest, WrongRecordCountStillGivesEveryRecord) {
       EXPECT_EQ(SalvageRecords(file.path(), &report).size(), 60u);
       EXPECT_EQ(report.geometry.recordCount, static_cast<uint32_t>(60 + delta));
       EXPECT_EQ(report.status, kSalvageDamaged);
+    }
+  }
+}
+
+// An owner mode that asks for encryption is a claim: over pages in clear
+// every record comes out, over pages that read as noise nothing does.
+TEST(SalvageControlTest, OwnerEncryptionIsDecidedByThePages) {
+  for (uint16_t version : {0x0400, 0x0600, 0x0800, 0x0950}) {
+    for (uint8_t mode : {0x02, 0x03}) {
+      SCOPED_TRACE(std::to_string(version) + " mode " + std::to_string(mode));
+      FixtureOptions o;
+      o.version = version;
+      o.negativeVersion = true;
+      o.ownerMode = mode;
+      const BuiltFile built = Build(o, 60);
+      ScopedTempFile clear(built.bytes);
+      SalvageReport report;
+      EXPECT_TRUE(SameRecords(SalvageRecords(clear.path(), &report), ReaderRecords(clear.path())));
+      EXPECT_EQ(report.recordsSalvaged, 60u);
+      std::vector<uint8_t> bytes = built.bytes;
+      const size_t second = version >= 0x0800 ? built.controlCopyBytes : o.pageSize;
+      fixture::ScramblePages(bytes, version >= 0x0600 ? 2 * second : o.pageSize, mode);
+      ScopedTempFile encrypted(bytes);
+      SalvageReport refused;
+      EXPECT_TRUE(SalvageRecords(encrypted.path(), &refused).empty());
+      EXPECT_NE(refused.geometry.problem.find("encrypted"), std::string::npos)
+          << refused.geometry.problem;
     }
   }
 }

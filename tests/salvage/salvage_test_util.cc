@@ -100,3 +100,9 @@ std::vector<NamedOptions> HealthyFileTable() {
   }
   return ::testing::AssertionSuccess();
 }
+
+fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& o, uint32_t count,
+                                    uint32_t variableBytes, uint32_t seed) {
+  return fixture::BuildDataFile(
+      o, fixture::MakeRecords(count, o.recordLength, o.variableLength ? variableBytes : 0, seed));
+}

@@ -17,6 +17,11 @@ using Records = std::vector<std::vector<uint8_t>>;
 // area), in order.
 Records ReaderRecords(const std::string& path);
 
+// A fixture file of `count` records from fixture::MakeRecords (variable
+// parts of up to `variableBytes` when the options have them).
+fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& options, uint32_t count,
+                                    uint32_t variableBytes, uint32_t seed);
+
 // Salvages `path`; the records in order.
 Records SalvageRecords(const std::string& path, SalvageReport* report,
                        const GeometryOverrides& overrides = {});

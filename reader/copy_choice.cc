@@ -1,0 +1,13 @@
+#include "reader/copy_choice.h"
+
+int ChooseControlCopyOnCounters(const VersionRules& rules, uint32_t counter1,
+                                uint32_t counter2) {
+  if (counter1 != counter2) return counter1 > counter2 ? 1 : 2;
+  return ChoosesActiveCopy(rules.control) ? 1 : 2;
+}
+
+int ChooseMapPairCopy(bool readable0, uint16_t counter0, bool readable1, uint16_t counter1) {
+  if (!readable1) return 0;
+  if (!readable0) return 1;
+  return counter0 > counter1 ? 0 : 1;
+}

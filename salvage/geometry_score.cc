@@ -1,0 +1,314 @@
+#include "salvage/geometry_score.h"
+
+#include "reader/chain.h"
+#include "reader/format.h"
+#include "reader/slots.h"
+#include "reader/v8_layout.h"
+#include "salvage/page_rules.h"
+
+namespace {
+
+// The slot spacing is measured on this many data pages; slots longer than
+// kMaxInferredSlot are not looked for.
+constexpr uint32_t kSpacingPages = 16;
+constexpr uint32_t kMaxInferredSlot = 2048;
+// The smallest length whose spacing score reaches this share of the best
+// one is the slot length: whole multiples of it score as well.
+constexpr double kSlotShare = 0.85;
+// Noise has a plausible header now and then: the pattern has to hold on
+// one sampled page in kEvidenceShare at least.
+constexpr uint64_t kEvidenceShare = 200;
+// The best candidate needs this much more evidence than the runner-up.
+constexpr double kClearMargin = 1.5;
+
+// Rows whose slots start with a slot word (0 free, small when used): the
+// new class, whose data pages are mapped through allocation tables.
+bool HasSlotWords(const VersionRules& layout) {
+  return layout.pageMap == PageMapRule::AllocationTables;
+}
+
+uint64_t LogicalBoundAt(const PageSample& sample, uint32_t pageSize) {
+  return LogicalBound(sample.fileSize / pageSize);
+}
+
+// The sampled pages that `c` takes for data pages, at most `maxPages`.
+std::vector<const uint8_t*> SampledDataPages(const PageSample& sample,
+                                             const GeometryCandidate& c, uint32_t maxPages) {
+  std::vector<const uint8_t*> pages;
+  const uint64_t count = sample.bytes.size() / c.pageSize;
+  for (uint64_t p = 1; p < count && pages.size() < maxPages; ++p) {
+    const uint8_t* page = sample.bytes.data() + p * c.pageSize;
+    if (ClassifyPageHeader(*c.layout, page, p, LogicalBoundAt(sample, c.pageSize)).kind ==
+        HeaderKind::Data) {
+      pages.push_back(page);
+    }
+  }
+  return pages;
+}
+
+// Calls `visit(page, slot)` for every slot of every sampled data page of
+// `c` (at most `maxPages` pages) with slot length `slotLength`; stops early,
+// with false, as soon as `visit` returns false.
+template <typename Visit>
+bool ForEachSampledSlot(const PageSample& sample, const GeometryCandidate& c,
+                        uint16_t slotLength, uint32_t maxPages, Visit visit) {
+  const uint32_t slots = (c.pageSize - c.layout->slotCountReserve) / slotLength;
+  for (const uint8_t* page : SampledDataPages(sample, c, maxPages)) {
+    for (uint32_t i = 0; i < slots; ++i) {
+      if (!visit(page, page + c.layout->dataPageHeaderSize + i * slotLength)) return false;
+    }
+  }
+  return true;
+}
+
+// Share of the sampled data pages' byte positions whose byte is non-zero
+// and equal to the byte `length` further on.
+double SpacingScore(const std::vector<const uint8_t*>& pages, uint32_t header,
+                    uint32_t pageSize, uint32_t length) {
+  uint64_t equal = 0;
+  uint64_t positions = 0;
+  for (const uint8_t* page : pages) {
+    for (uint32_t i = header; i + length < pageSize; ++i) {
+      equal += page[i] != 0 && page[i] == page[i + length];
+    }
+    positions += pageSize - header - length;
+  }
+  return positions == 0 ? 0 : static_cast<double>(equal) / positions;
+}
+
+// Every sampled slot of a slot-word row starts as the engine writes it: a
+// word with a zero high byte, or (compressed) a used or free marker at 6.
+bool SlotWordsFit(const PageSample& sample, const GeometryCandidate& c, uint16_t length) {
+  if (!HasSlotWords(*c.layout)) return true;
+  bool words = true;
+  bool markers = true;
+  ForEachSampledSlot(sample, c, length, kSpacingPages,
+                     [&](const uint8_t* page, const uint8_t* slot) {
+                       if (slot + kV8UsedMarkerOffset + 3 > page + c.pageSize) return true;
+                       const uint8_t* m = slot + kV8UsedMarkerOffset;
+                       words = words && slot[1] == 0;
+                       markers = markers && m[0] <= 1 && m[1] <= 2 && m[2] == 0;
+                       return words || markers;
+                     });
+  return words || markers;
+}
+
+// A duplicate pointer as the row stores it: none (0xFFFFFFFF or zero), a
+// record address (logical page << s | slot, from 0x0800 on) or the file
+// offset of a slot with its 16-bit halves swapped (before 0x0800).
+enum class PointerLook : uint8_t { Blank, Slot, Other };
+
+PointerLook LookAtPointer(const PageSample& sample, const GeometryCandidate& c,
+                          const uint8_t* bytes) {
+  const uint32_t word = DecodeLE32(bytes);
+  if (word == 0xFFFFFFFFu || word == 0) return PointerLook::Blank;
+  const uint32_t header = c.layout->dataPageHeaderSize;
+  const uint32_t slots = (c.pageSize - c.layout->slotCountReserve) / c.slotLength;
+  if (HasSlotWords(*c.layout)) {
+    uint32_t shift = 4;
+    while ((1u << shift) < slots) ++shift;
+    const uint64_t page = word >> shift;
+    const uint32_t slot = word & ((1u << shift) - 1);
+    return page > 0 && page < LogicalBoundAt(sample, c.pageSize) && slot < slots
+               ? PointerLook::Slot : PointerLook::Other;
+  }
+  const uint64_t offset = DecodeSwappedCount(bytes);
+  const uint32_t within = static_cast<uint32_t>(offset % c.pageSize);
+  const bool onGrid = within >= header && (within - header) % c.slotLength == 0 &&
+                      (within - header) / c.slotLength < slots;
+  return offset < static_cast<uint64_t>(sample.fileSize) && onGrid ? PointerLook::Slot
+                                                                    : PointerLook::Other;
+}
+
+// What the 8 bytes at slot offset `at` hold over every used sampled slot:
+// Other when a word in one of them is no pointer, else Slot when a word
+// points at a slot, else Blank.
+PointerLook LookAtGroup(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
+  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  PointerLook group = PointerLook::Blank;
+  ForEachSampledSlot(sample, c, c.slotLength, kSpacingPages,
+                     [&](const uint8_t* page, const uint8_t* slot) {
+                       const uint32_t offset = static_cast<uint32_t>(slot - page);
+                       if (offset + c.slotLength > c.pageSize ||
+                           SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
+                         return true;
+                       }
+                       for (uint32_t half = 0; half < 8; half += 4) {
+                         const PointerLook look = LookAtPointer(sample, c, slot + at + half);
+                         if (look == PointerLook::Other) group = PointerLook::Other;
+                         if (look == PointerLook::Slot && group == PointerLook::Blank) {
+                           group = PointerLook::Slot;
+                         }
+                       }
+                       return group != PointerLook::Other;
+                     });
+  return group;
+}
+
+}  // namespace
+
+DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
+                                   uint32_t keptBytes) {
+  // The pairs run from the slot's end to the first group that holds
+  // record bytes; the innermost pair must show a pointer, else blank
+  // record bytes and a pair of empty pointers cannot be told apart.
+  DuplicatePairs result;
+  PointerLook inner = PointerLook::Other;
+  while (keptBytes + 8u * (result.pairs + 1) <= c.slotLength) {
+    const PointerLook look = LookAtGroup(sample, c, c.slotLength - 8u * (result.pairs + 1));
+    if (look == PointerLook::Other) break;
+    inner = look;
+    ++result.pairs;
+  }
+  result.clear = result.pairs == 0 || inner == PointerLook::Slot;
+  return result;
+}
+
+bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
+  const uint32_t size = ChainPointerSize(c.layout->chain);
+  const EmptySlotRule rule = c.layout->emptySlotConsole;
+  uint64_t named = 0;
+  const bool all = ForEachSampledSlot(
+      sample, c, c.slotLength, kSpacingPages, [&](const uint8_t* page, const uint8_t* slot) {
+        const uint32_t offset = static_cast<uint32_t>(slot - page);
+        if (offset + c.slotLength > c.pageSize || at + size > c.slotLength ||
+            SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
+          return true;
+        }
+        const ChainPointer pointer = DecodeChainPointer(c.layout->chain, slot + at);
+        if (pointer.end) return true;
+        ++named;
+        return pointer.page > 0 &&
+               static_cast<uint64_t>(pointer.page) < LogicalBoundAt(sample, c.pageSize) &&
+               pointer.fragment < c.pageSize / 4;
+      });
+  return all && named > 0;
+}
+
+void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample) {
+  const int64_t n = input->size < bytes ? input->size : bytes;
+  sample->fileSize = input->size;
+  if (sample->bytes.size() >= static_cast<size_t>(n)) return;
+  sample->bytes.resize(static_cast<size_t>(n));
+  sample->bytes.resize(ReadInputAt(input, 0, sample->bytes.data(), static_cast<uint32_t>(n)));
+}
+
+bool PageSizeAllowedFor(const VersionRules& layout, uint32_t pageSize) {
+  if (pageSize == 0 || pageSize % 512 != 0) return false;
+  return pageSize <= (layout.pageMap == PageMapRule::AllocationTables ? 16384u : 4096u);
+}
+
+GeometryCandidate ScoreHeaders(const PageSample& sample, const VersionRules& layout,
+                               uint32_t pageSize) {
+  GeometryCandidate c;
+  c.layout = &layout;
+  c.pageSize = pageSize;
+  const uint64_t pages = sample.bytes.size() / pageSize;
+  const uint64_t bound = LogicalBoundAt(sample, pageSize);
+  for (uint64_t p = 1; p < pages; ++p) {
+    const PageHeaderInfo info =
+        ClassifyPageHeader(layout, sample.bytes.data() + p * pageSize, p, bound);
+    c.headers += info.kind != HeaderKind::Other;
+  }
+  c.pages = pages > 1 ? static_cast<uint32_t>(pages - 1) : 0;
+  c.score = c.pages == 0 ? 0 : static_cast<double>(c.headers) * c.headers / c.pages;
+  return c;
+}
+
+void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClassOf,
+                          uint32_t pageSize, GeometryCandidate* best,
+                          GeometryCandidate* runnerUp) {
+  *best = GeometryCandidate{};
+  *runnerUp = GeometryCandidate{};
+  const VersionRowList rows = InferenceVersionRows();
+  for (uint32_t r = 0; r < rows.count; ++r) {
+    const VersionRules& row = *rows.rows[r];
+    if (onlyClassOf != nullptr && row.versionClass != onlyClassOf->versionClass) continue;
+    for (uint32_t ps = 512; ps <= 16384; ps += 512) {
+      if ((pageSize != 0 && ps != pageSize) || !PageSizeAllowedFor(row, ps)) continue;
+      const GeometryCandidate c = ScoreHeaders(sample, row, ps);
+      if (c.score > best->score) {
+        *runnerUp = *best;
+        *best = c;
+      } else if (c.score > runnerUp->score) {
+        *runnerUp = c;
+      }
+    }
+  }
+}
+
+bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runnerUp) {
+  if (best.layout == nullptr || best.headers == 0) return false;
+  // One header is enough when nothing else explains any page at all.
+  if (best.headers < kMinEvidencePages && runnerUp.headers > 0) return false;
+  if (static_cast<uint64_t>(best.headers) * kEvidenceShare < best.pages) return false;
+  return best.score >= runnerUp.score * kClearMargin;
+}
+
+void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
+                     GeometryCandidate* runnerUp) {
+  c->slotLength = 0;
+  c->slotScore = 0;
+  *runnerUp = *c;
+  const VersionRules& rules = *c->layout;
+  const uint32_t header = rules.dataPageHeaderSize;
+  const std::vector<const uint8_t*> pages = SampledDataPages(sample, *c, kSpacingPages);
+  if (pages.empty()) return;
+  const uint32_t room = c->pageSize - rules.slotCountReserve;
+  const uint32_t maxSlot = room < kMaxInferredSlot ? room : kMaxInferredSlot;
+  std::vector<double> score(maxSlot + 1, 0.0);
+  double best = 0;
+  for (uint32_t length = 4; length <= maxSlot && header + length < c->pageSize; ++length) {
+    score[length] = SpacingScore(pages, header, c->pageSize, length);
+    if (score[length] > best) best = score[length];
+  }
+  if (best <= 0) return;
+  // The best spacing is the slot length or a multiple of it: the smallest
+  // divisor that scores nearly as well (and whose slot words fit) is taken.
+  // A shorter spacing that divides no good one is a field repeating within
+  // the record, not the slot.
+  for (uint32_t top = maxSlot; top >= 4 && c->slotLength == 0; --top) {
+    if (score[top] < best) continue;
+    for (uint32_t length = 4; length <= top && c->slotLength == 0; ++length) {
+      if (top % length == 0 && score[length] >= best * kSlotShare &&
+          SlotWordsFit(sample, *c, static_cast<uint16_t>(length))) {
+        c->slotLength = static_cast<uint16_t>(length);
+        c->slotScore = score[length];
+      }
+    }
+    best = 0;  // slot words refused every divisor: the next best spacing
+    for (uint32_t length = 4; length < top; ++length) best = score[length] > best ? score[length] : best;
+    if (best <= 0) break;
+  }
+  for (uint32_t length = 4; length <= maxSlot && c->slotLength != 0; ++length) {
+    const bool related = length % c->slotLength == 0 || c->slotLength % length == 0;
+    if (!related && score[length] > runnerUp->slotScore) {
+      runnerUp->slotLength = static_cast<uint16_t>(length);
+      runnerUp->slotScore = score[length];
+    }
+  }
+}
+
+bool LooksCompressed(const PageSample& sample, const GeometryCandidate& c) {
+  uint64_t used = 0;
+  const bool allMarked = ForEachSampledSlot(
+      sample, c, c.slotLength, UINT32_MAX, [&](const uint8_t*, const uint8_t* slot) {
+        const uint8_t* m = slot + kV8UsedMarkerOffset;
+        if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
+        return (m[0] == 1 && m[1] == 1 && m[2] == 0) || (m[0] == 0 && m[1] == 0 && m[2] == 0);
+      });
+  return allMarked && used > 0;
+}
+
+bool LooksFcLayout(const PageSample& sample, const GeometryCandidate& c, uint16_t slotLength) {
+  uint64_t used = 0;
+  uint64_t small = 0;
+  ForEachSampledSlot(sample, c, slotLength, UINT32_MAX,
+                     [&](const uint8_t* page, const uint8_t* slot) {
+                       if (slot + 2 > page + c.pageSize || (slot[0] | slot[1]) == 0) return true;
+                       ++used;
+                       small += slot[1] == 0 && slot[0] < 16;
+                       return true;
+                     });
+  return used > 0 && small * 10 >= used * 9;
+}

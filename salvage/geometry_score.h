@@ -1,0 +1,101 @@
+// Geometry proved on the pages: candidate geometries (version row, page
+// size, slot length, slot layout) scored against a sample of the file's
+// pages, so that a control page copy can be checked against the pages and,
+// when no copy can be believed, the geometry that explains the pages best is
+// taken -- but only when it explains them clearly better than the runner-up.
+//
+// Header evidence of a (row, page size) candidate, over the n sampled pages
+// at that page size of which h carry a header the row takes for a data or a
+// variable page:  score = h x h / n.  It rewards both many headers and a
+// large share of the pages: half the true page size finds the same headers
+// on twice the pages, twice the size half the headers on half the pages, so
+// both score half of the true size.
+#ifndef GANDREL_SALVAGE_GEOMETRY_SCORE_H_
+#define GANDREL_SALVAGE_GEOMETRY_SCORE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "reader/version_rules.h"
+#include "salvage/input_file.h"
+
+// The first bytes of the file, read once and grown on demand.
+struct PageSample {
+  std::vector<uint8_t> bytes;
+  int64_t fileSize = 0;
+};
+
+// Makes `sample` hold the first `bytes` bytes of `input` (fewer in a
+// shorter file); does nothing when it holds as many already.
+void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample);
+
+struct GeometryCandidate {
+  const VersionRules* layout = nullptr;  // null: no candidate
+  uint32_t pageSize = 0;
+  uint32_t headers = 0;   // sampled pages with a data or variable header
+  uint32_t pages = 0;     // sampled pages (page 0 not counted)
+  double score = 0;       // headers x headers / pages
+  uint16_t slotLength = 0;    // 0 until a slot length is decided
+  double slotScore = 0;       // the slot spacing's score, 0 .. 1
+};
+
+// Header evidence of `layout` at `pageSize`.
+GeometryCandidate ScoreHeaders(const PageSample& sample, const VersionRules& layout,
+                               uint32_t pageSize);
+
+// The best and the runner-up (row, page size) over the inference rows
+// (reader/version_rules.h) and the page sizes each allows.  `onlyClassOf`
+// (may be null) keeps the rows of its class; `pageSize` (0: any) keeps one
+// size.  A runner-up is a candidate of another class or another page size.
+void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClassOf,
+                          uint32_t pageSize, GeometryCandidate* best,
+                          GeometryCandidate* runnerUp);
+
+// True when `best` explains the pages clearly better than `runnerUp`: at
+// least kMinEvidencePages headers (one, when no other candidate explains a
+// single page), on at least one sampled page in 200, and half as much
+// evidence again as the runner-up.
+bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runnerUp);
+constexpr uint32_t kMinEvidencePages = 2;
+
+// The slot length of `candidate` from the spacing of the records on its
+// data pages (records of one file share field layouts, so bytes one slot
+// apart are equal more often than at other distances), checked where the
+// row has slot words: every sampled slot of the new class starts with a
+// word whose high byte is zero.  Sets candidate->slotLength (0: none found)
+// and slotScore; `runnerUp` gets the best length that is no multiple of the
+// one chosen and its score.
+void InferSlotLength(const PageSample& sample, GeometryCandidate* candidate,
+                     GeometryCandidate* runnerUp);
+
+// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6 on
+// every sampled data page, and some are used.
+bool LooksCompressed(const PageSample& sample, const GeometryCandidate& candidate);
+
+// "FC" layout slots of 0x0600-0x0700 start with a small word (1, 2, 3 ...
+// in used slots) before the record.
+bool LooksFcLayout(const PageSample& sample, const GeometryCandidate& candidate,
+                   uint16_t slotLength);
+
+// How many 8-byte duplicate pointer pairs end the used slots of `c` (its
+// slot length set), before the slot's first `keptBytes` bytes: the 8-byte
+// groups from the slot's end that hold only pointers (0xFFFFFFFF, zero, or
+// the address of a slot on the page grid) in every used sampled slot.
+// `clear` is false when the innermost such group holds no pointer to a
+// slot anywhere: empty pointers and blank record bytes look alike.
+struct DuplicatePairs {
+  uint32_t pairs = 0;
+  bool clear = true;
+};
+DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
+                                   uint32_t keptBytes);
+
+// True when every used sampled slot of `c` holds at slot offset `at` a tail
+// pointer of the row's chain rule (the end mark, or a page the file can
+// hold), and some name a page: the records have a variable tail.
+bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at);
+
+// Page sizes a row allows.
+bool PageSizeAllowedFor(const VersionRules& layout, uint32_t pageSize);
+
+#endif  // GANDREL_SALVAGE_GEOMETRY_SCORE_H_

@@ -1,0 +1,353 @@
+// Geometry proved on the pages: files built in code, damaged where they
+// describe themselves (control page copies, maps, slots), salvaged.  Each
+// case asks for every record whose pages survive, byte for byte, and never
+// a record the file did not hold; where the pages cannot tell the geometry,
+// nothing and the options to give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "tests/console/process_runner.h"
+#include "tests/fixture/fixture_v8.h"
+#include "tests/salvage/salvage_test_util.h"
+
+namespace {
+
+using fixture::BuiltFile;
+using fixture::FixtureOptions;
+using fixture::ScopedTempFile;
+
+BuiltFile Build(const FixtureOptions& o, uint32_t count, uint32_t variableBytes = 0) {
+  return BuildFixtureFile(o, count, variableBytes, 11);
+}
+
+FixtureOptions Options(uint16_t version, uint16_t pageSize, uint16_t recordLength) {
+  FixtureOptions o;
+  o.version = version;
+  o.pageSize = pageSize;
+  o.recordLength = recordLength;
+  return o;
+}
+
+Records AllRecords(const BuiltFile& built) {
+  ScopedTempFile file(built.bytes);
+  return ReaderRecords(file.path());
+}
+
+// Records of `got` that `held` does not hold (as many times as it holds
+// them): what salvage invented.
+size_t Invented(const Records& got, const Records& held) {
+  std::map<std::string, int> count;
+  for (const auto& r : held) ++count[std::string(r.begin(), r.end())];
+  size_t invented = 0;
+  for (const auto& r : got) invented += --count[std::string(r.begin(), r.end())] < 0;
+  return invented;
+}
+
+size_t CopyBytes(const FixtureOptions& o, const BuiltFile& built) {
+  return o.version >= 0x0800 ? built.controlCopyBytes : o.pageSize;
+}
+
+// --- Control page copy 1 damaged, copy 2 intact ----------------------------------
+
+struct CopyDamage {
+  const char* name;
+  size_t offset;       // in copy 1; SIZE_MAX: zeroed
+  uint16_t word;       // stored little-endian at `offset`
+  bool oldClassOnly;   // 0x0600-0x0700 only (the word at 8 is their page size)
+};
+
+TEST(GeometryCopyTest, CopyTwoIsFoundAndCheckedWhateverCopyOneSays) {
+  const CopyDamage damages[] = {
+      {"zeroed", SIZE_MAX, 0, false},
+      {"version word noise", 74, 0x1234, false},
+      {"version word of the oldest class", 74, 0x0400, false},
+      {"version word of another class", 74, 0x0800, false},
+      {"record length", 22, 0xFFFF, false},
+      {"slot length", 24, 0x0003, false},
+      {"page size 1024", 8, 1024, true},
+      {"page size 2048", 8, 2048, true},
+      {"page size noise", 8, 700, true},
+  };
+  for (uint16_t version : {0x0600, 0x0700, 0x0800, 0x0950}) {
+    for (uint16_t pageSize : {512, 1024, 2048, 4096}) {
+      FixtureOptions o = Options(version, pageSize, 62);
+      o.fcLayout = true;
+      o.copy1Counter = 5;  // copy 1 is the current one until it is damaged
+      o.copy2Counter = 4;
+      const BuiltFile built = Build(o, 400);
+      const Records all = AllRecords(built);
+      for (const CopyDamage& d : damages) {
+        if (d.oldClassOnly && (version >= 0x0800 || d.word == pageSize)) continue;
+        SCOPED_TRACE(std::string(d.name) + " version " + std::to_string(version) +
+                     " page size " + std::to_string(pageSize));
+        std::vector<uint8_t> bytes = built.bytes;
+        if (d.offset == SIZE_MAX) {
+          std::fill(bytes.begin(), bytes.begin() + CopyBytes(o, built), 0);
+        } else {
+          // "Another class" is the middle class for files of the new one.
+          const bool sameWord = d.word == 0x0800 && version >= 0x0800;
+          fixture::PutLE16(bytes, d.offset, sameWord ? 0x0600 : d.word);
+        }
+        ScopedTempFile file(bytes);
+        SalvageReport report;
+        const Records got = SalvageRecords(file.path(), &report);
+        EXPECT_TRUE(SameRecords(got, all));
+        EXPECT_EQ(report.geometry.chosenCopy, 2);
+        EXPECT_EQ(report.geometry.pageSize, pageSize);
+        EXPECT_EQ(report.status, kSalvageDamaged);
+      }
+    }
+  }
+}
+
+TEST(GeometryCopyTest, TheOnlyCopyOfTheOldestClassDestroyedOrMisread) {
+  for (uint16_t version : {0x0300, 0x0400, 0x0500}) {
+    for (uint16_t pageSize : {512, 1024, 4096}) {
+      const FixtureOptions o = Options(version, pageSize, 40);
+      const BuiltFile built = Build(o, 600);
+      const Records all = AllRecords(built);
+      // Zeroed, a version word of noise, and a version word of the middle
+      // and the new class (the pages say otherwise).
+      for (int damage = 0; damage < 4; ++damage) {
+        SCOPED_TRACE("version " + std::to_string(version) + " page size " +
+                     std::to_string(pageSize) + " damage " + std::to_string(damage));
+        std::vector<uint8_t> bytes = built.bytes;
+        if (damage == 0) std::fill(bytes.begin(), bytes.begin() + pageSize, 0);
+        if (damage > 0) {
+          fixture::PutLE16(bytes, 6, damage == 1 ? 0x1234 : damage == 2 ? 0x0600 : 0x0800);
+        }
+        ScopedTempFile file(bytes);
+        SalvageReport report;
+        const Records got = SalvageRecords(file.path(), &report);
+        EXPECT_TRUE(SameRecords(got, all)) << report.error;
+        EXPECT_EQ(report.geometry.pageSize, pageSize);
+        EXPECT_EQ(report.status, kSalvageDamaged);
+      }
+    }
+  }
+}
+
+// --- Every control copy and the map gone ------------------------------------------
+
+TEST(GeometryInferenceTest, EveryCopyAndMapGoneGivesTheRecordsOrNothing) {
+  for (uint16_t version : {0x0400, 0x0600, 0x0700, 0x0800}) {
+    for (uint16_t pageSize : {1024, 2048, 4096}) {
+      const FixtureOptions o = Options(version, pageSize, 62);
+      const BuiltFile built = Build(o, 1500);
+      const Records all = AllRecords(built);
+      SCOPED_TRACE("version " + std::to_string(version) + " page size " +
+                   std::to_string(pageSize));
+      // The first four pages (from 0x0800 four copy areas): every control
+      // copy and the first map pair or table.
+      std::vector<uint8_t> bytes = built.bytes;
+      const size_t lost = std::min(bytes.size(), 4 * CopyBytes(o, built));
+      std::fill(bytes.begin(), bytes.begin() + lost, 0);
+      // The records on data pages inside the zeroed bytes are lost.
+      std::set<uint32_t> lostPages;
+      for (uint32_t p = 0; p * size_t{pageSize} < lost; ++p) lostPages.insert(p);
+      Records kept;
+      for (size_t i = 0; i < all.size(); ++i) {
+        if (lostPages.count(built.recordPages[i][0]) == 0) kept.push_back(all[i]);
+      }
+      ScopedTempFile file(bytes);
+      SalvageReport report;
+      const Records got = SalvageRecords(file.path(), &report);
+      EXPECT_EQ(Invented(got, all), 0u);
+      EXPECT_TRUE(SameRecords(got, kept)) << report.error;
+      EXPECT_EQ(report.geometry.pageSizeSource, ValueSource::Inferred);
+      EXPECT_TRUE(report.geometry.inferred);
+      EXPECT_GT(report.geometry.best.score, report.geometry.runnerUp.score);
+    }
+  }
+}
+
+// Slots 8 bytes longer than the record, blank at the end, as a slot with
+// an empty duplicate pointer pair is: with no control page the record
+// length is 62 or 70, and no page tells which.
+TEST(GeometryInferenceTest, UndecidableFileGivesNothingAndNamesTheOptions) {
+  FixtureOptions o;
+  o.version = 0x0400;
+  o.pageSize = 1024;
+  o.recordLength = 62;
+  o.slotLength = 70;
+  const BuiltFile built = Build(o, 300);
+  std::vector<uint8_t> bytes = built.bytes;
+  std::fill(bytes.begin(), bytes.begin() + o.pageSize, 0);
+  ScopedTempFile file(bytes);
+  SalvageReport report;
+  EXPECT_TRUE(SalvageRecords(file.path(), &report).empty());
+  EXPECT_EQ(report.status, kSalvageNothing);
+  for (const char* option : {"--page-size", "--record-length", "--version"}) {
+    EXPECT_NE(report.error.find(option), std::string::npos) << report.error;
+  }
+  // Given the record length, every record comes back.
+  GeometryOverrides given;
+  given.recordLength = 62;
+  EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report, given), AllRecords(built)));
+
+  // Noise with a plausible header here and there: no candidate is clearly
+  // best, nothing comes out.
+  std::vector<uint8_t> noise(64 * 1024);
+  uint32_t seed = 99;
+  for (uint8_t& b : noise) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+  ScopedTempFile noisy(noise);
+  EXPECT_TRUE(SalvageRecords(noisy.path(), &report).empty());
+  EXPECT_EQ(report.status, kSalvageNothing);
+
+  // The program: exit 2, the summary names the options.
+  ScopedTempDir dir;
+  const ProcessResult r =
+      RunProcess(GANDREL_PATH, {"salvage", file.path(), "-o", dir.File("x.dump")});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--record-length"), std::string::npos) << r.err;
+}
+
+// --- The current copy without a trusted map --------------------------------------
+
+// A 0x0600 or 0x0700 file whose data page was rewritten to a new place (a shadow
+// page, usage counter one up): the current map copy names the new page,
+// the older copy the old one.  With the current copy wiped, the page
+// headers' counters still tell the current page.
+TEST(GeometryMapTest, WipedCurrentMapCopyLeavesTheNewestPageCurrent) {
+  for (uint16_t version : {0x0600, 0x0700}) {
+    SCOPED_TRACE(version);
+    FixtureOptions o;
+    o.version = version;
+    o.recordLength = 30;
+    const BuiltFile built = Build(o, 100);
+    ASSERT_GE(built.dataPages.size(), 3u);
+    std::vector<uint8_t> bytes = built.bytes;
+    const uint32_t old = built.dataPages[1];  // logical number = physical
+    const uint32_t shadow = static_cast<uint32_t>(bytes.size() / o.pageSize);
+    const size_t oldAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, old));
+    bytes.insert(bytes.end(), bytes.begin() + oldAt, bytes.begin() + oldAt + o.pageSize);
+    const size_t shadowAt = static_cast<size_t>(fixture::PhysicalPageOffset(o, shadow));
+    fixture::PutPageHeader(bytes, shadowAt, o.version, 'D', old, 2);
+    for (size_t slot = shadowAt + 6; slot + built.slotLength <= shadowAt + o.pageSize;
+         slot += built.slotLength) {
+      bytes[slot + 5] ^= 0x5A;  // the records as rewritten
+    }
+    const size_t currentMap = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.mapPages[0] + 1));
+    const size_t entry = currentMap + 4 + 4 * old;
+    bytes[entry] = static_cast<uint8_t>(shadow >> 16);
+    fixture::PutLE16(bytes, entry + 2, static_cast<uint16_t>(shadow));
+    ScopedTempFile healthy(bytes);
+    const Records current = ReaderRecords(healthy.path());
+    ASSERT_EQ(current.size(), 100u);
+    ASSERT_NE(current, AllRecords(built));
+
+    std::fill(bytes.begin() + currentMap, bytes.begin() + currentMap + o.pageSize, 0);
+    ScopedTempFile wiped(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(wiped.path(), &report);
+    EXPECT_TRUE(SameRecords(got, current));
+    EXPECT_EQ(Invented(got, current), 0u);
+  }
+}
+
+// --- Sectors zeroed across page headers -----------------------------------------
+
+// The first 512 bytes of data pages zeroed (their headers with them): the
+// allocation table still places each page, whose slots beyond the sector
+// come back; the slots inside it are lost, and nothing else comes out.
+TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheTablePlacesThem) {
+  for (uint16_t pageSize : {1024, 2048, 4096}) {
+    SCOPED_TRACE(pageSize);
+    const FixtureOptions o = Options(0x0800, pageSize, 40);
+    const BuiltFile built = Build(o, 500);
+    const Records all = AllRecords(built);
+    ASSERT_GE(built.dataPages.size(), 3u);
+    std::vector<uint8_t> bytes = built.bytes;
+    std::set<size_t> wiped;
+    for (size_t k = 0; k < built.dataPages.size(); k += 2) {
+      const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
+      std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
+      wiped.insert(at);
+    }
+    Records kept;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const size_t slot = built.recordSlots[i];
+      const size_t page = slot - slot % pageSize;
+      if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
+    }
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    EXPECT_TRUE(SameRecords(got, kept));
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_EQ(report.pages.headerless, wiped.size());
+    EXPECT_EQ(report.status, kSalvageDamaged);
+  }
+}
+
+// --- The record gate -------------------------------------------------------------
+
+TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
+  for (uint16_t version : {0x0600, 0x0700, 0x0800}) {
+    SCOPED_TRACE(version);
+    FixtureOptions o;
+    o.version = version;
+    o.variableLength = true;
+    o.recordLength = 20;
+    const BuiltFile built = Build(o, 60, 40);
+    const Records all = AllRecords(built);
+    const uint32_t slotData = version >= 0x0800 ? 2 : 0;
+    std::vector<uint8_t> bytes = built.bytes;
+    // Record 3's tail pointer names a page far beyond the file.
+    if (version >= 0x0800) {
+      ASSERT_GT(built.recordSlots.size(), 3u);
+    }
+    const size_t slot3 = version >= 0x0800
+                             ? built.recordSlots[3]
+                             : static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[0])) +
+                                   6 + 3 * built.slotLength;
+    const size_t pointer = slot3 + slotData + o.recordLength;
+    if (version >= 0x0800) {
+      fixture::PutLE32(bytes, pointer, 0x00F00000);
+    } else {
+      bytes[pointer] = 0x70;  // page bits 16-23
+    }
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    Records doubtful;
+    RecordSinkFunction sink;
+    Records got;
+    sink.write = [](void* c, const uint8_t* b, uint32_t n) {
+      static_cast<Records*>(c)->emplace_back(b, b + n);
+    };
+    sink.context = &got;
+    sink.writeDoubtful = sink.write;
+    sink.doubtfulContext = &doubtful;
+    SalvageFile(file.path().c_str(), {}, sink, &report);
+    Records expected = all;
+    expected.erase(expected.begin() + 3);
+    EXPECT_TRUE(SameRecords(got, expected));
+    EXPECT_EQ(report.heldBack.tailOutsideFile, 1u);
+    EXPECT_EQ(report.heldBack.total(), 1u);
+    ASSERT_EQ(doubtful.size(), 1u);
+    EXPECT_TRUE(std::equal(all[3].begin(), all[3].begin() + o.recordLength, doubtful[0].begin()));
+    EXPECT_EQ(report.status, kSalvageDamaged);
+
+    // The program: the record in the second dump, the count in the summary
+    // and the report.
+    ScopedTempDir dir;
+    const ProcessResult r = RunProcess(
+        GANDREL_PATH, {"salvage", file.path(), "-o", dir.File("x.dump"), "--keep-doubtful",
+                       dir.File("doubt.dump"), "--report", dir.File("x.json")});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    const std::vector<uint8_t> second = fixture::ReadFileBytes(dir.File("doubt.dump"));
+    const std::string prefix = std::to_string(doubtful[0].size()) + ",";
+    ASSERT_GT(second.size(), prefix.size() + doubtful[0].size());
+    EXPECT_EQ(std::string(second.begin(), second.begin() + prefix.size()), prefix);
+    EXPECT_TRUE(std::equal(doubtful[0].begin(), doubtful[0].end(), second.begin() + prefix.size()));
+    EXPECT_NE(r.err.find("records held back by the gate: 1"), std::string::npos) << r.err;
+    const std::vector<uint8_t> json = fixture::ReadFileBytes(dir.File("x.json"));
+    EXPECT_NE(std::string(json.begin(), json.end()).find("\"tailOutsideFile\":1"),
+              std::string::npos);
+  }
+}
+
+}  // namespace
