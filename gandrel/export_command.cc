@@ -34,15 +34,6 @@ namespace fs = std::filesystem;
 // Problem lines of one table shown on stderr; the report keeps more.
 constexpr size_t kShownProblemLines = 3;
 
-const char* FormatName(ExportFormat format) {
-  switch (format) {
-    case ExportFormat::Csv: return "csv";
-    case ExportFormat::Jsonl: return "jsonl";
-    case ExportFormat::Sqlite: return "sqlite";
-  }
-  return "?";
-}
-
 #ifndef GANDREL_HAVE_SQLITE
 bool EndsWith(const std::string& text, const char* suffix) {
   const size_t n = strlen(suffix);
@@ -188,15 +179,12 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   s->format = ExportFormat::Csv;
 #endif
   const std::string* format = FindValue(parsed, "format");
-  if (format != nullptr && *format == "csv") {
-    s->format = ExportFormat::Csv;
-  } else if (format != nullptr && *format == "jsonl") {
-    s->format = ExportFormat::Jsonl;
-  } else if (format != nullptr && *format == "sqlite") {
-    s->format = ExportFormat::Sqlite;
-  } else if (format != nullptr) {
-    *error = "unknown --format '" + *format + "' (sqlite, csv, jsonl)";
-    return false;
+  if (format != nullptr && !FindExportFormat(*format, &s->format)) {
+    if (*format != "sqlite") {
+      *error = "unknown --format '" + *format + "' (sqlite, csv, jsonl)";
+      return false;
+    }
+    s->format = ExportFormat::Sqlite;  // a build without SQLite: refused below, saying why
   }
 #ifndef GANDREL_HAVE_SQLITE
   // Without SQLite a default CSV export into a folder named OUT.sqlite
@@ -290,7 +278,7 @@ std::string ExportReportJson(const ExportSettings& settings,
   JsonKey(&head, "output");
   JsonString(&head, settings.output);
   JsonKey(&head, "format");
-  JsonString(&head, FormatName(settings.format));
+  JsonString(&head, ExportFormatName(settings.format));
   JsonKey(&head, "codepage");
   JsonInt(&head, settings.codepage != nullptr ? settings.codepage->number : 0);
   JsonKey(&head, "dictionary");
@@ -436,7 +424,7 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
             tables.size() == 1 ? "" : "s",
             settings.ddf.empty() ? "" : " of ", settings.ddf.c_str(), settings.output.c_str(),
-            FormatName(settings.format), settings.codepage->number);
+            ExportFormatName(settings.format), settings.codepage->number);
     PrintExportSummary(tables, stderr);
     if (!dictionary.problems.empty()) {
       fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
