@@ -20,7 +20,8 @@ const CommandOption kExportOptions[] = {
     {"format", 0, "F", "csv|jsonl (default csv; this build has no SQLite)"},
 #endif
     {"ddf", 0, "DIR", "dictionary folder (FILE.DDF, FIELD.DDF, INDEX.DDF)"},
-    {"data", 0, "DIR", "folder of the data files, when not beside the dictionary"},
+    {"schema", 0, "SCHEMA.json", "schema file (gandrel schema drafts one); with --ddf, corrects it"},
+    {"data", 0, "DIR", "folder of the data files, when not beside the dictionary or schema"},
     {"codepage", 0, "N", "code page of the text: 437 (default), 850, 866, 1252"},
     {"report", 0, "REPORT.json", "JSON report: counts, problems, salvage of each table"},
     {"quiet", 'q', nullptr, "no summary on stderr"},
@@ -55,6 +56,7 @@ struct RowSink {
   TableExport* result;
   bool begun;
   ProgressBar bar;
+  RecordSelector selector;
 };
 
 bool BeginOnce(RowSink* s) {
@@ -75,6 +77,10 @@ void WriteRecordWithPage(void* context, const uint8_t* bytes, uint32_t length,
   RowSink* s = static_cast<RowSink*>(context);
   // After the first failed row the table keeps what it has; the walk goes
   // on only to finish its report.
+  if (s->selector.table != nullptr &&
+      RecordTypeOf(*s->selector.table, bytes, length) != s->selector.type) {
+    return;  // another record type's
+  }
   if (s->result->exportStatus != kExportOk || !BeginOnce(s)) return;
   const ExportStatus status = WriteRow(s->writer, bytes, length, logicalPage);
   if (status != kExportOk) s->result->exportStatus = status;
@@ -154,7 +160,8 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   if (const std::string* data = FindValue(parsed, "data")) s->data = *data;
   if (const std::string* report = FindValue(parsed, "report")) s->report = *report;
   s->quiet = FindValue(parsed, "quiet") != nullptr;
-  if (s->ddf.empty() && s->files.empty()) {
+  if (const std::string* schema = FindValue(parsed, "schema")) s->schema = *schema;
+  if (s->ddf.empty() && s->files.empty() && s->schema.empty()) {
     *error = "no data file given, and no dictionary (--ddf DIR)";
     return false;
   }
@@ -162,7 +169,11 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
     *error = "with --ddf the tables come from the dictionary: no FILE arguments";
     return false;
   }
-  if (s->ddf.empty() && !s->data.empty()) {
+  if (!s->schema.empty() && !s->files.empty()) {
+    *error = "with --schema the tables come from the schema: no FILE arguments";
+    return false;
+  }
+  if (s->ddf.empty() && s->schema.empty() && !s->data.empty()) {
     *error = "--data needs a dictionary (--ddf DIR)";
     return false;
   }
@@ -215,6 +226,11 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
 
 void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,
                      bool showProgress, TableExport* result) {
+  ExportTableFile(writer, table, RecordSelector{}, path, showProgress, result);
+}
+
+void ExportTableFile(ExportWriter* writer, const TableDef* table, const RecordSelector& selector,
+                     const std::string& path, bool showProgress, TableExport* result) {
   result->path = path;
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
@@ -222,7 +238,7 @@ void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::str
     result->salvage.error = "is a directory";
     return;
   }
-  RowSink rows{writer, table, result, false, ProgressBar{}};
+  RowSink rows{writer, table, result, false, ProgressBar{}, selector};
   const int64_t size = static_cast<int64_t>(fs::file_size(path, ec));
   StartProgress(&rows.bar, stderr, showProgress, ec ? 0 : size, path.c_str());
   writer->report = KeepProblem;
@@ -236,8 +252,12 @@ void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::str
   result->status = SalvageFile(path.c_str(), GeometryOverrides{}, sink, &result->salvage);
   EndProgress(&rows.bar);
 
-  // A data file without records is still a table, with its columns.
-  if (!rows.begun && result->salvage.opened && result->salvage.geometry.usable) BeginOnce(&rows);
+  // A data file without records is still a table, with its columns; not
+  // so a record type that no record has.
+  const bool typed = selector.table != nullptr && !selector.table->recordTypes.empty();
+  if (!rows.begun && !typed && result->salvage.opened && result->salvage.geometry.usable) {
+    BeginOnce(&rows);
+  }
   if (writer->inTable) {
     const ExportStatus ended = EndTable(writer, &result->counts);
     if (result->exportStatus == kExportOk) result->exportStatus = ended;
@@ -283,6 +303,8 @@ std::string ExportReportJson(const ExportSettings& settings,
   JsonInt(&head, settings.codepage != nullptr ? settings.codepage->number : 0);
   JsonKey(&head, "dictionary");
   settings.ddf.empty() ? JsonNull(&head) : JsonString(&head, settings.ddf);
+  JsonKey(&head, "schema");
+  settings.schema.empty() ? JsonNull(&head) : JsonString(&head, settings.schema);
   JsonKey(&head, "data");
   settings.data.empty() ? JsonNull(&head) : JsonString(&head, settings.data);
   JsonKey(&head, "dictionaryProblems");
@@ -326,6 +348,159 @@ std::string ExportReportJson(const ExportSettings& settings,
   return WithMember(head.text, list + "]") + "\n";
 }
 
+namespace {
+
+// --- The tables of a run ------------------------------------------------------
+
+// One table to write: its definition (when typed), which records it takes
+// and the code page of its text.
+struct PlannedTable {
+  bool typed = false;
+  TableDef def;
+  RecordSelector selector;
+  const Codepage* codepage = nullptr;
+};
+
+struct ExportPlan {
+  Dictionary dictionary;
+  Schema schema;                       // the schema file's, merged with the
+                                       // dictionary when both are given
+  std::vector<PlannedTable> planned;   // one per entry of `tables`
+  std::vector<TableExport> tables;
+};
+
+// The dictionary of --ddf, its tables found in --data when given.
+int LoadPlanDictionary(const ExportSettings& settings, Dictionary* dictionary) {
+  std::error_code ec;
+  const DictionaryStatus status = LoadDictionary(settings.ddf, *settings.codepage, dictionary);
+  if (status != kDictionaryOk) {
+    fprintf(stderr, "gandrel export: --ddf %s: %s\n", settings.ddf.c_str(),
+            DictionaryStatusName(status));
+    for (const std::string& line : dictionary->problems) fprintf(stderr, "  %s\n", line.c_str());
+    return kExitNothing;
+  }
+  if (!settings.data.empty()) {
+    if (!fs::is_directory(settings.data, ec)) {
+      fprintf(stderr, "gandrel export: --data %s: not a folder\n", settings.data.c_str());
+      return kExitUsage;
+    }
+    // A table not found in the data folder is still looked for beside the
+    // dictionary: the dictionary's own tables (FILE.DDF ...) live there.
+    std::vector<std::string> beside;
+    for (const TableDef& t : dictionary->tables) beside.push_back(t.path);
+    ResolveTablePaths(settings.data, dictionary);
+    for (size_t i = 0; i < beside.size(); ++i) {
+      if (dictionary->tables[i].path.empty()) dictionary->tables[i].path = beside[i];
+    }
+  }
+  return kExitOk;
+}
+
+// The data file a schema table names: relative to --data, else to the
+// schema file's folder; an absolute name as it is.
+std::string SchemaTablePath(const ExportSettings& settings, const SchemaTable& table) {
+  std::error_code ec;
+  const fs::path file(table.file);
+  if (file.is_absolute()) return fs::exists(file, ec) ? table.file : std::string();
+  const std::string folder = !settings.data.empty()
+                                 ? settings.data
+                                 : fs::absolute(fs::path(settings.schema), ec).parent_path().string();
+  return ResolveLocation(folder, table.file);
+}
+
+// The schema's tables; with a dictionary, each corrects the dictionary's
+// table of its name (or else the first of its file), and the others join.
+void MergeSchemaTables(const ExportSettings& settings, const Schema& loaded, ExportPlan* plan,
+                       std::vector<std::string>* paths) {
+  for (const TableDef& t : plan->dictionary.tables) {
+    plan->schema.tables.push_back(SchemaFromDictionary(t));
+    paths->push_back(t.path);
+  }
+  const size_t fromDictionary = plan->schema.tables.size();
+  for (const SchemaTable& s : loaded.tables) {
+    const std::string path = SchemaTablePath(settings, s);
+    size_t match = fromDictionary;
+    for (size_t i = 0; i < fromDictionary && match == fromDictionary; ++i) {
+      if (LowerAscii(plan->schema.tables[i].name) == LowerAscii(s.name)) match = i;
+    }
+    std::error_code ec;
+    for (size_t i = 0; i < fromDictionary && match == fromDictionary; ++i) {
+      if (!path.empty() && !(*paths)[i].empty() && fs::equivalent(path, (*paths)[i], ec)) match = i;
+    }
+    if (match == fromDictionary) {
+      plan->schema.tables.push_back(s);
+      paths->push_back(path);
+    } else {
+      MergeSchemaInto(s, &plan->schema.tables[match]);
+      if ((*paths)[match].empty()) (*paths)[match] = path;
+    }
+  }
+}
+
+// Every table of a schema table: the table itself, then its record types.
+void PlanSchemaTable(const SchemaTable& s, const std::string& path,
+                     const Codepage* defaultCodepage, ExportPlan* plan) {
+  const Codepage* codepage = defaultCodepage;
+  if (s.codepage != 0) FindCodepage(s.codepage, &codepage);
+  for (int32_t type = -1; type < static_cast<int32_t>(s.recordTypes.size()); ++type) {
+    PlannedTable p;
+    p.typed = true;
+    p.def = SchemaTableDef(s, type);
+    p.selector = {&s, type};
+    p.codepage = codepage;
+    TableExport r;
+    r.table = p.def.name;
+    r.location = s.file;
+    r.path = path;
+    plan->planned.push_back(std::move(p));
+    plan->tables.push_back(std::move(r));
+  }
+}
+
+int PlanTables(const ExportSettings& settings, ExportPlan* plan) {
+  if (!settings.ddf.empty()) {
+    const int loaded = LoadPlanDictionary(settings, &plan->dictionary);
+    if (loaded != kExitOk) return loaded;
+  }
+  if (settings.schema.empty() && !settings.ddf.empty()) {
+    for (const TableDef& t : plan->dictionary.tables) {
+      plan->planned.push_back({true, t, RecordSelector{}, settings.codepage});
+      TableExport r;
+      r.table = t.name;
+      r.location = t.location;
+      r.path = t.path;
+      plan->tables.push_back(std::move(r));
+    }
+    return kExitOk;
+  }
+  if (settings.schema.empty()) {
+    for (const std::string& file : settings.files) {
+      plan->planned.push_back({false, TableDef{}, RecordSelector{}, settings.codepage});
+      TableExport r;
+      r.table = fs::path(file).stem().string();
+      r.path = file;
+      plan->tables.push_back(std::move(r));
+    }
+    return kExitOk;
+  }
+  Schema loaded;
+  std::string error;
+  if (!LoadSchema(settings.schema, &loaded, &error)) {
+    fprintf(stderr, "gandrel export: --schema %s\n", error.c_str());
+    return kExitUsage;
+  }
+  std::vector<std::string> paths;
+  MergeSchemaTables(settings, loaded, plan, &paths);
+  // The selectors point into plan->schema: it is complete before they are
+  // taken and not changed after.
+  for (size_t i = 0; i < plan->schema.tables.size(); ++i) {
+    PlanSchemaTable(plan->schema.tables[i], paths[i], settings.codepage, plan);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int RunExportCommand(const ParsedCommandLine& parsed) {
   ExportSettings settings;
   std::string error;
@@ -334,45 +509,11 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     return kExitUsage;
   }
   std::error_code ec;
-  std::vector<TableExport> tables;
-  Dictionary dictionary;
-  if (!settings.ddf.empty()) {
-    const DictionaryStatus status = LoadDictionary(settings.ddf, *settings.codepage, &dictionary);
-    if (status != kDictionaryOk) {
-      fprintf(stderr, "gandrel export: --ddf %s: %s\n", settings.ddf.c_str(),
-              DictionaryStatusName(status));
-      for (const std::string& line : dictionary.problems) fprintf(stderr, "  %s\n", line.c_str());
-      return kExitNothing;
-    }
-    if (!settings.data.empty()) {
-      if (!fs::is_directory(settings.data, ec)) {
-        fprintf(stderr, "gandrel export: --data %s: not a folder\n", settings.data.c_str());
-        return kExitUsage;
-      }
-      // A table not found in the data folder is still looked for beside the
-      // dictionary: the dictionary's own tables (FILE.DDF ...) live there.
-      std::vector<std::string> beside;
-      for (const TableDef& t : dictionary.tables) beside.push_back(t.path);
-      ResolveTablePaths(settings.data, &dictionary);
-      for (size_t i = 0; i < beside.size(); ++i) {
-        if (dictionary.tables[i].path.empty()) dictionary.tables[i].path = beside[i];
-      }
-    }
-    for (const TableDef& t : dictionary.tables) {
-      TableExport r;
-      r.table = t.name;
-      r.location = t.location;
-      r.path = t.path;
-      tables.push_back(std::move(r));
-    }
-  } else {
-    for (const std::string& file : settings.files) {
-      TableExport r;
-      r.table = fs::path(file).stem().string();
-      r.path = file;
-      tables.push_back(std::move(r));
-    }
-  }
+  ExportPlan plan;
+  const int planned = PlanTables(settings, &plan);
+  if (planned != kExitOk) return planned;
+  std::vector<TableExport>& tables = plan.tables;
+  const Dictionary& dictionary = plan.dictionary;
 
   // The data files are never written: not even when -o or --report names
   // one of them.
@@ -405,8 +546,10 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
   const bool showProgress = !settings.quiet && StderrIsTerminal();
   for (size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].path.empty()) continue;
-    const TableDef* table = settings.ddf.empty() ? nullptr : &dictionary.tables[i];
-    ExportTableFile(&writer, table, tables[i].path, showProgress, &tables[i]);
+    const PlannedTable& p = plan.planned[i];
+    writer.codepage = p.codepage;
+    ExportTableFile(&writer, p.typed ? &p.def : nullptr, p.selector, tables[i].path, showProgress,
+                    &tables[i]);
   }
   const ExportStatus closed = CloseExport(&writer);
 
@@ -421,9 +564,10 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     rows += t.counts.rows;
   }
   if (!settings.quiet) {
+    const std::string& source = settings.ddf.empty() ? settings.schema : settings.ddf;
     fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
             tables.size() == 1 ? "" : "s",
-            settings.ddf.empty() ? "" : " of ", settings.ddf.c_str(), settings.output.c_str(),
+            source.empty() ? "" : " of ", source.c_str(), settings.output.c_str(),
             ExportFormatName(settings.format), settings.codepage->number);
     PrintExportSummary(tables, stderr);
     if (!dictionary.problems.empty()) {
