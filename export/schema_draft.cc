@@ -21,6 +21,10 @@ constexpr uint32_t kLeastTypeRecords = 10;
 // share of their fields.
 constexpr double kSameLayout = 0.5;
 
+// ... and less than this share of what groups of the same sizes, dealt at
+// random, share.
+constexpr double kBeyondChance = 0.7;
+
 struct Candidate {
   uint8_t type = 0;
   uint32_t length = 0;
@@ -161,6 +165,9 @@ bool TryConstant(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
   uint32_t q = at;
   while (q < end && d.columns.constant[q] && d.columns.present[q] > 1) ++q;
   if (q == at) return false;
+  // Text that every record begins alike ("C-17", "C-18") is still text.
+  const uint8_t first = RecordBytes(d, d.records[0])[at];
+  if (IsPrintable(*d.codepage, first) && first != 0x20) return false;
   char hex[8];
   snprintf(hex, sizeof hex, "%02x", RecordBytes(d, d.records[0])[at]);
   const bool same = std::all_of(RecordBytes(d, d.records[0]) + at, RecordBytes(d, d.records[0]) + q,
@@ -222,7 +229,8 @@ bool TextStartsAt(const Draft& d, uint32_t q) {
   const uint32_t text = c.printable[q] - c.blank[q];
   const uint32_t before = c.printable[q - 1] - c.blank[q - 1];
   if (text * 5 < c.present[q]) return false;
-  return c.startAfterPad[q] * 2 > text || c.textAfterNul[q] * 20 > c.present[q] ||
+  return (c.startAfterPad[q] * 2 > text && text * 2 >= c.present[q]) ||
+         c.textAfterNul[q] * 20 > c.present[q] ||
          text > before + c.present[q] * 3 / 10;
 }
 
@@ -232,13 +240,18 @@ bool TryText(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
   uint32_t q = at + 1;
   while (q < end && Texty(d, q) && !TextStartsAt(d, q)) ++q;
   q = PastPadding(d, q, end);
-  uint64_t nuls = 0, blanks = 0, text = 0;
+  // The padding the values use (counted where they differ) decides the
+  // type; trailing columns of the other padding in every record are not
+  // this field's.
+  uint64_t nuls = 0, blanks = 0;
   for (uint32_t i = at; i < q; ++i) {
+    if (cc.constant[i]) continue;
     nuls += cc.nul[i];
     blanks += cc.blank[i];
-    text += cc.printable[i] - cc.blank[i];
   }
   const bool zero = nuls > blanks;
+  const uint8_t pad = zero ? 0x00 : 0x20;
+  while (q > at + 1 && cc.constant[q - 1] && RecordBytes(d, d.records[0])[q - 1] != pad) --q;
   uint64_t good = 0, seen = cc.present[at];
   for (uint32_t i = at; i < q; ++i) good += cc.printable[i] + cc.nul[i];
   const uint64_t cells = [&] {
@@ -249,7 +262,6 @@ bool TryText(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
   *c = {zero ? kDdfZstring : kDdfString, q - at, 0, zero ? "zstring" : "string",
         "printable or " + std::string(zero ? "NUL" : "blank") + " padding in " +
             Percent(good, cells) + " of the bytes of " + OfRecords(seen)};
-  (void)text;
   return true;
 }
 
@@ -278,18 +290,42 @@ bool TryInteger(const Draft& d, uint32_t at, uint32_t end, uint32_t width, int l
   int64_t low = INT64_MAX, high = INT64_MIN;
   const int64_t limit = int64_t{1} << limitBits;
   const bool all = EveryRecord(d, at, width, &seen, [&](const uint8_t* p) {
-    const int64_t v = width == 4 ? static_cast<int32_t>(DecodeLE32(p))
-                                 : static_cast<int16_t>(DecodeLE16(p));
+    const int64_t v = width == 4   ? static_cast<int32_t>(DecodeLE32(p))
+                      : width == 2 ? static_cast<int16_t>(DecodeLE16(p))
+                                   : p[0];
     low = std::min(low, v);
     high = std::max(high, v);
     return v > -limit && v < limit;
   });
   if (!all || low == high) return false;
-  // Values that use the third byte but not the second are two fields.
+  // Values that use the third byte but not the second are two fields; and
+  // values from 32768 up with both upper bytes constant are a 2-byte
+  // integer's negatives (or an unsigned one) followed by something else.
   if (width == 4 && high >= 65536 && d.columns.constant[at + 1]) return false;
+  if (width == 4 && high >= 32768 && d.columns.constant[at + 2] && d.columns.constant[at + 3]) {
+    return false;
+  }
+  // One byte: a small count or code, 0 to 100, not any byte at all.
+  if (width == 1 && (low < 0 || high > 100)) return false;
   *c = {kDdfInteger, width, 0, "integer",
         std::to_string(width) + "-byte LE integer from " + std::to_string(low) + " to " +
             std::to_string(high) + " in 100% of " + OfRecords(seen)};
+  return true;
+}
+
+// The 6-byte real of Turbo Pascal: exponent byte (0 for zero, else 129 +
+// the power of two), 39 bits of mantissa, the sign in the top bit.  No DDF
+// type holds it, so it is kept as bytes, but it is no integer either.
+bool TryReal48(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
+  if (at + 6 > end || d.columns.constant[at]) return false;
+  uint32_t seen = 0, zero = 0;
+  const bool all = EveryRecord(d, at, 6, &seen, [&](const uint8_t* p) {
+    if (p[0] == 0) return ++zero, p[1] == 0 && p[2] == 0 && p[3] == 0 && p[4] == 0 && p[5] == 0;
+    return p[0] >= 129 - 20 && p[0] <= 129 + 40;
+  });
+  if (!all || zero == seen) return false;
+  *c = {kSchemaBytes, 6, 0, "real48",
+        "6-byte Pascal real (exponent byte in range, or all zero) in 100% of " + OfRecords(seen)};
   return true;
 }
 
@@ -304,10 +340,37 @@ bool TryLogical(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
 // The first candidate that holds at `at`; false when none does (a raw
 // byte).
 bool Classify(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
-  return TryDate(d, at, end, c) || TryFloat(d, at, end, 8, c) || TryConstant(d, at, end, c) ||
-         TryLstring(d, at, end, c) || TryText(d, at, end, c) || TryPackedDate(d, at, end, c) ||
-         TryInteger(d, at, end, 4, 24, c) || TryFloat(d, at, end, 4, c) ||
-         TryInteger(d, at, end, 2, 14, c) || TryLogical(d, at, end, c);
+  return TryDate(d, at, end, c) || TryFloat(d, at, end, 8, c) || TryLstring(d, at, end, c) ||
+         TryConstant(d, at, end, c) || TryText(d, at, end, c) || TryPackedDate(d, at, end, c) ||
+         TryReal48(d, at, end, c) || TryInteger(d, at, end, 4, 24, c) ||
+         TryFloat(d, at, end, 4, c) || TryInteger(d, at, end, 2, 14, c) ||
+         TryLogical(d, at, end, c) || TryInteger(d, at, end, 1, 8, c);
+}
+
+// A date or a double starting inside a weaker field found at `at` (text,
+// an integer, filler) ends that field there: round doubles look like text
+// and NULs, and an integer read one byte early swallows a date's first.
+void CutBeforeStrong(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
+  if (c->type == kDdfDate || (c->type == kDdfFloat && c->length == 8)) return;
+  for (uint32_t q = at + 1; q < at + c->length; ++q) {
+    Candidate strong;
+    if (!TryDate(d, q, end, &strong) && !TryFloat(d, q, end, 8, &strong)) continue;
+    // Inside text, a "date" or "double" all of whose bytes are text is text.
+    bool allText = c->type == kDdfString || c->type == kDdfZstring || c->type == kDdfLstring;
+    for (uint32_t i = q; allText && i < q + strong.length && i < end; ++i) allText = Texty(d, i);
+    if (allText) continue;
+    c->length = q - at;
+    const bool integer = c->type == kDdfInteger || c->type == kDdfLogical;
+    if (integer && c->length != 1 && c->length != 2 && c->length != 4) {
+      c->type = kSchemaBytes;
+      c->kind = "bytes";
+    } else if (integer) {
+      c->type = kDdfInteger;
+      c->kind = "integer";
+    }
+    c->evidence += "; cut before the " + std::string(strong.kind) + " at " + std::to_string(q);
+    return;
+  }
 }
 
 std::string PositionalName(uint32_t offset, const char* kind) {
@@ -336,7 +399,7 @@ void DraftGap(const Draft& d, uint32_t at, uint32_t end, std::vector<FieldDef>* 
   auto flushRaw = [&](uint32_t upTo) {
     if (upTo > rawStart) {
       Candidate raw = {kSchemaBytes, upTo - rawStart, 0, "bytes",
-                       "no pattern held in every record"};
+                       "no pattern held in every one of " + OfRecords(d.records.size())};
       Push(rawStart, raw, fields, evidence);
     }
   };
@@ -347,6 +410,7 @@ void DraftGap(const Draft& d, uint32_t at, uint32_t end, std::vector<FieldDef>* 
       ++q;
       continue;
     }
+    CutBeforeStrong(d, q, end, &c);
     flushRaw(q);
     Push(q, c, fields, evidence);
     q += c.length;
@@ -465,7 +529,17 @@ void DraftFields(const RecordSample& sample, const std::vector<uint32_t>& which,
     // Keys that overlap one taken already, or reach past the fixed part,
     // are left to the column evidence.
     if (start < at || stop > d.fixedLength) continue;
-    DraftGap(d, at, start, fields, evidence);
+    // Text keys often index the text of a length-prefixed string whose
+    // length byte sits just before: the string is a field too.
+    Candidate wrap;
+    const bool wrapped = k.field.dataType == kDdfString && start > at &&
+                         TryLstring(d, start - 1, stop, &wrap);
+    wrap.length = stop - start + 1;
+    DraftGap(d, at, wrapped ? start - 1 : start, fields, evidence);
+    if (wrapped) {
+      wrap.evidence += ", around key text at " + std::to_string(start);
+      Push(start - 1, wrap, fields, evidence);
+    }
     fields->push_back(k.field);
     evidence->push_back(k.evidence);
     at = stop;
@@ -485,34 +559,104 @@ void DraftFields(const RecordSample& sample, const std::vector<uint32_t>& which,
   for (size_t i = 0; i < fields->size(); ++i) (*fields)[i].id = static_cast<uint16_t>(i + 1);
 }
 
+namespace {
+
+// The similarity of the drafts of every two groups, pair by pair.
+std::vector<double> PairSimilarities(const RecordSample& sample, const Codepage& codepage,
+                                     const std::vector<KnownField>& known,
+                                     const std::vector<std::vector<uint32_t>>& groups,
+                                     std::vector<SchemaRecordType>* types) {
+  std::vector<Layout> layouts;
+  for (size_t g = 0; g < groups.size(); ++g) {
+    SchemaRecordType t;
+    DraftFields(sample, groups[g], codepage, known, &t.fields, &t.evidence);
+    layouts.push_back(LayoutOf(t.fields));
+    if (types != nullptr) {
+      (*types)[g].fields = std::move(t.fields);
+      (*types)[g].evidence = std::move(t.evidence);
+    }
+  }
+  std::vector<double> pairs;
+  for (size_t a = 0; a < layouts.size(); ++a) {
+    for (size_t b = a + 1; b < layouts.size(); ++b) pairs.push_back(Similarity(layouts[a], layouts[b]));
+  }
+  return pairs;
+}
+
+// Groups of the same sizes with the records dealt at random (a fixed
+// seed): how much drafts of that many records differ by chance alone.
+std::vector<std::vector<uint32_t>> ChanceGroups(const std::vector<std::vector<uint32_t>>& groups) {
+  std::vector<uint32_t> all;
+  for (const auto& g : groups) all.insert(all.end(), g.begin(), g.end());
+  std::sort(all.begin(), all.end());
+  uint32_t state = 12345;
+  for (size_t i = all.size(); i > 1; --i) {
+    state = state * 1103515245u + 12345u;
+    std::swap(all[i - 1], all[(state >> 8) % i]);
+  }
+  std::vector<std::vector<uint32_t>> chance;
+  size_t at = 0;
+  for (const auto& g : groups) {
+    chance.emplace_back(all.begin() + at, all.begin() + at + g.size());
+    std::sort(chance.back().begin(), chance.back().end());
+    at += g.size();
+  }
+  return chance;
+}
+
+}  // namespace
+
 void DraftTable(const RecordSample& sample, const Codepage& codepage,
                 const std::vector<KnownField>& known, SchemaTable* table) {
   DraftFields(sample, {}, codepage, known, &table->fields, &table->evidence);
   table->recordTypes.clear();
   for (uint32_t width : {1u, 2u}) {
-    std::vector<std::pair<uint32_t, std::vector<uint32_t>>> groups;
-    if (!GroupByLead(sample, width, &groups)) continue;
-    std::vector<SchemaRecordType> types;
-    std::vector<Layout> layouts;
-    for (const auto& [value, members] : groups) {
-      SchemaRecordType t;
+    // Leading bytes that begin a longer text are its first letters (a
+    // sorted name), not a record type.
+    bool inText = false;
+    for (const FieldDef& f : table->fields) {
+      const bool text = f.dataType == kDdfString || f.dataType == kDdfZstring;
+      inText = inText || (text && f.offset == 0 && f.size > width);
+    }
+    std::vector<std::pair<uint32_t, std::vector<uint32_t>>> byLead;
+    if (inText || !GroupByLead(sample, width, &byLead)) continue;
+    std::vector<std::vector<uint32_t>> groups;
+    std::vector<SchemaRecordType> types(byLead.size());
+    for (size_t g = 0; g < byLead.size(); ++g) {
+      const uint32_t value = byLead[g].first;
+      SchemaRecordType& t = types[g];
       t.name = "type_" + HexValue(value, width);
       t.when.offset = 0;
       t.when.length = static_cast<uint16_t>(width);
       t.when.from = {static_cast<uint8_t>(value & 0xFF)};
       if (width == 2) t.when.from.push_back(static_cast<uint8_t>(value >> 8));
       t.when.to = t.when.from;
-      DraftFields(sample, members, codepage, known, &t.fields, &t.evidence);
-      layouts.push_back(LayoutOf(t.fields));
-      types.push_back(std::move(t));
+      groups.push_back(std::move(byLead[g].second));
     }
-    double least = 1.0;
-    for (size_t a = 0; a < layouts.size(); ++a) {
-      for (size_t b = a + 1; b < layouts.size(); ++b) {
-        least = std::min(least, Similarity(layouts[a], layouts[b]));
-      }
+    // The leading bytes are a field of their own in every type.
+    std::vector<KnownField> withLead = known;
+    KnownField lead = {};
+    lead.field.name = "record_type";
+    lead.field.size = static_cast<uint16_t>(width);
+    bool text = true;
+    for (const SchemaRecordType& t : types) {
+      for (uint8_t b : t.when.from) text = text && IsPrintable(codepage, b) && b != 0x20;
     }
-    if (least < kSameLayout) {
+    lead.field.dataType = text ? kDdfString : kDdfUnsignedBinary;
+    lead.evidence = std::to_string(types.size()) + " values split the records into groups";
+    bool overlaps = false;
+    for (const KnownField& k : known) overlaps = overlaps || k.field.offset < width;
+    if (!overlaps) withLead.push_back(lead);
+    // Some two groups differ, and by more than two groups of their sizes
+    // dealt at random do.
+    const std::vector<double> real = PairSimilarities(sample, codepage, withLead, groups, &types);
+    const std::vector<double> chance =
+        PairSimilarities(sample, codepage, withLead, ChanceGroups(groups), nullptr);
+    bool differ = false;
+    for (size_t i = 0; i < real.size(); ++i) {
+      differ = differ || (real[i] < kSameLayout && real[i] < chance[i] * kBeyondChance);
+    }
+    if (differ) {
       table->recordTypes = std::move(types);
       return;
     }

@@ -28,7 +28,8 @@
 // Record types: when the byte (or the LE word) at offset 0 splits the
 // records into 2 to 12 groups, each of at least 10 and 0.5% of the records
 // (together 95% of them), whose drafts share less than half their fields,
-// each group becomes a record type with its own fields.
+// each group becomes a record type with its own fields; not when the
+// leading bytes begin a longer text (the first letters of a sorted name).
 #ifndef GANDREL_EXPORT_SCHEMA_DRAFT_H_
 #define GANDREL_EXPORT_SCHEMA_DRAFT_H_
 
