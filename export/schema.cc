@@ -135,19 +135,7 @@ bool ReadFields(const JsonValue& object, const Place& at, std::vector<FieldDef>*
     fields->push_back(field);
     evidence->push_back(why);
   }
-  // Offset order, as dictionaries give it; ties keep the file's order.
-  std::vector<size_t> order(fields->size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return (*fields)[a].offset < (*fields)[b].offset; });
-  std::vector<FieldDef> sorted;
-  std::vector<std::string> sortedEvidence;
-  for (size_t i : order) {
-    sorted.push_back((*fields)[i]);
-    sortedEvidence.push_back((*evidence)[i]);
-  }
-  fields->swap(sorted);
-  evidence->swap(sortedEvidence);
+  SortFieldsByOffset(fields, evidence);
   return true;
 }
 
@@ -218,6 +206,21 @@ bool ReadTable(const JsonValue& v, const Place& at, SchemaTable* table, std::str
 }
 
 }  // namespace
+
+void SortFieldsByOffset(std::vector<FieldDef>* fields, std::vector<std::string>* evidence) {
+  std::vector<size_t> order(fields->size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return (*fields)[a].offset < (*fields)[b].offset; });
+  std::vector<FieldDef> sorted;
+  std::vector<std::string> sortedEvidence;
+  for (size_t i : order) {
+    sorted.push_back((*fields)[i]);
+    sortedEvidence.push_back(i < evidence->size() ? (*evidence)[i] : std::string());
+  }
+  fields->swap(sorted);
+  evidence->swap(sortedEvidence);
+}
 
 bool DataTypeFromName(const std::string& name, uint8_t* dataType) {
   for (const TypeName& t : kTypeNames) {
@@ -416,19 +419,12 @@ void MergeSchemaInto(const SchemaTable& schema, SchemaTable* table) {
       evidence.push_back("");
     }
   }
-  std::vector<size_t> order(merged.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return merged[a].offset < merged[b].offset; });
+  SortFieldsByOffset(&merged, &evidence);
   // The dictionary's keys point at its field indexes: moved to the field
   // of the same place and size, dropped where the schema changed it.
   const std::vector<FieldDef> before = table->fields;
-  table->fields.clear();
-  table->evidence.clear();
-  for (size_t i : order) {
-    table->fields.push_back(merged[i]);
-    table->evidence.push_back(evidence[i]);
-  }
+  table->fields = std::move(merged);
+  table->evidence = std::move(evidence);
   for (KeyDef& key : table->keys) {
     for (DdfKeySegment& segment : key.segments) {
       if (segment.fieldIndex < 0 || static_cast<size_t>(segment.fieldIndex) >= before.size()) continue;

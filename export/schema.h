@@ -109,6 +109,10 @@ SchemaTable SchemaFromDictionary(const TableDef& table);
 // and the code page come from the schema.
 void MergeSchemaInto(const SchemaTable& schema, SchemaTable* table);
 
+// Sorts fields (and their evidence, which may be shorter: empty lines are
+// added) by offset; ties keep their order.
+void SortFieldsByOffset(std::vector<FieldDef>* fields, std::vector<std::string>* evidence);
+
 // Whether `name` is positional, as drafts name fields: "f" and four digits.
 bool IsPositionalName(const std::string& name);
 

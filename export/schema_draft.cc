@@ -251,7 +251,14 @@ bool TryText(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
   }
   const bool zero = nuls > blanks;
   const uint8_t pad = zero ? 0x00 : 0x20;
-  while (q > at + 1 && cc.constant[q - 1] && RecordBytes(d, d.records[0])[q - 1] != pad) --q;
+  // One such byte at the end is the terminator of blank-padded text (doclife
+  // ends its strings so); a run of them is the next field.
+  uint32_t trimmed = q;
+  while (trimmed > at + 1 && cc.constant[trimmed - 1] &&
+         RecordBytes(d, d.records[0])[trimmed - 1] != pad) {
+    --trimmed;
+  }
+  if (q - trimmed >= 2) q = trimmed;
   uint64_t good = 0, seen = cc.present[at];
   for (uint32_t i = at; i < q; ++i) good += cc.printable[i] + cc.nul[i];
   const uint64_t cells = [&] {
@@ -302,7 +309,8 @@ bool TryInteger(const Draft& d, uint32_t at, uint32_t end, uint32_t width, int l
   // values from 32768 up with both upper bytes constant are a 2-byte
   // integer's negatives (or an unsigned one) followed by something else.
   if (width == 4 && high >= 65536 && d.columns.constant[at + 1]) return false;
-  if (width == 4 && high >= 32768 && d.columns.constant[at + 2] && d.columns.constant[at + 3]) {
+  if (width == 4 && high >= 32768 && high < 65536 && low >= 0 && d.columns.constant[at + 2] &&
+      d.columns.constant[at + 3]) {
     return false;
   }
   // One byte: a small count or code, 0 to 100, not any byte at all.
@@ -519,8 +527,16 @@ void DraftFields(const RecordSample& sample, const std::vector<uint32_t>& which,
   fields->clear();
   evidence->clear();
   const Draft d = MakeDraft(sample, which, codepage);
-  if (d.records.empty()) return;
   std::vector<KnownField> keys = known;
+  if (d.records.empty()) {
+    // No record to learn from: what the keys say is all there is.
+    for (const KnownField& k : keys) {
+      fields->push_back(k.field);
+      evidence->push_back(k.evidence);
+    }
+    SortFieldsByOffset(fields, evidence);
+    return;
+  }
   std::sort(keys.begin(), keys.end(),
             [](const KnownField& a, const KnownField& b) { return a.field.offset < b.field.offset; });
   uint32_t at = 0;

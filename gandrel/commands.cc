@@ -23,7 +23,8 @@ const CommandRow kCommands[] = {
     },
     {
         .name = "export",
-        .usage = "--ddf DIR [--data DIR] -o OUT [options] | FILE... -o OUT [options]",
+        .usage = "--ddf DIR [--data DIR] -o OUT [options] | --schema SCHEMA.json -o OUT "
+                 "[options] | FILE... -o OUT [options]",
 #ifdef GANDREL_HAVE_SQLITE
         .summary = "the records as tables (SQLite, CSV, JSON Lines), typed by the DDF dictionary",
 #else
@@ -43,6 +44,9 @@ const CommandRow kCommands[] = {
             "anew); CSV (RFC 4180, header row) and JSON Lines write OUT/<table>.csv or\n"
             ".jsonl.  The records come through the salvage walk, so a damaged file\n"
             "gives what can be salvaged; a field that does not decode is NULL.\n"
+            "--schema takes the tables from a schema file (gandrel schema drafts one):\n"
+            "as a dictionary does, and each record type as a table of its own; with\n"
+            "--ddf it corrects the dictionary's tables and adds record types.\n"
 #ifndef GANDREL_HAVE_SQLITE
             "This build (32-bit Windows) writes CSV and JSON Lines only, no SQLite.\n"
 #endif

@@ -52,11 +52,11 @@ def abspath(schema_path, file):
     return os.path.normcase(os.path.realpath(os.path.join(os.path.dirname(schema_path), file)))
 
 
-def compare(gandrel, outdir, spec, totals, name):
+def compare(gandrel, outdir, spec, totals, name, run_name):
     parts = spec.split(":")
     ddf, data = parts[0], parts[1] if len(parts) > 1 and parts[1] else None
     codepage = parts[2] if len(parts) > 2 else "437"
-    dict_json = os.path.join(outdir, name + "-dictionary.json")
+    dict_json = os.path.join(outdir, run_name + "-dictionary.json")
     args = [gandrel, "schema", "--ddf", ddf, "-o", dict_json, "--codepage", codepage, "-q"]
     if data:
         args += ["--data", data]
@@ -67,7 +67,7 @@ def compare(gandrel, outdir, spec, totals, name):
         path = abspath(dict_json, t["file"])
         if os.path.isfile(path):
             files.setdefault(path, []).append(t)
-    draft_json = os.path.join(outdir, name + "-draft.json")
+    draft_json = os.path.join(outdir, run_name + "-draft.json")
     run([gandrel, "schema", *sorted(files), "-o", draft_json, "--codepage", codepage, "-q"])
     drafts = {abspath(draft_json, t["file"]): t for t in json.load(open(draft_json))["tables"]}
     for path, dict_tables in sorted(files.items()):
@@ -93,15 +93,21 @@ def compare(gandrel, outdir, spec, totals, name):
                 totals[name][c] = (tn + n, tk + k)
 
 
+def corpus_of(path):
+    """The corpus folder a dictionary lies in (corpus, corpus-v7plus, ...)."""
+    parts = os.path.normpath(path).split(os.sep)
+    found = [p for p in parts if p.startswith("corpus")]
+    return found[-1] if found else parts[-1]
+
+
 def main():
     gandrel, outdir = sys.argv[1], sys.argv[2]
     os.makedirs(outdir, exist_ok=True)
     totals = {}
-    for spec in sys.argv[3:]:
-        name = spec.split(":")[0].strip("/").replace("/", "_")
+    for i, spec in enumerate(sys.argv[3:]):
         print(spec)
-        compare(gandrel, outdir, spec, totals, name)
-    print("\nby dictionary and type class (found / fields):")
+        compare(gandrel, outdir, spec, totals, corpus_of(spec.split(":")[0]), "run%d" % i)
+    print("\nby corpus and type class (found / fields):")
     grand = {}
     for name, classes in totals.items():
         cells = []
@@ -110,12 +116,12 @@ def main():
             gn, gk = grand.get(c, (0, 0))
             grand[c] = (gn + n, gk + k)
             cells.append("%s %d/%d" % (c, k, n))
-        print("  %-50s %s" % (name, "  ".join(cells)))
+        print("  %-16s %s" % (name, "  ".join(cells)))
     cells = []
     for c in ("string", "integer", "date", "other"):
         n, k = grand.get(c, (0, 0))
         cells.append("%s %d/%d (%s)" % (c, k, n, "%.0f%%" % (100.0 * k / n) if n else "-"))
-    print("  %-50s %s" % ("all", "  ".join(cells)))
+    print("  %-16s %s" % ("all", "  ".join(cells)))
 
 
 if __name__ == "__main__":
