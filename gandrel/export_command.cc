@@ -143,13 +143,6 @@ std::string WithMember(std::string object, const std::string& member) {
   return object + member + "}";
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
@@ -207,21 +200,31 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   }
 #endif
 
-  uint16_t number = kDefaultCodepage;
-  if (const std::string* v = FindValue(parsed, "codepage")) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long n = strtoul(v->c_str(), &end, 10);
-    const bool isNumber = !v->empty() && (*v)[0] >= '0' && (*v)[0] <= '9' && *end == 0 &&
-                          errno == 0 && n <= 0xFFFF;
-    number = isNumber ? static_cast<uint16_t>(n) : 0;
-    if (number == 0 || FindCodepage(number, &s->codepage) != kCodepageOk) {
-      *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
-      return false;
-    }
+  return ReadCodepageOption(parsed, &s->codepage, error);
+}
+
+bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepage,
+                        std::string* error) {
+  FindCodepage(kDefaultCodepage, codepage);
+  const std::string* v = FindValue(parsed, "codepage");
+  if (v == nullptr) return true;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = strtoul(v->c_str(), &end, 10);
+  const bool isNumber = !v->empty() && (*v)[0] >= '0' && (*v)[0] <= '9' && *end == 0 &&
+                        errno == 0 && n <= 0xFFFF;
+  if (!isNumber || n == 0 || FindCodepage(static_cast<uint16_t>(n), codepage) != kCodepageOk) {
+    *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
+    return false;
   }
-  if (s->codepage == nullptr) FindCodepage(number, &s->codepage);
   return true;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
 }
 
 void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,
@@ -580,7 +583,7 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
   }
   if (!settings.report.empty() &&
-      !WriteText(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
+      !WriteTextFile(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
     fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
   }
   // Nothing came out: no database rather than an empty one.

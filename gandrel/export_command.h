@@ -92,6 +92,16 @@ std::string ExportReportJson(const ExportSettings& settings,
                              const std::vector<std::string>& dictionaryProblems,
                              const std::vector<TableExport>& tables);
 
+// --codepage N of a command line: *codepage its table (the default, 437,
+// when it is not given).  False with *error one line for a number without
+// a table.
+bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepage,
+                        std::string* error);
+
+// Writes `text` to the file `path` (created or emptied): false when that
+// fails.
+bool WriteTextFile(const std::string& path, const std::string& text);
+
 int RunExportCommand(const ParsedCommandLine& parsed);
 
 #endif  // GANDREL_GANDREL_EXPORT_COMMAND_H_

@@ -1,10 +1,9 @@
 #include "gandrel/schema_command.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 
 #include "export/dictionary.h"
+#include "gandrel/export_command.h"
 #include "gandrel/info_command.h"
 #include "salvage/salvage.h"
 
@@ -38,28 +37,6 @@ std::string NameForSchema(const std::string& path, const std::string& schemaFile
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return !a.empty() && !b.empty() && fs::equivalent(a, b, ec);
-}
-
-bool ReadCodepage(const ParsedCommandLine& parsed, const Codepage** codepage, std::string* error) {
-  FindCodepage(kDefaultCodepage, codepage);
-  const std::string* v = FindValue(parsed, "codepage");
-  if (v == nullptr) return true;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long n = strtoul(v->c_str(), &end, 10);
-  if (v->empty() || (*v)[0] < '0' || (*v)[0] > '9' || *end != 0 || errno != 0 || n > 0xFFFF ||
-      FindCodepage(static_cast<uint16_t>(n), codepage) != kCodepageOk) {
-    *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
-    return false;
-  }
-  return true;
-}
-
-bool WriteText(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
 }
 
 }  // namespace
@@ -151,7 +128,7 @@ int RunSchemaCommand(const ParsedCommandLine& parsed) {
   if (error.empty() && parsed.positional.empty() && ddf == nullptr) {
     error = "no data file given, and no dictionary (--ddf DIR)";
   }
-  if (error.empty()) ReadCodepage(parsed, &codepage, &error);
+  if (error.empty()) ReadCodepageOption(parsed, &codepage, &error);
   if (!error.empty()) {
     fprintf(stderr, "gandrel schema: %s\n", error.c_str());
     return kExitUsage;
@@ -188,7 +165,7 @@ int RunSchemaCommand(const ParsedCommandLine& parsed) {
     schema.tables.push_back(std::move(table));
   }
   if (schema.tables.empty()) return kExitNothing;
-  if (!WriteText(*output, SchemaJson(schema))) {
+  if (!WriteTextFile(*output, SchemaJson(schema))) {
     fprintf(stderr, "gandrel schema: %s: cannot be written\n", output->c_str());
     return kExitNothing;
   }
