@@ -459,4 +459,50 @@ TEST(SchemaCommandCorpusTest, ExchequerFileWithRecordTypesBecomesOneTablePerType
   EXPECT_EQ(rows, 2241u);  // the reader's record count of the file
 }
 
+
+TEST(SchemaCommandCorpusTest, DictionaryAsSchemaExportsExactlyAsTheDictionary) {
+  const std::string doclife = GANDREL_CORPUS_DIR "/doclife";
+  if (!std::filesystem::exists(doclife)) GTEST_SKIP() << doclife << " absent";
+  ScopedTempDir dir;
+  const std::string schema = dir.File("doclife.json");
+  ASSERT_EQ(Gandrel({"schema", "-q", "--ddf", doclife.c_str(), "--codepage", "866", "-o",
+                     schema.c_str()}),
+            kExitOk);
+  const std::string byDictionary = dir.File("ddf"), bySchema = dir.File("schema");
+  ASSERT_EQ(Gandrel({"export", "-q", "--ddf", doclife.c_str(), "--codepage", "866", "--format",
+                     "csv", "-o", byDictionary.c_str()}),
+            kExitOk);
+  ASSERT_EQ(Gandrel({"export", "-q", "--schema", schema.c_str(), "--codepage", "866", "--format",
+                     "csv", "-o", bySchema.c_str()}),
+            kExitOk);
+  // The same files, byte for byte: names, columns, typing, NULLs, pages.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(byDictionary)) {
+    const std::string other = bySchema + "/" + entry.path().filename().string();
+    EXPECT_EQ(ReadText(entry.path().string()), ReadText(other)) << entry.path();
+    ++files;
+  }
+  EXPECT_EQ(files, 27u);  // the tables whose data file is there
+
+  // --ddf with a schema that corrects one field of one table: Договор's
+  // Дата_заключения at 15 read as raw bytes instead; other tables as before.
+  WriteText(schema, R"({"tables": [{"file": "F17.DAT", "name": "Договор", "fields": [
+      {"name": "f0015_bytes", "offset": 15, "length": 4, "type": "bytes"}]}]})");
+  const std::string corrected = dir.File("corrected");
+  ASSERT_EQ(Gandrel({"export", "-q", "--ddf", doclife.c_str(), "--schema", schema.c_str(),
+                     "--codepage", "866", "--format", "csv", "-o", corrected.c_str()}),
+            kExitOk);
+  const std::vector<std::string> before = Lines(ReadText(byDictionary + "/Договор.csv"));
+  const std::vector<std::string> after = Lines(ReadText(corrected + "/Договор.csv"));
+  ASSERT_EQ(before.size(), after.size());
+  ASSERT_GT(before.size(), 1u);
+  // The positional name gives way to the dictionary's; the value is now
+  // the field's four bytes in hex (01 04 CB 07: 1995-04-01).
+  EXPECT_EQ(before[0], after[0]);
+  EXPECT_NE(before[1].find(",1995-04-01,"), std::string::npos) << before[1];
+  EXPECT_NE(after[1].find(",0104cb07,"), std::string::npos) << after[1];
+  EXPECT_EQ(ReadText(byDictionary + "/Оплаты_по_договору.csv"),
+            ReadText(corrected + "/Оплаты_по_договору.csv"));
+}
+
 }  // namespace
