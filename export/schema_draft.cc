@@ -189,7 +189,10 @@ uint32_t PastPadding(const Draft& d, uint32_t q, uint32_t end) {
   return q;
 }
 
-bool TryLstring(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
+// `strict`: the text must also end in other than a blank in 90% of the
+// records that have some (a plain string read this way seldom does); a
+// key's text after the byte needs no such proof.
+bool TryLstring(const Draft& d, uint32_t at, uint32_t end, Candidate* c, bool strict = true) {
   if (at + 2 > end) return false;
   uint32_t seen = 0, longest = 0, endsInText = 0, used = 0;
   for (uint32_t r : d.records) {
@@ -207,7 +210,7 @@ bool TryLstring(const Draft& d, uint32_t at, uint32_t end, Candidate* c) {
     endsInText += n > 0 && p[n] != 0x20 ? 1 : 0;
   }
   // A plain string read as one would seldom end where its first byte says.
-  if (seen == 0 || used == 0 || endsInText * 10 < used * 9) return false;
+  if (seen == 0 || used == 0 || (strict && endsInText * 10 < used * 9)) return false;
   const uint32_t length = PastPadding(d, at + 1 + longest, end) - at;
   *c = {kDdfLstring, length, 0, "lstring",
         "length byte and printable text in 100% of " + OfRecords(seen) + ", longest " +
@@ -549,7 +552,7 @@ void DraftFields(const RecordSample& sample, const std::vector<uint32_t>& which,
     // length byte sits just before: the string is a field too.
     Candidate wrap;
     const bool wrapped = k.field.dataType == kDdfString && start > at &&
-                         TryLstring(d, start - 1, stop, &wrap);
+                         TryLstring(d, start - 1, stop, &wrap, false);
     wrap.length = stop - start + 1;
     DraftGap(d, at, wrapped ? start - 1 : start, fields, evidence);
     if (wrapped) {
