@@ -504,6 +504,52 @@ int PlanTables(const ExportSettings& settings, ExportPlan* plan) {
 
 }  // namespace
 
+namespace {
+
+// The summary, the report and the exit code of a run whose tables are
+// written and whose writer is closed (`closed`).
+int FinishRun(const ExportSettings& settings, const ExportPlan& plan, ExportStatus closed) {
+  const std::vector<TableExport>& tables = plan.tables;
+  const Dictionary& dictionary = plan.dictionary;
+  std::error_code ec;
+  bool anyWritten = false;
+  bool allHealthy = true;
+  bool outputFailed = closed != kExportOk;
+  int64_t rows = 0;
+  for (const TableExport& t : tables) {
+    anyWritten = anyWritten || !t.outputName.empty();
+    if (!t.path.empty()) allHealthy = allHealthy && t.status == kSalvageHealthy;
+    outputFailed = outputFailed || t.exportStatus != kExportOk;
+    rows += t.counts.rows;
+  }
+  if (!settings.quiet) {
+    const std::string& source = settings.ddf.empty() ? settings.schema : settings.ddf;
+    fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
+            tables.size() == 1 ? "" : "s",
+            source.empty() ? "" : " of ", source.c_str(), settings.output.c_str(),
+            ExportFormatName(settings.format), settings.codepage->number);
+    PrintExportSummary(tables, stderr);
+    if (!dictionary.problems.empty()) {
+      fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
+              dictionary.problems.size(), dictionary.problems[0].c_str());
+    }
+    fprintf(stderr, "  %" PRId64 " rows written\n", rows);
+  }
+  if (closed != kExportOk) {
+    fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
+  }
+  if (!settings.report.empty() &&
+      !WriteTextFile(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
+    fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
+  }
+  // Nothing came out: no database rather than an empty one.
+  if (!anyWritten && settings.format == ExportFormat::Sqlite) fs::remove(settings.output, ec);
+  if (outputFailed || !anyWritten) return kExitNothing;
+  return allHealthy ? kExitOk : kExitDamaged;
+}
+
+}  // namespace
+
 int RunExportCommand(const ParsedCommandLine& parsed) {
   ExportSettings settings;
   std::string error;
@@ -516,7 +562,6 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
   const int planned = PlanTables(settings, &plan);
   if (planned != kExitOk) return planned;
   std::vector<TableExport>& tables = plan.tables;
-  const Dictionary& dictionary = plan.dictionary;
 
   // The data files are never written: not even when -o or --report names
   // one of them.
@@ -556,38 +601,5 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
   }
   const ExportStatus closed = CloseExport(&writer);
 
-  bool anyWritten = false;
-  bool allHealthy = true;
-  bool outputFailed = closed != kExportOk;
-  int64_t rows = 0;
-  for (const TableExport& t : tables) {
-    anyWritten = anyWritten || !t.outputName.empty();
-    if (!t.path.empty()) allHealthy = allHealthy && t.status == kSalvageHealthy;
-    outputFailed = outputFailed || t.exportStatus != kExportOk;
-    rows += t.counts.rows;
-  }
-  if (!settings.quiet) {
-    const std::string& source = settings.ddf.empty() ? settings.schema : settings.ddf;
-    fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
-            tables.size() == 1 ? "" : "s",
-            source.empty() ? "" : " of ", source.c_str(), settings.output.c_str(),
-            ExportFormatName(settings.format), settings.codepage->number);
-    PrintExportSummary(tables, stderr);
-    if (!dictionary.problems.empty()) {
-      fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
-              dictionary.problems.size(), dictionary.problems[0].c_str());
-    }
-    fprintf(stderr, "  %" PRId64 " rows written\n", rows);
-  }
-  if (closed != kExportOk) {
-    fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
-  }
-  if (!settings.report.empty() &&
-      !WriteTextFile(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
-    fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
-  }
-  // Nothing came out: no database rather than an empty one.
-  if (!anyWritten && settings.format == ExportFormat::Sqlite) fs::remove(settings.output, ec);
-  if (outputFailed || !anyWritten) return kExitNothing;
-  return allHealthy ? kExitOk : kExitDamaged;
+  return FinishRun(settings, plan, closed);
 }
