@@ -1,17 +1,5 @@
 #include "export/csv_writer.h"
 
-namespace {
-
-// Writes the formed line and empties it.
-ExportStatus FlushLine(ExportWriter* writer) {
-  const size_t n = writer->line.size();
-  const bool ok = fwrite(writer->line.data(), 1, n, writer->file) == n;
-  writer->line.clear();
-  return ok ? kExportOk : kExportWriteFailed;
-}
-
-}  // namespace
-
 void AppendCsvField(std::string_view text, std::string* out) {
   // A NUL needs no quoting by RFC 4180, but quoting it tells a reader that
   // the field holds more than plain text.
@@ -27,32 +15,30 @@ void AppendCsvField(std::string_view text, std::string* out) {
   out->push_back('"');
 }
 
-ExportStatus CsvBeginTable(ExportWriter* writer) {
-  writer->file = CreateTableFile(writer->destination, writer->outputName + ".csv");
-  if (writer->file == nullptr) return kExportCannotCreate;
-  for (const ExportColumn& column : writer->columns) {
-    AppendCsvField(column.name, &writer->line);
-    writer->line += ',';
+ExportStatus CsvBeginTable(TableFile* table, const std::vector<ExportColumn>& columns) {
+  if (!OpenTableFile(table, ".csv")) return kExportCannotCreate;
+  for (const ExportColumn& column : columns) {
+    AppendCsvField(column.name, &table->line);
+    table->line += ',';
   }
-  writer->line += "_page\r\n";
-  return FlushLine(writer);
+  table->line += "_page\r\n";
+  return FlushTableLine(table) ? kExportOk : kExportWriteFailed;
 }
 
-ExportStatus CsvWriteRow(ExportWriter* writer, int64_t page) {
+ExportStatus CsvWriteRow(TableFile* table, const std::vector<FieldValue>& values,
+                         int64_t page) {
   std::string text;
-  for (const FieldValue& value : writer->values) {
+  for (const FieldValue& value : values) {
     text.clear();
     AppendValueText(value, &text);
-    AppendCsvField(text, &writer->line);
-    writer->line += ',';
+    AppendCsvField(text, &table->line);
+    table->line += ',';
   }
-  writer->line += std::to_string(page);
-  writer->line += "\r\n";
-  return FlushLine(writer);
+  table->line += std::to_string(page);
+  table->line += "\r\n";
+  return FlushTableLine(table) ? kExportOk : kExportWriteFailed;
 }
 
-ExportStatus CsvEndTable(ExportWriter* writer) {
-  const bool ok = fclose(writer->file) == 0;
-  writer->file = nullptr;
-  return ok ? kExportOk : kExportWriteFailed;
+ExportStatus CsvEndTable(TableFile* table) {
+  return CloseTableFile(table) ? kExportOk : kExportWriteFailed;
 }

@@ -6,17 +6,24 @@
 #ifndef GANDREL_EXPORT_CSV_WRITER_H_
 #define GANDREL_EXPORT_CSV_WRITER_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "export/export.h"
+#include "export/export_status.h"
+#include "export/table_file.h"
 
 // Appends one field, quoted when it must be.
 void AppendCsvField(std::string_view text, std::string* out);
 
-// Called by export.cc with the writer's columns and values set.
-ExportStatus CsvBeginTable(ExportWriter* writer);
-ExportStatus CsvWriteRow(ExportWriter* writer, int64_t page);
-ExportStatus CsvEndTable(ExportWriter* writer);
+// Creates folder/stem.csv and writes the header row.
+ExportStatus CsvBeginTable(TableFile* table, const std::vector<ExportColumn>& columns);
+
+// One row: `values` (one per column), then the page.
+ExportStatus CsvWriteRow(TableFile* table, const std::vector<FieldValue>& values,
+                         int64_t page);
+
+ExportStatus CsvEndTable(TableFile* table);
 
 #endif  // GANDREL_EXPORT_CSV_WRITER_H_

@@ -88,6 +88,7 @@ enum DdfDataType : uint8_t {
   kDdfWzstring = 26,
   kDdfGuid = 27,
   kDdfDatetime = 30,
+  kSchemaBytes = 254,  // not a DDF type: a schema file's raw bytes (blob)
   kDdfKeyName = 255,  // not a field: names key number `offset`
 };
 

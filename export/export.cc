@@ -1,6 +1,5 @@
 #include "export/export.h"
 
-#include <charconv>
 #include <filesystem>
 #include <system_error>
 
@@ -12,61 +11,102 @@
 
 namespace {
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(const std::string& s) {
-  std::string lower = s;
-  for (char& c : lower) c = LowerAscii(c);
-  return lower;
-}
-
-// `name`, or `name_2`, `name_3`, ... : the first not in `used` (compared
-// without ASCII case); the result is added to `used`.
-std::string UniqueName(const std::string& name, std::vector<std::string>* used) {
-  auto taken = [&](const std::string& candidate) {
-    const std::string lower = LowerAscii(candidate);
-    for (const std::string& u : *used) {
-      if (u == lower) return true;
-    }
-    return false;
-  };
-  std::string candidate = name;
-  for (int n = 2; taken(candidate); ++n) candidate = name + "_" + std::to_string(n);
-  used->push_back(LowerAscii(candidate));
-  return candidate;
-}
-
 void Report(ExportWriter* writer, const std::string& line) {
   if (writer->report != nullptr) writer->report(writer->reportContext, line);
 }
 
+// CSV and JSON Lines write one file per table into the folder, made when
+// missing.
+ExportStatus OpenFolder(ExportWriter* writer) {
+  std::error_code error;
+  std::filesystem::create_directories(writer->destination, error);
+  return std::filesystem::is_directory(writer->destination, error) ? kExportOk
+                                                                   : kExportCannotCreate;
+}
+
+ExportStatus CloseNothing(ExportWriter*) { return kExportOk; }
+
+std::string FileStem(const std::string& name) { return SafeFileStem(name); }
+
+ExportStatus CsvBegin(ExportWriter* w) {
+  w->tableFile.folder = w->destination;
+  w->tableFile.stem = w->outputName;
+  return CsvBeginTable(&w->tableFile, w->columns);
+}
+ExportStatus CsvRow(ExportWriter* w, const uint8_t*, uint32_t, int64_t page) {
+  return CsvWriteRow(&w->tableFile, w->values, page);
+}
+ExportStatus CsvEnd(ExportWriter* w) { return CsvEndTable(&w->tableFile); }
+
+ExportStatus JsonlBegin(ExportWriter* w) {
+  w->tableFile.folder = w->destination;
+  w->tableFile.stem = w->outputName;
+  return JsonlBeginTable(&w->tableFile);
+}
+ExportStatus JsonlRow(ExportWriter* w, const uint8_t*, uint32_t, int64_t page) {
+  return JsonlWriteRow(&w->tableFile, w->columns, w->values, page);
+}
+ExportStatus JsonlEnd(ExportWriter* w) { return JsonlEndTable(&w->tableFile); }
+
+#ifdef GANDREL_HAVE_SQLITE
 // SQLite keeps names beginning "sqlite_" for itself.
 std::string SqliteTableName(const std::string& name) {
   if (name.empty()) return "table";
   return LowerAscii(name).rfind("sqlite_", 0) == 0 ? "_" + name : name;
 }
+ExportStatus SqliteOpenDb(ExportWriter* w) { return SqliteOpen(w->destination, &w->sqlite); }
+ExportStatus SqliteBegin(ExportWriter* w) {
+  SqliteSetReporter(w->sqlite, w->report, w->reportContext);
+  return SqliteBeginTable(w->sqlite, w->outputName, w->columns, w->raw);
+}
+ExportStatus SqliteRow(ExportWriter* w, const uint8_t* record, uint32_t length, int64_t page) {
+  SqliteSetReporter(w->sqlite, w->report, w->reportContext);
+  return SqliteWriteRow(w->sqlite, w->values, record, length, page);
+}
+ExportStatus SqliteEnd(ExportWriter* w) {
+  SqliteSetReporter(w->sqlite, w->report, w->reportContext);
+  return SqliteEndTable(w->sqlite, w->table.keys);
+}
+ExportStatus SqliteCloseDb(ExportWriter* w) { return SqliteClose(&w->sqlite); }
+#endif
+
+// One row per format: its name, how output names are made, and its steps.
+struct FormatRow {
+  ExportFormat format;
+  const char* name;
+  std::string (*outputName)(const std::string& tableName);
+  ExportStatus (*open)(ExportWriter*);
+  ExportStatus (*begin)(ExportWriter*);
+  ExportStatus (*row)(ExportWriter*, const uint8_t* record, uint32_t length, int64_t page);
+  ExportStatus (*end)(ExportWriter*);
+  ExportStatus (*close)(ExportWriter*);
+};
+
+const FormatRow kFormats[] = {
+#ifdef GANDREL_HAVE_SQLITE
+    {ExportFormat::Sqlite, "sqlite", SqliteTableName, SqliteOpenDb, SqliteBegin, SqliteRow,
+     SqliteEnd, SqliteCloseDb},
+#endif
+    {ExportFormat::Csv, "csv", FileStem, OpenFolder, CsvBegin, CsvRow, CsvEnd, CloseNothing},
+    {ExportFormat::Jsonl, "jsonl", FileStem, OpenFolder, JsonlBegin, JsonlRow, JsonlEnd,
+     CloseNothing},
+};
+
+// The writer's format row; null for a format this build lacks.
+const FormatRow* Format(ExportFormat format) {
+  for (const FormatRow& row : kFormats) {
+    if (row.format == format) return &row;
+  }
+  return nullptr;
+}
 
 ExportStatus StartTable(ExportWriter* writer, const std::string& name) {
-  writer->outputName = UniqueName(writer->format == ExportFormat::Sqlite
-                                      ? SqliteTableName(name)
-                                      : SafeFileStem(name),
-                                  &writer->usedOutputNames);
+  const FormatRow* format = Format(writer->format);
+  if (format == nullptr) return kExportNoSqlite;
+  writer->outputName = UniqueName(format->outputName(name), &writer->usedOutputNames);
   writer->values.assign(writer->columns.size(), FieldValue{});
   writer->counts = {};
-  ExportStatus status = kExportOk;
-  switch (writer->format) {
-    case ExportFormat::Csv: status = CsvBeginTable(writer); break;
-    case ExportFormat::Jsonl: status = JsonlBeginTable(writer); break;
-    case ExportFormat::Sqlite:
-#ifdef GANDREL_HAVE_SQLITE
-      status = SqliteBeginTable(writer);
-#else
-      status = kExportNoSqlite;
-#endif
-      break;
-  }
+  const ExportStatus status = format->begin(writer);
   writer->inTable = status == kExportOk;
   return status;
 }
@@ -85,77 +125,20 @@ const char* ExportStatusName(ExportStatus status) {
   return "unknown status";
 }
 
-std::vector<ExportColumn> TableColumns(const TableDef& table) {
-  std::vector<std::string> used = {"_page", "_record"};
-  std::vector<ExportColumn> columns;
-  for (size_t i = 0; i < table.fields.size(); ++i) {
-    const FieldDef& field = table.fields[i];
-    const std::string base =
-        field.name.empty() ? "field_" + std::to_string(field.id) : field.name;
-    columns.push_back({.name = UniqueName(base, &used),
-                       .fieldIndex = static_cast<int32_t>(i),
-                       .kind = ColumnKind(field)});
-  }
-  return columns;
-}
-
-std::string SafeFileStem(const std::string& name) {
-  std::string stem = name;
-  for (char& c : stem) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) {
-      c = '_';
+bool FindExportFormat(const std::string& name, ExportFormat* format) {
+  for (const FormatRow& row : kFormats) {
+    if (name == row.name) {
+      *format = row.format;
+      return true;
     }
   }
-  if (stem.empty() || stem == "." || stem == "..") stem = "table";
-  // Windows opens devices for these names whatever the extension.
-  static const char* const kDeviceNames[] = {"con", "prn", "aux", "nul"};
-  const std::string lower = LowerAscii(stem);
-  bool device = lower.size() == 4 && (lower.rfind("com", 0) == 0 || lower.rfind("lpt", 0) == 0) &&
-                lower[3] >= '1' && lower[3] <= '9';
-  for (const char* d : kDeviceNames) device = device || lower == d;
-  if (device) stem += "_";
-  return stem;
+  return false;
 }
 
-FILE* CreateTableFile(const std::string& folder, const std::string& utf8Name) {
-  const std::u8string name(utf8Name.begin(), utf8Name.end());
-  const std::filesystem::path path = std::filesystem::path(folder) / std::filesystem::path(name);
-#ifdef _WIN32
-  // fopen takes names in the ANSI code page, which cannot hold most table
-  // names (doclife's are Cyrillic).
-  return _wfopen(path.c_str(), L"wb");
-#else
-  return fopen(path.c_str(), "wb");
-#endif
-}
-
-void AppendValueText(const FieldValue& value, std::string* out) {
-  static const char kHex[] = "0123456789abcdef";
-  char buffer[32];
-  switch (value.kind) {
-    case ValueKind::Null:
-      return;
-    case ValueKind::Integer: {
-      const auto r = std::to_chars(buffer, buffer + sizeof buffer, value.integer);
-      out->append(buffer, r.ptr);
-      return;
-    }
-    case ValueKind::Real: {
-      const auto r = std::to_chars(buffer, buffer + sizeof buffer, value.real);
-      out->append(buffer, r.ptr);
-      return;
-    }
-    case ValueKind::Text:
-      out->append(value.text);
-      return;
-    case ValueKind::Blob:
-      for (uint8_t b : value.blob) {
-        out->push_back(kHex[b >> 4]);
-        out->push_back(kHex[b & 0x0F]);
-      }
-      return;
-  }
+const char* ExportFormatName(ExportFormat format) {
+  const FormatRow* row = Format(format);
+  if (row != nullptr) return row->name;
+  return format == ExportFormat::Sqlite ? "sqlite" : "?";
 }
 
 ExportStatus OpenExport(ExportFormat format, const std::string& destination,
@@ -165,17 +148,8 @@ ExportStatus OpenExport(ExportFormat format, const std::string& destination,
   writer->codepage = &codepage;
   writer->inTable = false;
   writer->usedOutputNames.clear();
-  if (format == ExportFormat::Sqlite) {
-#ifdef GANDREL_HAVE_SQLITE
-    return SqliteOpen(writer);
-#else
-    return kExportNoSqlite;
-#endif
-  }
-  std::error_code error;
-  std::filesystem::create_directories(destination, error);
-  return std::filesystem::is_directory(destination, error) ? kExportOk
-                                                           : kExportCannotCreate;
+  const FormatRow* row = Format(format);
+  return row == nullptr ? kExportNoSqlite : row->open(writer);
 }
 
 ExportStatus BeginTable(ExportWriter* writer, const TableDef& table) {
@@ -199,10 +173,10 @@ ExportStatus BeginRawTable(ExportWriter* writer, const std::string& name) {
   return StartTable(writer, name);
 }
 
-ExportStatus WriteRow(ExportWriter* writer, const uint8_t* record,
-                      uint32_t length, int64_t page) {
-  if (!writer->inTable) return kExportNotInTable;
-  const int64_t number = writer->counts.rows + 1;
+namespace {
+
+// Fills writer->values from the record.
+void DecodeRow(ExportWriter* writer, const uint8_t* record, uint32_t length, int64_t number) {
   if (writer->raw) {
     writer->values[0].kind = ValueKind::Integer;
     writer->values[0].integer = number;
@@ -210,30 +184,27 @@ ExportStatus WriteRow(ExportWriter* writer, const uint8_t* record,
     writer->values[1].integer = length;
     writer->values[2].kind = ValueKind::Blob;
     writer->values[2].blob.assign(record, record + length);
-  } else {
-    for (size_t i = 0; i < writer->columns.size(); ++i) {
-      const FieldDef& field = writer->table.fields[writer->columns[i].fieldIndex];
-      const DecodeStatus status =
-          DecodeField(field, record, length, *writer->codepage, &writer->values[i]);
-      if (status != kDecodeOk) {
-        ++writer->counts.nullFields;
-        Report(writer, writer->table.name + " record " + std::to_string(number) + ": " +
-                           DecodeProblemText(field, status));
-      }
+    return;
+  }
+  for (size_t i = 0; i < writer->columns.size(); ++i) {
+    const FieldDef& field = writer->table.fields[writer->columns[i].fieldIndex];
+    const DecodeStatus status =
+        DecodeField(field, record, length, *writer->codepage, &writer->values[i]);
+    if (status != kDecodeOk) {
+      ++writer->counts.nullFields;
+      Report(writer, writer->table.name + " record " + std::to_string(number) + ": " +
+                         DecodeProblemText(field, status));
     }
   }
-  ExportStatus status = kExportOk;
-  switch (writer->format) {
-    case ExportFormat::Csv: status = CsvWriteRow(writer, page); break;
-    case ExportFormat::Jsonl: status = JsonlWriteRow(writer, page); break;
-    case ExportFormat::Sqlite:
-#ifdef GANDREL_HAVE_SQLITE
-      status = SqliteWriteRow(writer, record, length, page);
-#else
-      status = kExportNoSqlite;
-#endif
-      break;
-  }
+}
+
+}  // namespace
+
+ExportStatus WriteRow(ExportWriter* writer, const uint8_t* record,
+                      uint32_t length, int64_t page) {
+  if (!writer->inTable) return kExportNotInTable;
+  DecodeRow(writer, record, length, writer->counts.rows + 1);
+  const ExportStatus status = Format(writer->format)->row(writer, record, length, page);
   if (status == kExportOk) ++writer->counts.rows;
   return status;
 }
@@ -241,18 +212,7 @@ ExportStatus WriteRow(ExportWriter* writer, const uint8_t* record,
 ExportStatus EndTable(ExportWriter* writer, TableCounts* counts) {
   if (!writer->inTable) return kExportNotInTable;
   writer->inTable = false;
-  ExportStatus status = kExportOk;
-  switch (writer->format) {
-    case ExportFormat::Csv: status = CsvEndTable(writer); break;
-    case ExportFormat::Jsonl: status = JsonlEndTable(writer); break;
-    case ExportFormat::Sqlite:
-#ifdef GANDREL_HAVE_SQLITE
-      status = SqliteEndTable(writer);
-#else
-      status = kExportNoSqlite;
-#endif
-      break;
-  }
+  const ExportStatus status = Format(writer->format)->end(writer);
   if (counts != nullptr) *counts = writer->counts;
   return status;
 }
@@ -260,11 +220,10 @@ ExportStatus EndTable(ExportWriter* writer, TableCounts* counts) {
 ExportStatus CloseExport(ExportWriter* writer) {
   ExportStatus status = kExportOk;
   if (writer->inTable) status = EndTable(writer, nullptr);
-#ifdef GANDREL_HAVE_SQLITE
-  if (writer->format == ExportFormat::Sqlite) {
-    const ExportStatus closed = SqliteClose(writer);
+  const FormatRow* format = Format(writer->format);
+  if (format != nullptr) {
+    const ExportStatus closed = format->close(writer);
     if (status == kExportOk) status = closed;
   }
-#endif
   return status;
 }

@@ -36,34 +36,17 @@
 
 #include "export/codepage.h"
 #include "export/dictionary.h"
+#include "export/export_status.h"
 #include "export/field_decode.h"
+#include "export/table_file.h"
 
 enum class ExportFormat : uint8_t { Csv = 0, Jsonl = 1, Sqlite = 2 };
 
-enum ExportStatus : uint16_t {
-  kExportOk = 0,
-  kExportCannotCreate = 1,   // an output file or database could not be made
-  kExportWriteFailed = 2,    // writing or closing an output file failed
-  kExportDatabaseError = 3,  // SQLite refused a statement (message reported)
-  kExportNoSqlite = 4,       // this build has no SQLite
-  kExportNotInTable = 5,     // WriteRow or EndTable without BeginTable, or
-                             // BeginTable inside a table
-};
-
 const char* ExportStatusName(ExportStatus status);
-
-// Called with one line per problem (an undecodable field, an SQLite error).
-using ProblemReporter = void (*)(void* context, const std::string& line);
 
 struct TableCounts {
   int64_t rows;        // rows written
   int64_t nullFields;  // fields written as NULL because they did not decode
-};
-
-struct ExportColumn {
-  std::string name;    // unique within the table
-  int32_t fieldIndex;  // into the table's fields; -1 for the raw columns
-  ValueKind kind;      // the column's type
 };
 
 struct SqliteExport;  // export/sqlite_writer.cc
@@ -85,8 +68,7 @@ struct ExportWriter {
   TableCounts counts;
   std::vector<std::string> usedOutputNames;
 
-  FILE* file;             // CSV, JSONL: the table's file
-  std::string line;       // CSV, JSONL: the row being formed
+  TableFile tableFile;    // CSV, JSONL: the table's file
   SqliteExport* sqlite;   // SQLite: database and statements
 };
 
@@ -115,26 +97,16 @@ ExportStatus EndTable(ExportWriter* writer, TableCounts* counts);
 // Ends an open table and releases everything.  Returns the first failure.
 ExportStatus CloseExport(ExportWriter* writer);
 
-// --- Helpers shared by the formats -------------------------------------------
+// --- The formats ----------------------------------------------------------
 
-// Column names of a table: the field names made unique (case-insensitively
-// for ASCII letters, since SQLite compares names that way), never equal to
-// a reserved name such as "_page" or "_record".
-std::vector<ExportColumn> TableColumns(const TableDef& table);
+// The format named `name` ("csv", "jsonl", "sqlite" where the build has
+// SQLite): true and *format set, or false.
+bool FindExportFormat(const std::string& name, ExportFormat* format);
 
-// A table name usable as a file name: '/', '\', ':', '*', '?', '"', '<',
-// '>', '|' and control characters become '_'; empty becomes "table"; a
-// Windows device name (CON, NUL, COM1, ...) gets a trailing '_'.
-std::string SafeFileStem(const std::string& name);
+// The name of a format ("csv"); "?" for one this build lacks.
+const char* ExportFormatName(ExportFormat format);
 
-// Creates (or empties) the file `utf8Name` in `folder` for writing, in
-// binary mode.  `folder` is in the system's encoding, as the command line
-// gives it; `utf8Name` is UTF-8 (a table name), which Windows needs opened
-// through its wide-character names.  Null when the file cannot be made.
-FILE* CreateTableFile(const std::string& folder, const std::string& utf8Name);
-
-// Appends a value as text: integers in decimal, reals in their shortest
-// round-trip form, text as is, blobs as lowercase hex, NULL as nothing.
-void AppendValueText(const FieldValue& value, std::string* out);
+// The column list, file stems and value text the formats share are
+// export/table_file.h's.
 
 #endif  // GANDREL_EXPORT_EXPORT_H_

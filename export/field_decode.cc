@@ -248,6 +248,7 @@ std::string DataTypeName(uint8_t dataType) {
     case kDdfWzstring: return "wzstring";
     case kDdfGuid: return "GUID";
     case kDdfDatetime: return "datetime";
+    case kSchemaBytes: return "bytes";
     case kDdfKeyName: return "key name";
   }
   return "type " + std::to_string(dataType);
@@ -322,6 +323,10 @@ DecodeStatus DecodeField(const FieldDef& field, const uint8_t* record,
     case kDdfLvar:
       value->kind = ValueKind::Blob;
       value->blob.assign(p, record + length);
+      return kDecodeOk;
+    case kSchemaBytes:
+      value->kind = ValueKind::Blob;
+      value->blob.assign(p, p + size);
       return kDecodeOk;
     case kDdfWstring:
     case kDdfWzstring:

@@ -35,6 +35,7 @@
 //   GUID                        Text, "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx"
 //                               (first three groups stored little-endian)
 //   lvar                        Blob
+//   bytes (schema files only)   Blob, the field's bytes as they are
 //   note, lvar                  take the record's variable part: every byte
 //                               from the field's offset to the record's end
 //   datetime and unknown codes  NULL with kDecodeUnknownType

@@ -5,11 +5,19 @@
 #ifndef GANDREL_EXPORT_JSONL_WRITER_H_
 #define GANDREL_EXPORT_JSONL_WRITER_H_
 
-#include "export/export.h"
+#include <cstdint>
+#include <vector>
 
-// Called by export.cc with the writer's columns and values set.
-ExportStatus JsonlBeginTable(ExportWriter* writer);
-ExportStatus JsonlWriteRow(ExportWriter* writer, int64_t page);
-ExportStatus JsonlEndTable(ExportWriter* writer);
+#include "export/export_status.h"
+#include "export/table_file.h"
+
+// Creates folder/stem.jsonl.
+ExportStatus JsonlBeginTable(TableFile* table);
+
+// One object: `values` named by `columns` (one per column), then the page.
+ExportStatus JsonlWriteRow(TableFile* table, const std::vector<ExportColumn>& columns,
+                           const std::vector<FieldValue>& values, int64_t page);
+
+ExportStatus JsonlEndTable(TableFile* table);
 
 #endif  // GANDREL_EXPORT_JSONL_WRITER_H_

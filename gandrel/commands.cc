@@ -4,6 +4,7 @@
 #include "gandrel/history_command.h"
 #include "gandrel/info_command.h"
 #include "gandrel/salvage_command.h"
+#include "gandrel/schema_command.h"
 
 const CommandRow kCommands[] = {
     {
@@ -23,7 +24,8 @@ const CommandRow kCommands[] = {
     },
     {
         .name = "export",
-        .usage = "--ddf DIR [--data DIR] -o OUT [options] | FILE... -o OUT [options]",
+        .usage = "--ddf DIR [--data DIR] -o OUT [options] | --schema SCHEMA.json -o OUT "
+                 "[options] | FILE... -o OUT [options]",
 #ifdef GANDREL_HAVE_SQLITE
         .summary = "the records as tables (SQLite, CSV, JSON Lines), typed by the DDF dictionary",
 #else
@@ -43,6 +45,9 @@ const CommandRow kCommands[] = {
             "anew); CSV (RFC 4180, header row) and JSON Lines write OUT/<table>.csv or\n"
             ".jsonl.  The records come through the salvage walk, so a damaged file\n"
             "gives what can be salvaged; a field that does not decode is NULL.\n"
+            "--schema takes the tables from a schema file (gandrel schema drafts one):\n"
+            "as a dictionary does, and each record type as a table of its own; with\n"
+            "--ddf it corrects the dictionary's tables and adds record types.\n"
 #ifndef GANDREL_HAVE_SQLITE
             "This build (32-bit Windows) writes CSV and JSON Lines only, no SQLite.\n"
 #endif
@@ -97,6 +102,25 @@ const CommandRow kCommands[] = {
             "Nothing is written.  --json gives one array with an object per file.\n\n"
             "exit codes: 0 every file was read (healthy or damaged); 2 some file could\n"
             "not be read at all (not a data file, encrypted by its owner); 1 usage errors.",
+    },
+    {
+        .name = "schema",
+        .usage = "FILE... -o SCHEMA.json [--ddf DIR] | --ddf DIR -o SCHEMA.json",
+        .summary = "a schema file drafted from the records and keys, for export --schema",
+        .handler = RunSchemaCommand,
+        .options = kSchemaOptions,
+        .optionCount = kSchemaOptionCount,
+        .details =
+            "For each FILE a table of fields drafted from the file's keys and from what\n"
+            "the bytes of every salvaged record show, column by column: text (string,\n"
+            "zstring, lstring), integers, floats, dates, constant filler and raw bytes;\n"
+            "record types where the leading byte or word splits the records into groups\n"
+            "of different layouts.  Every field says what it rests on (\"evidence\").\n"
+            "Fields are named by place (f0040_string) unless --ddf names them.  With\n"
+            "--ddf and no FILE the dictionary itself becomes the schema.  Edit the file,\n"
+            "then: gandrel export --schema SCHEMA.json -o OUT.  Data files are only read.\n\n"
+            "exit codes: 0 written; 3 written, but some FILE could not be read; 2\n"
+            "nothing written; 1 usage errors.",
     },
 };
 const int kCommandCount = sizeof kCommands / sizeof kCommands[0];

@@ -20,7 +20,8 @@ const CommandOption kExportOptions[] = {
     {"format", 0, "F", "csv|jsonl (default csv; this build has no SQLite)"},
 #endif
     {"ddf", 0, "DIR", "dictionary folder (FILE.DDF, FIELD.DDF, INDEX.DDF)"},
-    {"data", 0, "DIR", "folder of the data files, when not beside the dictionary"},
+    {"schema", 0, "SCHEMA.json", "schema file (gandrel schema drafts one); with --ddf, corrects it"},
+    {"data", 0, "DIR", "folder of the data files, when not beside the dictionary or schema"},
     {"codepage", 0, "N", "code page of the text: 437 (default), 850, 866, 1252"},
     {"report", 0, "REPORT.json", "JSON report: counts, problems, salvage of each table"},
     {"quiet", 'q', nullptr, "no summary on stderr"},
@@ -33,15 +34,6 @@ namespace fs = std::filesystem;
 
 // Problem lines of one table shown on stderr; the report keeps more.
 constexpr size_t kShownProblemLines = 3;
-
-const char* FormatName(ExportFormat format) {
-  switch (format) {
-    case ExportFormat::Csv: return "csv";
-    case ExportFormat::Jsonl: return "jsonl";
-    case ExportFormat::Sqlite: return "sqlite";
-  }
-  return "?";
-}
 
 #ifndef GANDREL_HAVE_SQLITE
 bool EndsWith(const std::string& text, const char* suffix) {
@@ -64,6 +56,7 @@ struct RowSink {
   TableExport* result;
   bool begun;
   ProgressBar bar;
+  RecordSelector selector;
 };
 
 bool BeginOnce(RowSink* s) {
@@ -84,6 +77,10 @@ void WriteRecordWithPage(void* context, const uint8_t* bytes, uint32_t length,
   RowSink* s = static_cast<RowSink*>(context);
   // After the first failed row the table keeps what it has; the walk goes
   // on only to finish its report.
+  if (s->selector.table != nullptr &&
+      RecordTypeOf(*s->selector.table, bytes, length) != s->selector.type) {
+    return;  // another record type's
+  }
   if (s->result->exportStatus != kExportOk || !BeginOnce(s)) return;
   const ExportStatus status = WriteRow(s->writer, bytes, length, logicalPage);
   if (status != kExportOk) s->result->exportStatus = status;
@@ -146,13 +143,6 @@ std::string WithMember(std::string object, const std::string& member) {
   return object + member + "}";
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
@@ -163,7 +153,8 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   if (const std::string* data = FindValue(parsed, "data")) s->data = *data;
   if (const std::string* report = FindValue(parsed, "report")) s->report = *report;
   s->quiet = FindValue(parsed, "quiet") != nullptr;
-  if (s->ddf.empty() && s->files.empty()) {
+  if (const std::string* schema = FindValue(parsed, "schema")) s->schema = *schema;
+  if (s->ddf.empty() && s->files.empty() && s->schema.empty()) {
     *error = "no data file given, and no dictionary (--ddf DIR)";
     return false;
   }
@@ -171,7 +162,11 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
     *error = "with --ddf the tables come from the dictionary: no FILE arguments";
     return false;
   }
-  if (s->ddf.empty() && !s->data.empty()) {
+  if (!s->schema.empty() && !s->files.empty()) {
+    *error = "with --schema the tables come from the schema: no FILE arguments";
+    return false;
+  }
+  if (s->ddf.empty() && s->schema.empty() && !s->data.empty()) {
     *error = "--data needs a dictionary (--ddf DIR)";
     return false;
   }
@@ -188,15 +183,12 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   s->format = ExportFormat::Csv;
 #endif
   const std::string* format = FindValue(parsed, "format");
-  if (format != nullptr && *format == "csv") {
-    s->format = ExportFormat::Csv;
-  } else if (format != nullptr && *format == "jsonl") {
-    s->format = ExportFormat::Jsonl;
-  } else if (format != nullptr && *format == "sqlite") {
-    s->format = ExportFormat::Sqlite;
-  } else if (format != nullptr) {
-    *error = "unknown --format '" + *format + "' (sqlite, csv, jsonl)";
-    return false;
+  if (format != nullptr && !FindExportFormat(*format, &s->format)) {
+    if (*format != "sqlite") {
+      *error = "unknown --format '" + *format + "' (sqlite, csv, jsonl)";
+      return false;
+    }
+    s->format = ExportFormat::Sqlite;  // a build without SQLite: refused below, saying why
   }
 #ifndef GANDREL_HAVE_SQLITE
   // Without SQLite a default CSV export into a folder named OUT.sqlite
@@ -208,25 +200,40 @@ bool ReadExportSettings(const ParsedCommandLine& parsed, ExportSettings* s,
   }
 #endif
 
-  uint16_t number = kDefaultCodepage;
-  if (const std::string* v = FindValue(parsed, "codepage")) {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long n = strtoul(v->c_str(), &end, 10);
-    const bool isNumber = !v->empty() && (*v)[0] >= '0' && (*v)[0] <= '9' && *end == 0 &&
-                          errno == 0 && n <= 0xFFFF;
-    number = isNumber ? static_cast<uint16_t>(n) : 0;
-    if (number == 0 || FindCodepage(number, &s->codepage) != kCodepageOk) {
-      *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
-      return false;
-    }
+  return ReadCodepageOption(parsed, &s->codepage, error);
+}
+
+bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepage,
+                        std::string* error) {
+  FindCodepage(kDefaultCodepage, codepage);
+  const std::string* v = FindValue(parsed, "codepage");
+  if (v == nullptr) return true;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long n = strtoul(v->c_str(), &end, 10);
+  const bool isNumber = !v->empty() && (*v)[0] >= '0' && (*v)[0] <= '9' && *end == 0 &&
+                        errno == 0 && n <= 0xFFFF;
+  if (!isNumber || n == 0 || FindCodepage(static_cast<uint16_t>(n), codepage) != kCodepageOk) {
+    *error = "--codepage '" + *v + "' has no table (437, 850, 866, 1252)";
+    return false;
   }
-  if (s->codepage == nullptr) FindCodepage(number, &s->codepage);
   return true;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
 }
 
 void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,
                      bool showProgress, TableExport* result) {
+  ExportTableFile(writer, table, RecordSelector{}, path, showProgress, result);
+}
+
+void ExportTableFile(ExportWriter* writer, const TableDef* table, const RecordSelector& selector,
+                     const std::string& path, bool showProgress, TableExport* result) {
   result->path = path;
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
@@ -234,7 +241,7 @@ void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::str
     result->salvage.error = "is a directory";
     return;
   }
-  RowSink rows{writer, table, result, false, ProgressBar{}};
+  RowSink rows{writer, table, result, false, ProgressBar{}, selector};
   const int64_t size = static_cast<int64_t>(fs::file_size(path, ec));
   StartProgress(&rows.bar, stderr, showProgress, ec ? 0 : size, path.c_str());
   writer->report = KeepProblem;
@@ -248,8 +255,12 @@ void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::str
   result->status = SalvageFile(path.c_str(), GeometryOverrides{}, sink, &result->salvage);
   EndProgress(&rows.bar);
 
-  // A data file without records is still a table, with its columns.
-  if (!rows.begun && result->salvage.opened && result->salvage.geometry.usable) BeginOnce(&rows);
+  // A data file without records is still a table, with its columns; not
+  // so a record type that no record has.
+  const bool typed = selector.table != nullptr && !selector.table->recordTypes.empty();
+  if (!rows.begun && !typed && result->salvage.opened && result->salvage.geometry.usable) {
+    BeginOnce(&rows);
+  }
   if (writer->inTable) {
     const ExportStatus ended = EndTable(writer, &result->counts);
     if (result->exportStatus == kExportOk) result->exportStatus = ended;
@@ -290,11 +301,13 @@ std::string ExportReportJson(const ExportSettings& settings,
   JsonKey(&head, "output");
   JsonString(&head, settings.output);
   JsonKey(&head, "format");
-  JsonString(&head, FormatName(settings.format));
+  JsonString(&head, ExportFormatName(settings.format));
   JsonKey(&head, "codepage");
   JsonInt(&head, settings.codepage != nullptr ? settings.codepage->number : 0);
   JsonKey(&head, "dictionary");
   settings.ddf.empty() ? JsonNull(&head) : JsonString(&head, settings.ddf);
+  JsonKey(&head, "schema");
+  settings.schema.empty() ? JsonNull(&head) : JsonString(&head, settings.schema);
   JsonKey(&head, "data");
   settings.data.empty() ? JsonNull(&head) : JsonString(&head, settings.data);
   JsonKey(&head, "dictionaryProblems");
@@ -338,6 +351,205 @@ std::string ExportReportJson(const ExportSettings& settings,
   return WithMember(head.text, list + "]") + "\n";
 }
 
+namespace {
+
+// --- The tables of a run ------------------------------------------------------
+
+// One table to write: its definition (when typed), which records it takes
+// and the code page of its text.
+struct PlannedTable {
+  bool typed = false;
+  TableDef def;
+  RecordSelector selector;
+  const Codepage* codepage = nullptr;
+};
+
+struct ExportPlan {
+  Dictionary dictionary;
+  Schema schema;                       // the schema file's, merged with the
+                                       // dictionary when both are given
+  std::vector<PlannedTable> planned;   // one per entry of `tables`
+  std::vector<TableExport> tables;
+};
+
+// The dictionary of --ddf, its tables found in --data when given.
+int LoadPlanDictionary(const ExportSettings& settings, Dictionary* dictionary) {
+  std::error_code ec;
+  const DictionaryStatus status = LoadDictionary(settings.ddf, *settings.codepage, dictionary);
+  if (status != kDictionaryOk) {
+    fprintf(stderr, "gandrel export: --ddf %s: %s\n", settings.ddf.c_str(),
+            DictionaryStatusName(status));
+    for (const std::string& line : dictionary->problems) fprintf(stderr, "  %s\n", line.c_str());
+    return kExitNothing;
+  }
+  if (!settings.data.empty()) {
+    if (!fs::is_directory(settings.data, ec)) {
+      fprintf(stderr, "gandrel export: --data %s: not a folder\n", settings.data.c_str());
+      return kExitUsage;
+    }
+    // A table not found in the data folder is still looked for beside the
+    // dictionary: the dictionary's own tables (FILE.DDF ...) live there.
+    std::vector<std::string> beside;
+    for (const TableDef& t : dictionary->tables) beside.push_back(t.path);
+    ResolveTablePaths(settings.data, dictionary);
+    for (size_t i = 0; i < beside.size(); ++i) {
+      if (dictionary->tables[i].path.empty()) dictionary->tables[i].path = beside[i];
+    }
+  }
+  return kExitOk;
+}
+
+// The data file a schema table names: relative to --data, else to the
+// schema file's folder; an absolute name as it is.
+std::string SchemaTablePath(const ExportSettings& settings, const SchemaTable& table) {
+  std::error_code ec;
+  const fs::path file(table.file);
+  if (file.is_absolute()) return fs::exists(file, ec) ? table.file : std::string();
+  const std::string folder = !settings.data.empty()
+                                 ? settings.data
+                                 : fs::absolute(fs::path(settings.schema), ec).parent_path().string();
+  return ResolveLocation(folder, table.file);
+}
+
+// The schema's tables; with a dictionary, each corrects the dictionary's
+// table of its name (or else the first of its file), and the others join.
+void MergeSchemaTables(const ExportSettings& settings, const Schema& loaded, ExportPlan* plan,
+                       std::vector<std::string>* paths) {
+  for (const TableDef& t : plan->dictionary.tables) {
+    plan->schema.tables.push_back(SchemaFromDictionary(t));
+    paths->push_back(t.path);
+  }
+  const size_t fromDictionary = plan->schema.tables.size();
+  for (const SchemaTable& s : loaded.tables) {
+    const std::string path = SchemaTablePath(settings, s);
+    size_t match = fromDictionary;
+    for (size_t i = 0; i < fromDictionary && match == fromDictionary; ++i) {
+      if (LowerAscii(plan->schema.tables[i].name) == LowerAscii(s.name)) match = i;
+    }
+    std::error_code ec;
+    for (size_t i = 0; i < fromDictionary && match == fromDictionary; ++i) {
+      if (!path.empty() && !(*paths)[i].empty() && fs::equivalent(path, (*paths)[i], ec)) match = i;
+    }
+    if (match == fromDictionary) {
+      plan->schema.tables.push_back(s);
+      paths->push_back(path);
+    } else {
+      MergeSchemaInto(s, &plan->schema.tables[match]);
+      if ((*paths)[match].empty()) (*paths)[match] = path;
+    }
+  }
+}
+
+// Every table of a schema table: the table itself, then its record types.
+void PlanSchemaTable(const SchemaTable& s, const std::string& path,
+                     const Codepage* defaultCodepage, ExportPlan* plan) {
+  const Codepage* codepage = defaultCodepage;
+  if (s.codepage != 0) FindCodepage(s.codepage, &codepage);
+  for (int32_t type = -1; type < static_cast<int32_t>(s.recordTypes.size()); ++type) {
+    PlannedTable p;
+    p.typed = true;
+    p.def = SchemaTableDef(s, type);
+    p.selector = {&s, type};
+    p.codepage = codepage;
+    TableExport r;
+    r.table = p.def.name;
+    r.location = s.file;
+    r.path = path;
+    plan->planned.push_back(std::move(p));
+    plan->tables.push_back(std::move(r));
+  }
+}
+
+int PlanTables(const ExportSettings& settings, ExportPlan* plan) {
+  if (!settings.ddf.empty()) {
+    const int loaded = LoadPlanDictionary(settings, &plan->dictionary);
+    if (loaded != kExitOk) return loaded;
+  }
+  if (settings.schema.empty() && !settings.ddf.empty()) {
+    for (const TableDef& t : plan->dictionary.tables) {
+      plan->planned.push_back({true, t, RecordSelector{}, settings.codepage});
+      TableExport r;
+      r.table = t.name;
+      r.location = t.location;
+      r.path = t.path;
+      plan->tables.push_back(std::move(r));
+    }
+    return kExitOk;
+  }
+  if (settings.schema.empty()) {
+    for (const std::string& file : settings.files) {
+      plan->planned.push_back({false, TableDef{}, RecordSelector{}, settings.codepage});
+      TableExport r;
+      r.table = fs::path(file).stem().string();
+      r.path = file;
+      plan->tables.push_back(std::move(r));
+    }
+    return kExitOk;
+  }
+  Schema loaded;
+  std::string error;
+  if (!LoadSchema(settings.schema, &loaded, &error)) {
+    fprintf(stderr, "gandrel export: --schema %s\n", error.c_str());
+    return kExitUsage;
+  }
+  std::vector<std::string> paths;
+  MergeSchemaTables(settings, loaded, plan, &paths);
+  // The selectors point into plan->schema: it is complete before they are
+  // taken and not changed after.
+  for (size_t i = 0; i < plan->schema.tables.size(); ++i) {
+    PlanSchemaTable(plan->schema.tables[i], paths[i], settings.codepage, plan);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+namespace {
+
+// The summary, the report and the exit code of a run whose tables are
+// written and whose writer is closed (`closed`).
+int FinishRun(const ExportSettings& settings, const ExportPlan& plan, ExportStatus closed) {
+  const std::vector<TableExport>& tables = plan.tables;
+  const Dictionary& dictionary = plan.dictionary;
+  std::error_code ec;
+  bool anyWritten = false;
+  bool allHealthy = true;
+  bool outputFailed = closed != kExportOk;
+  int64_t rows = 0;
+  for (const TableExport& t : tables) {
+    anyWritten = anyWritten || !t.outputName.empty();
+    if (!t.path.empty()) allHealthy = allHealthy && t.status == kSalvageHealthy;
+    outputFailed = outputFailed || t.exportStatus != kExportOk;
+    rows += t.counts.rows;
+  }
+  if (!settings.quiet) {
+    const std::string& source = settings.ddf.empty() ? settings.schema : settings.ddf;
+    fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
+            tables.size() == 1 ? "" : "s",
+            source.empty() ? "" : " of ", source.c_str(), settings.output.c_str(),
+            ExportFormatName(settings.format), settings.codepage->number);
+    PrintExportSummary(tables, stderr);
+    if (!dictionary.problems.empty()) {
+      fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
+              dictionary.problems.size(), dictionary.problems[0].c_str());
+    }
+    fprintf(stderr, "  %" PRId64 " rows written\n", rows);
+  }
+  if (closed != kExportOk) {
+    fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
+  }
+  if (!settings.report.empty() &&
+      !WriteTextFile(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
+    fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
+  }
+  // Nothing came out: no database rather than an empty one.
+  if (!anyWritten && settings.format == ExportFormat::Sqlite) fs::remove(settings.output, ec);
+  if (outputFailed || !anyWritten) return kExitNothing;
+  return allHealthy ? kExitOk : kExitDamaged;
+}
+
+}  // namespace
+
 int RunExportCommand(const ParsedCommandLine& parsed) {
   ExportSettings settings;
   std::string error;
@@ -346,45 +558,10 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
     return kExitUsage;
   }
   std::error_code ec;
-  std::vector<TableExport> tables;
-  Dictionary dictionary;
-  if (!settings.ddf.empty()) {
-    const DictionaryStatus status = LoadDictionary(settings.ddf, *settings.codepage, &dictionary);
-    if (status != kDictionaryOk) {
-      fprintf(stderr, "gandrel export: --ddf %s: %s\n", settings.ddf.c_str(),
-              DictionaryStatusName(status));
-      for (const std::string& line : dictionary.problems) fprintf(stderr, "  %s\n", line.c_str());
-      return kExitNothing;
-    }
-    if (!settings.data.empty()) {
-      if (!fs::is_directory(settings.data, ec)) {
-        fprintf(stderr, "gandrel export: --data %s: not a folder\n", settings.data.c_str());
-        return kExitUsage;
-      }
-      // A table not found in the data folder is still looked for beside the
-      // dictionary: the dictionary's own tables (FILE.DDF ...) live there.
-      std::vector<std::string> beside;
-      for (const TableDef& t : dictionary.tables) beside.push_back(t.path);
-      ResolveTablePaths(settings.data, &dictionary);
-      for (size_t i = 0; i < beside.size(); ++i) {
-        if (dictionary.tables[i].path.empty()) dictionary.tables[i].path = beside[i];
-      }
-    }
-    for (const TableDef& t : dictionary.tables) {
-      TableExport r;
-      r.table = t.name;
-      r.location = t.location;
-      r.path = t.path;
-      tables.push_back(std::move(r));
-    }
-  } else {
-    for (const std::string& file : settings.files) {
-      TableExport r;
-      r.table = fs::path(file).stem().string();
-      r.path = file;
-      tables.push_back(std::move(r));
-    }
-  }
+  ExportPlan plan;
+  const int planned = PlanTables(settings, &plan);
+  if (planned != kExitOk) return planned;
+  std::vector<TableExport>& tables = plan.tables;
 
   // The data files are never written: not even when -o or --report names
   // one of them.
@@ -417,42 +594,12 @@ int RunExportCommand(const ParsedCommandLine& parsed) {
   const bool showProgress = !settings.quiet && StderrIsTerminal();
   for (size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].path.empty()) continue;
-    const TableDef* table = settings.ddf.empty() ? nullptr : &dictionary.tables[i];
-    ExportTableFile(&writer, table, tables[i].path, showProgress, &tables[i]);
+    const PlannedTable& p = plan.planned[i];
+    writer.codepage = p.codepage;
+    ExportTableFile(&writer, p.typed ? &p.def : nullptr, p.selector, tables[i].path, showProgress,
+                    &tables[i]);
   }
   const ExportStatus closed = CloseExport(&writer);
 
-  bool anyWritten = false;
-  bool allHealthy = true;
-  bool outputFailed = closed != kExportOk;
-  int64_t rows = 0;
-  for (const TableExport& t : tables) {
-    anyWritten = anyWritten || !t.outputName.empty();
-    if (!t.path.empty()) allHealthy = allHealthy && t.status == kSalvageHealthy;
-    outputFailed = outputFailed || t.exportStatus != kExportOk;
-    rows += t.counts.rows;
-  }
-  if (!settings.quiet) {
-    fprintf(stderr, "gandrel export: %zu table%s%s%s to %s (%s, code page %u)\n", tables.size(),
-            tables.size() == 1 ? "" : "s",
-            settings.ddf.empty() ? "" : " of ", settings.ddf.c_str(), settings.output.c_str(),
-            FormatName(settings.format), settings.codepage->number);
-    PrintExportSummary(tables, stderr);
-    if (!dictionary.problems.empty()) {
-      fprintf(stderr, "  dictionary: %zu rows skipped or unmatched, e.g. %s\n",
-              dictionary.problems.size(), dictionary.problems[0].c_str());
-    }
-    fprintf(stderr, "  %" PRId64 " rows written\n", rows);
-  }
-  if (closed != kExportOk) {
-    fprintf(stderr, "gandrel export: %s: %s\n", settings.output.c_str(), ExportStatusName(closed));
-  }
-  if (!settings.report.empty() &&
-      !WriteText(settings.report, ExportReportJson(settings, dictionary.problems, tables))) {
-    fprintf(stderr, "gandrel export: %s: cannot write the report\n", settings.report.c_str());
-  }
-  // Nothing came out: no database rather than an empty one.
-  if (!anyWritten && settings.format == ExportFormat::Sqlite) fs::remove(settings.output, ec);
-  if (outputFailed || !anyWritten) return kExitNothing;
-  return allHealthy ? kExitOk : kExitDamaged;
+  return FinishRun(settings, plan, closed);
 }

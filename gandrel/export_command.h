@@ -2,6 +2,7 @@
 // Lines), typed through the application's DDF dictionary when one is given.
 //
 //   gandrel export --ddf DIR [--data DIR] -o OUT [--format F] [--codepage N]
+//   gandrel export --schema SCHEMA.json [--ddf DIR] [--data DIR] -o OUT ...
 //   gandrel export FILE... -o OUT [--format F]
 //
 // The records come through the salvage walk (salvage/salvage.h), so a
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "export/export.h"
+#include "export/schema.h"
 #include "gandrel/command_line.h"
 #include "salvage/salvage.h"
 
@@ -27,7 +29,9 @@ struct ExportSettings {
   std::vector<std::string> files;  // data files, when there is no dictionary
   std::string output;
   std::string ddf;     // dictionary folder; empty: none
+  std::string schema;  // schema file; empty: none
   std::string data;    // folder of the data files; empty: the dictionary's
+                       // (or the schema file's)
   std::string report;  // empty: no report
   ExportFormat format = ExportFormat::Csv;
   const Codepage* codepage = nullptr;
@@ -64,6 +68,19 @@ struct TableExport {
 void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,
                      bool showProgress, TableExport* result);
 
+// Which records of a file a table takes: those RecordTypeOf(*table) puts
+// in `type` (-1: those of no record type); every record when `table` is
+// null.
+struct RecordSelector {
+  const SchemaTable* table = nullptr;
+  int32_t type = -1;
+};
+
+// The same for the records `selector` takes.  A table with record types
+// is begun only when a record comes for it.
+void ExportTableFile(ExportWriter* writer, const TableDef* table, const RecordSelector& selector,
+                     const std::string& path, bool showProgress, TableExport* result);
+
 // One line per table (rows, NULLs, what the salvage walk found), then the
 // first problem lines of each.
 void PrintExportSummary(const std::vector<TableExport>& tables, FILE* out);
@@ -74,6 +91,16 @@ void PrintExportSummary(const std::vector<TableExport>& tables, FILE* out);
 std::string ExportReportJson(const ExportSettings& settings,
                              const std::vector<std::string>& dictionaryProblems,
                              const std::vector<TableExport>& tables);
+
+// --codepage N of a command line: *codepage its table (the default, 437,
+// when it is not given).  False with *error one line for a number without
+// a table.
+bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepage,
+                        std::string* error);
+
+// Writes `text` to the file `path` (created or emptied): false when that
+// fails.
+bool WriteTextFile(const std::string& path, const std::string& text);
 
 int RunExportCommand(const ParsedCommandLine& parsed);
 

@@ -24,6 +24,8 @@ for p in $NATIVE_PKGS; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if [ -z "${SKIP_WINDOWS:-}" ]; then
   for p in $WINDOWS_PKGS; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 fi
+# npm fetches the SQLite amalgamation for the Windows build (scripts/fetch-sqlite.sh).
+if [ -z "${SKIP_WINDOWS:-}" ] && ! command -v npm >/dev/null; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   step "installing ${missing[*]}"
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo

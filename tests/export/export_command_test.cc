@@ -1,7 +1,10 @@
 // gandrel export run in process: a damaged file built in code exported raw,
 // and the real dictionaries of the corpus exported to SQLite and read back
 // (row counts against the reader's record counts, values against the
-// bytes).  The corpus tests skip where the corpus is absent.
+// bytes); and the gandrel program run as a child process, drafting a schema
+// and exporting typed SQLite through it.  The corpus tests skip where the
+// corpus is absent.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -172,6 +175,60 @@ TEST(ExportCommandCorpusTest, ExchequerDictionaryWithDataInSiblingFolders) {
                    "WHERE thOurRef = 'SOR000066'"),
             "17521.09 295C8FC2451CD140 083139393930323131 19990211");
 }
+// 40-byte records: 0 16 blank-padded text, 16 4 integer, 20 8 double,
+// 28 4 date (day, month, year), 32 8 zero.
+std::vector<uint8_t> PeopleRecord(uint32_t i) {
+  std::vector<uint8_t> r(40, 0);
+  const std::string names[] = {"Anna", "Boris Petrov", "Clara", "Dmitri Ivanov", "Eva"};
+  memset(r.data(), ' ', 16);
+  const std::string name = names[i % 5] + std::to_string(i);
+  memcpy(r.data(), name.data(), name.size());
+  const uint32_t n = 100000 + i * 13;
+  for (int k = 0; k < 4; ++k) r[16 + k] = static_cast<uint8_t>(n >> (8 * k));
+  const double amount = 3.75 * i + 0.5;
+  uint64_t bits = 0;
+  memcpy(&bits, &amount, 8);
+  for (int k = 0; k < 8; ++k) r[20 + k] = static_cast<uint8_t>(bits >> (8 * k));
+  r[28] = static_cast<uint8_t>(1 + i % 28);
+  r[29] = static_cast<uint8_t>(1 + i % 12);
+  r[30] = static_cast<uint8_t>((2001 + i % 5) & 0xFF);
+  r[31] = static_cast<uint8_t>((2001 + i % 5) >> 8);
+  return r;
+}
+
+TEST(SqliteProcessTest, ProgramDraftsASchemaAndExportsTypedSqlite) {
+  fixture::FixtureOptions o;
+  o.version = 0x0700;
+  o.pageSize = 1024;
+  o.recordLength = 40;
+  std::vector<fixture::FixtureRecord> records;
+  for (uint32_t i = 0; i < 90; ++i) records.push_back({PeopleRecord(i), {}});
+  const fixture::BuiltFile built = fixture::BuildDataFile(o, records);
+  ScopedTempDir dir;
+  const std::string data = dir.File("PEOPLE.DAT");
+  std::ofstream(data, std::ios::binary)
+      .write(reinterpret_cast<const char*>(built.bytes.data()),
+             static_cast<std::streamsize>(built.bytes.size()));
+  // The program itself, as a child process (under Wine for the Windows
+  // build): what shows that a build writes SQLite.
+  const std::string schema = dir.File("people.json");
+  ProcessResult r = RunProcess(GANDREL_PATH, {"schema", data, "-o", schema});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string out = dir.File("people.sqlite");
+  r = RunProcess(GANDREL_PATH, {"export", "--schema", schema, "-o", out});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("(sqlite, code page 437)"), std::string::npos) << r.err;
+
+  const Database db(out);
+  EXPECT_EQ(db.One("SELECT count(*) FROM PEOPLE"), "90");
+  EXPECT_EQ(db.One("SELECT f0000_string || '|' || typeof(f0016_integer) || ' ' || f0016_integer "
+                    "|| '|' || typeof(f0020_float) || ' ' || f0020_float || '|' || f0028_date "
+                    "FROM PEOPLE ORDER BY f0016_integer LIMIT 1 OFFSET 7"),
+            "Clara7|integer 100091|real 26.75|2003-08-08")
+      << ReadText(schema);
+  EXPECT_EQ(db.One("SELECT count(*) FROM PEOPLE WHERE length(_record) = 40"), "90");
+}
+
 #endif
 
 }  // namespace
