@@ -1,4 +1,5 @@
 #include "gandrel/export_command.h"
+#include "gandrel/output_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -218,13 +219,6 @@ bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepa
     return false;
   }
   return true;
-}
-
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-  return fclose(f) == 0 && ok;
 }
 
 void ExportTableFile(ExportWriter* writer, const TableDef* table, const std::string& path,

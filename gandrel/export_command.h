@@ -98,10 +98,6 @@ std::string ExportReportJson(const ExportSettings& settings,
 bool ReadCodepageOption(const ParsedCommandLine& parsed, const Codepage** codepage,
                         std::string* error);
 
-// Writes `text` to the file `path` (created or emptied): false when that
-// fails.
-bool WriteTextFile(const std::string& path, const std::string& text);
-
 int RunExportCommand(const ParsedCommandLine& parsed);
 
 #endif  // GANDREL_GANDREL_EXPORT_COMMAND_H_

@@ -1,4 +1,5 @@
 #include "gandrel/history_command.h"
+#include "gandrel/output_files.h"
 
 #include <algorithm>
 #include <cerrno>

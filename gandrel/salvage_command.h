@@ -27,14 +27,5 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* setti
 
 int RunSalvageCommand(const ParsedCommandLine& parsed);
 
-// Pieces every per-file command shares (salvage, history).
-// The output names of `files`: each file's name, with -2, -3, ... for a
-// name met again (two files of one name from different folders).
-std::vector<std::string> OutputNames(const std::vector<std::string>& files);
-// True (with a line on stderr from `command`) when `out` is the data file
-// `file` itself: the data file is never written.
-bool NamesTheDataFile(const char* command, const std::string& file, const std::string& out);
-// Writes `text` to `path`; false when it cannot.
-bool WriteTextFile(const std::string& path, const std::string& text);
 
 #endif  // GANDREL_GANDREL_SALVAGE_COMMAND_H_

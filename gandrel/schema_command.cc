@@ -1,4 +1,5 @@
 #include "gandrel/schema_command.h"
+#include "gandrel/output_files.h"
 
 #include <filesystem>
 
