@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "common/json_writer.h"
+#include "salvage/page_scan.h"
 
 namespace {
 
@@ -99,6 +100,11 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
             ", chain that does not end %" PRIu64 ")\n",
             r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain);
   }
+  for (const GridShift& s : g.gridShifts) {
+    fprintf(out, "  page grid moved by %+" PRId64 " bytes from physical page %" PRIu64
+                 " on (bytes %s before it)\n",
+            s.shift, s.fromPage, s.shift > 0 ? "inserted" : "lost");
+  }
   fprintf(out, "  pages read: %" PRIu64 " (%" PRIu64 " data pages walked), skipped: %" PRIu64 "\n",
           r.pages.physical, r.dataPagesWalked, r.skippedPages.size() + r.skippedNotListed);
   const size_t shown = r.skippedPages.size() < 5 ? r.skippedPages.size() : 5;
@@ -140,6 +146,17 @@ std::string SalvageReportJson(const SalvageReport& r) {
   JsonKey(j, "geometry");
   JsonBeginObject(j);
   Field(j, "usable", g.usable);
+  // Where bytes inserted or lost moved the pages off the grid.
+  JsonKey(j, "gridShifts");
+  JsonBeginArray(j);
+  for (const GridShift& s : g.gridShifts) {
+    JsonBeginObject(j);
+    Field(j, "fromPhysicalPage", static_cast<int64_t>(s.fromPage));
+    Field(j, "offset", PhysicalPageOffset(g, s.fromPage));
+    Field(j, "shift", s.shift);
+    JsonEndObject(j);
+  }
+  JsonEndArray(j);
   Field(j, "version", Hex16(g.version));
   Field(j, "versionSource", std::string(ValueSourceName(g.versionSource)));
   Field(j, "pageSize", static_cast<int64_t>(g.pageSize));

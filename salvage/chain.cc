@@ -6,12 +6,14 @@
 namespace {
 
 // File offset of a variable page, -1 when there is none.  0x0300-0x0500:
-// the page's number is its position; 0x0600 and 0x0610: the page map as it
+// the page's number is its position (where the grid puts it); 0x0600 and 0x0610: the page map as it
 // stands; 0x0700 on: the current copy that carries the number.
 int64_t LocatePage(const ChainWalker* w, int64_t page) {
   const Geometry& g = *w->geometry;
   if (page <= 0 || page >= kMapNoPage) return -1;
-  if (g.layout->versionClass == 1) return page * g.pageSize;
+  if (g.layout->pageMap == PageMapRule::None) {
+    return PhysicalPageOffset(g, static_cast<uint64_t>(page));
+  }
   const std::vector<uint32_t>& pages =
       g.layout->variableViaPageOffset ? *w->mapped : w->directory->variable;
   if (static_cast<uint64_t>(page) >= pages.size()) return -1;

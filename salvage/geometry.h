@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "reader/version_rules.h"
 #include "salvage/geometry_score.h"
@@ -58,6 +59,15 @@ struct ControlCopy {
   bool chunkedTails = false;  // 0x0950 flag 0x0800: tails through chunk tables
 };
 
+// Where the page grid moved: from physical page `fromPage` on, every page
+// lies `shift` bytes further into the file than the grid puts it (bytes were
+// inserted before it; a negative shift: bytes were lost).  The shift is the
+// total from the start of the file.
+struct GridShift {
+  uint64_t fromPage;
+  int64_t shift;
+};
+
 struct Geometry {
   bool usable = false;     // every value below is known
   std::string problem;     // why not, when not usable
@@ -74,6 +84,9 @@ struct Geometry {
   uint32_t recordCount = 0;    // the header's count (chosen copy)
   uint32_t controlCopyBytes = 0;  // 0x0800-0x0950: F
   uint32_t controlUsage = 0;      // the chosen copy's counter
+  // Found by FindGridShifts (salvage/page_scan.h) after the values above,
+  // ascending by fromPage; empty on a file whose pages lie on the grid.
+  std::vector<GridShift> gridShifts;
   bool chunkedTails = false;      // 0x0950 flag 0x0800: tails in chunks
 
   ValueSource versionSource = ValueSource::None;

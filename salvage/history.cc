@@ -7,6 +7,7 @@
 
 #include "salvage/history_chain.h"
 #include "salvage/page_rules.h"
+#include "salvage/page_scan.h"
 #include "salvage/records.h"
 
 namespace {
@@ -45,6 +46,7 @@ bool OpenPass(const char* path, const GeometryOverrides& overrides, HistoryPass*
     CloseInputFile(&pass->input);
     return false;
   }
+  FindGridShifts(&pass->input, &pass->geometry);
   ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, &pass->scan);
   return true;
 }

@@ -454,14 +454,159 @@ void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
   }
 }
 
+// --- The page grid ---------------------------------------------------------------
+//
+// Bytes inserted into a file or lost from it move every later page off the
+// grid of page-size steps: the headers the grid points at are record bytes.
+// Where two pages hold headers that fit nothing, with no page that fits
+// between them (blank ones aside), every shift, byte
+// by byte, is tried on the next pages; one that makes clearly more of them
+// fit than any other moves the grid from the first page it fits.  Without a
+// page map a header carries its own position, so shifts of up to two pages
+// either way are told apart.  With one, a header fits at any page's place,
+// and a shift by whole pages looks like no shift: only shifts within half a
+// page either way are tried, and a page found a whole page away from its
+// place is still taken by its header (the current copy is chosen by the
+// numbers the headers carry).
+
+constexpr uint32_t kGridProbePages = 8;
+constexpr uint32_t kMostGridShifts = 64;
+constexpr uint32_t kMostGridSearches = 256;
+
+// The header at `header` is one of physical page `physical`: without a page
+// map every page carries its own number; with one, a data, variable or
+// index page with a number the file can hold.
+bool HeaderFits(const Geometry& g, const MapPlan& plan, const uint8_t* header,
+                uint64_t physical, uint64_t bound) {
+  const uint32_t number = RawPageNumber(*g.layout, header);
+  if (g.layout->pageMap == PageMapRule::None) return number != 0 && number == physical;
+  if (ClassifyPageHeader(*g.layout, header, physical, bound).kind != HeaderKind::Other) {
+    return true;
+  }
+  return IsIndexPage(plan, header, number, bound);
+}
+
+bool Blank(const uint8_t* bytes, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+// Pages `first` .. first + kGridProbePages - 1 whose headers fit when they
+// lie `delta` bytes away from where the grid now puts them, as data or
+// variable pages (without a map: any page) carrying numbers not met twice;
+// `block` holds the file from `blockStart` on.
+uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uint8_t>& block,
+                   int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
+                   uint64_t bound, uint64_t* firstFit) {
+  uint32_t fits = 0;
+  uint32_t numbers[kGridProbePages];
+  for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
+    if (IsReserved(plan, p)) continue;
+    const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
+    if (at < 0 || at + kHeaderBytes > static_cast<int64_t>(block.size())) continue;
+    const uint8_t* header = block.data() + at;
+    if (Blank(header, kHeaderBytes) || !HeaderFits(g, plan, header, p, bound)) continue;
+    // Index pages count for the walk, not here: record bytes mimic their
+    // header too easily.  Nor does a number met already in the probe.
+    const uint32_t number = RawPageNumber(*g.layout, header);
+    if (g.layout->pageMap != PageMapRule::None &&
+        ClassifyPageHeader(*g.layout, header, p, bound).kind == HeaderKind::Other) {
+      continue;
+    }
+    if (std::find(numbers, numbers + fits, number) != numbers + fits) continue;
+    numbers[fits] = number;
+    if (fits++ == 0) *firstFit = p;
+  }
+  return fits;
+}
+
+// Looks for the shift that puts pages `first` on back on a grid.  True,
+// with the shift added to g->gridShifts, when one is clearly best.
+bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t first,
+                 uint64_t pages, uint64_t bound) {
+  const bool ownNumbers = g->layout->pageMap == PageMapRule::None;
+  const int64_t reach = static_cast<int64_t>(g->pageSize) * 2;
+  const int64_t lowest = ownNumbers ? -reach : -static_cast<int64_t>(g->pageSize) / 2 + 1;
+  const int64_t highest = ownNumbers ? reach : static_cast<int64_t>(g->pageSize) / 2;
+  const int64_t start = std::max<int64_t>(0, PhysicalPageOffset(*g, first) - reach);
+  const int64_t end = PhysicalPageOffset(*g, first + kGridProbePages) + reach + kHeaderBytes;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
+  block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
+  uint32_t best = 0, second = 0;
+  int64_t bestDelta = 0;
+  uint64_t bestFirst = first;
+  for (int64_t delta = lowest; delta <= highest; ++delta) {
+    uint64_t firstFit = first;
+    const uint32_t fits =
+        delta == 0 ? 0 : CountFits(*g, plan, block, start, first, pages, delta, bound, &firstFit);
+    if (fits > best) {
+      second = best;
+      best = fits;
+      bestDelta = delta;
+      bestFirst = firstFit;
+    } else if (fits > second) {
+      second = fits;
+    }
+  }
+  uint64_t ignored;
+  const uint32_t here = CountFits(*g, plan, block, start, first, pages, 0, bound, &ignored);
+  if (best < 3 || best < 2 * second + 1 || best <= 2 * here) return false;
+  const int64_t total = (g->gridShifts.empty() ? 0 : g->gridShifts.back().shift) + bestDelta;
+  g->gridShifts.push_back(GridShift{bestFirst, total});
+  return true;
+}
+
 }  // namespace
 
+void FindGridShifts(InputFile* input, Geometry* g) {
+  g->gridShifts.clear();
+  if (!g->usable) return;
+  const MapPlan plan = PlanOf(*g);
+  const uint64_t bound = LogicalBound(input->size / g->pageSize);
+  uint64_t pages = CountPhysicalPages(*g, input->size);
+  uint32_t searches = 0;
+  std::vector<uint8_t> page;
+  uint64_t firstMiss = 0;
+  uint32_t misses = 0;
+  for (uint64_t p = 0; p < pages; ++p) {
+    if (IsReserved(plan, p)) continue;
+    uint8_t header[kHeaderBytes];
+    if (ReadInputAt(input, PhysicalPageOffset(*g, p), header, kHeaderBytes) != kHeaderBytes) break;
+    // A blank page says nothing either way: free pages are zero.  A blank
+    // header over bytes that are not is what a moved grid points at where
+    // the end of a page was zero (the slack after the last slot).
+    if (Blank(header, kHeaderBytes)) {
+      if (page.empty()) page.resize(g->pageSize);
+      const uint32_t got = ReadInputAt(input, PhysicalPageOffset(*g, p), page.data(), g->pageSize);
+      if (Blank(page.data(), got)) continue;
+    } else if (HeaderFits(*g, plan, header, p, bound)) {
+      misses = 0;
+      continue;
+    }
+    if (misses++ == 0) firstMiss = p;
+    if (misses < 2) continue;
+    misses = 0;
+    if (searches++ >= kMostGridSearches || g->gridShifts.size() >= kMostGridShifts) break;
+    if (FindShiftAt(input, g, plan, firstMiss, pages, bound)) {
+      p = g->gridShifts.back().fromPage;
+      pages = CountPhysicalPages(*g, input->size);
+    }
+  }
+}
+
 int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
-  const uint64_t offset = physical * g.pageSize;
+  uint64_t offset = physical * g.pageSize;
   if (g.layout->pageMap == PageMapRule::PairsAdjusted) {
     const uint64_t threshold =
         (static_cast<uint64_t>((g.pageSize - 8) / 4) * kAdjustmentPair + 62) * g.pageSize;
-    if (offset >= threshold) return static_cast<int64_t>(offset + kAdjustmentBytes);
+    if (offset >= threshold) offset += kAdjustmentBytes;
+  }
+  for (size_t i = g.gridShifts.size(); i > 0; --i) {
+    if (g.gridShifts[i - 1].fromPage <= physical) {
+      return static_cast<int64_t>(offset) + g.gridShifts[i - 1].shift;
+    }
   }
   return static_cast<int64_t>(offset);
 }

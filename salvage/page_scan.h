@@ -77,6 +77,11 @@ struct ScanResult {
   uint64_t skippedNotListed = 0;     // skipped beyond those listed
 };
 
+// Follows the page grid of `g` (usable) through the file and records in
+// g->gridShifts where bytes inserted or lost moved the pages off it.  Call
+// after DecideGeometry and before anything reads pages.
+void FindGridShifts(InputFile* input, Geometry* g);
+
 // File offset of physical page `physical`, with the 4096-byte adjustment of
 // 0x0600 and 0x0610.
 int64_t PhysicalPageOffset(const Geometry& geometry, uint64_t physical);

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "salvage/input_file.h"
+#include "salvage/page_scan.h"
 #include "salvage/records.h"
 
 const char* SalvageStatusName(SalvageStatus status) {
@@ -46,6 +47,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
     return finish(kSalvageNothing);
   }
 
+  FindGridShifts(&input, &report->geometry);
   ScanResult scan;
   ScanDataFile(&input, g, sink.progress, sink.progressContext, &scan);
   report->pages = scan.counts;
@@ -67,7 +69,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
                        copy1.counter >= chosen->counter);
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
-  const bool damaged = copy1Damaged || countsDiffer || report->heldBack.total() > 0 || !report->skippedPages.empty() ||
+  const bool damaged = copy1Damaged || countsDiffer || !g.gridShifts.empty() || report->heldBack.total() > 0 || !report->skippedPages.empty() ||
                        !report->brokenChains.empty() || report->brokenNotListed > 0;
   if (!damaged) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
