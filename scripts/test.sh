@@ -14,6 +14,43 @@ export DEBIAN_FRONTEND=noninteractive
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
+# Every step's processor time (user + system of the programs it ran, as the
+# shell's `times` counts them) and wall time, to build/step-times.txt and to
+# the end of the output.  PER_TEST=1 runs the tests one at a time so that each
+# test program gets a line of its own.
+mkdir -p build
+STEP_LOG=$ROOT/build/step-times.txt
+: >"$STEP_LOG"
+TIMES_FILE=$(mktemp)
+cpu_mark() {  # cpu_mark VAR: seconds of processor time used by finished children
+  times >"$TIMES_FILE"
+  printf -v "$1" '%s' "$(awk 'NR == 2 { n = split($0, f, " "); t = 0
+      for (i = 1; i <= n; i++) { split(f[i], p, "m"); t += p[1] * 60 + p[2] }
+      printf "%.1f", t }' "$TIMES_FILE")"
+}
+timed() {  # timed NAME COMMAND...: runs COMMAND, logs its times under NAME
+  local name=$1 cpu0 cpu1 wall0=$SECONDS
+  shift
+  cpu_mark cpu0
+  "$@"
+  cpu_mark cpu1
+  awk -v n="$name" -v a="$cpu0" -v b="$cpu1" -v w=$((SECONDS - wall0)) \
+    'BEGIN { printf "%-40s cpu %7.1f s   wall %5d s\n", n, b - a, w }' | tee -a "$STEP_LOG"
+}
+run_ctest() {  # run_ctest LABEL BUILD_DIR CTEST_ARGS...
+  local label=$1 dir=$2 t
+  shift 2
+  if [ -z "${PER_TEST:-}" ]; then
+    timed "$label" bash -c 'cd "$0" && ctest --output-on-failure "$@" </dev/null' "$dir" "$@"
+    return
+  fi
+  for t in $(cd "$dir" && ctest -N | sed -n 's/^ *Test *#[0-9]*: //p'); do
+    timed "$label: $t" bash -c 'cd "$0" && ctest --output-on-failure -R "^$1\$" </dev/null' "$dir" "$t"
+  done
+}
+export STEP_LOG TIMES_FILE
+export -f cpu_mark timed run_ctest
+
 # --- packages -------------------------------------------------------------
 NATIVE_PKGS="g++ cmake make libgtest-dev googletest zlib1g-dev xxd time clang libclang-rt-14-dev libbenchmark-dev libsqlite3-dev"
 # wine64 brings a native wineserver; qemu-user-static runs the 32-bit Wine
@@ -35,31 +72,32 @@ fi
 # --- native build and tests ------------------------------------------------
 step "native build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGANDREL_WERROR=ON -DGANDREL_BENCH=ON >/dev/null
-cmake --build build -j "$JOBS"
+timed "native build" cmake --build build -j "$JOBS"
 step "native tests"
-(cd build && ctest --output-on-failure -j "$JOBS" </dev/null)
+run_ctest "native tests" build -j "$JOBS"
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGANDREL_SANITIZE=ON -DGANDREL_WERROR=ON >/dev/null
-cmake --build build-asan -j "$JOBS"
+timed "sanitizer build" cmake --build build-asan -j "$JOBS"
 step "sanitizer tests"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-   ctest --output-on-failure -j "$JOBS" </dev/null)
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_ctest "sanitizer tests" build-asan -j "$JOBS"
 # What the damaged-file suite tried and salvaged (written by the test).
 cat build-asan/tests/damage/damage_report.txt 2>/dev/null || true
 
 if [ -z "${SKIP_FUZZ:-}" ] && [ -x scripts/fuzz.sh ]; then
   step "bounded fuzz run"
-  FUZZ_SECONDS=${FUZZ_SECONDS:-120} scripts/fuzz.sh
+  FUZZ_SECONDS=${FUZZ_SECONDS:-120} timed "fuzz build, replay and run" scripts/fuzz.sh
 fi
 
 if [ -z "${SKIP_WINDOWS:-}" ]; then
   step "32-bit Windows build"
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
         -DCMAKE_BUILD_TYPE=Release -DGANDREL_WERROR=ON >/dev/null
-  cmake --build build-win -j "$JOBS"
+  timed "windows build" cmake --build build-win -j "$JOBS"
   step "Windows tests under Wine"
-  scripts/with-wine.sh bash -c 'cd build-win && ctest --output-on-failure -j 1 </dev/null'
+  timed "windows tests (with prefix)" scripts/with-wine.sh bash -c 'run_ctest "windows tests" build-win -j 1'
 fi
 
 step "all tests passed"
+cat "$STEP_LOG"
