@@ -60,9 +60,5 @@ if [ ! -f "$WINEPREFIX/.gandrel-ready" ]; then
   fi
   touch "$WINEPREFIX/.gandrel-ready"
 fi
-# One wineserver for the whole command, kept running between its Wine
-# programs: each test program otherwise starts a server of its own and
-# Wine's services with it, a second or more apiece.
-wineserver -p >/dev/null 2>&1 </dev/null
 
 "$@"
