@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-#ifndef GANDREL_VERSION_STRING
-#define GANDREL_VERSION_STRING "0.1"
-#endif
+#include "common/version.h"
 
 namespace {
 

@@ -120,24 +120,10 @@ void PutLE32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-}  // namespace
-
-std::vector<uint8_t> BuildBannerBmp(int index) {
-  if (index < 0 || index >= kBannerCount) return {};
-
-  Canvas canvas;
-  canvas.pixels.resize(static_cast<size_t>(kBannerWidth) * kBannerHeight);
-  for (int y = 0; y < kBannerHeight; ++y) {
-    for (int x = 0; x < kBannerWidth; ++x) canvas.Put(x, y, Background(x));
-  }
-  canvas.Fill(0, kBannerHeight - 2, kBannerWidth, 2, kRule);
-
-  DrawText(canvas, 16, 8, 3, kProductName, kInk);
-  DrawText(canvas, 18, 38, 2, kBannerPages[index].stepText, kStepInk);
-
-  // Step marks: four squares at the right end of the title line.  The
-  // window's client area is a few pixels narrower than the banner, so they
-  // keep well clear of the right edge.
+// Step marks: four squares at the right end of the title line, the one of
+// page `index` filled.  The window's client area is a few pixels narrower
+// than the banner, so they keep well clear of the right edge.
+void DrawStepMarks(Canvas& canvas, int index) {
   constexpr int kMarkSize = 14;
   constexpr int kMarkGap = 8;
   const int firstMark = kBannerWidth - 24 - kBannerCount * (kMarkSize + kMarkGap);
@@ -153,10 +139,12 @@ std::vector<uint8_t> BuildBannerBmp(int index) {
       canvas.Fill(x + kMarkSize - 2, y, 2, kMarkSize, kStepInk);
     }
   }
+}
 
-  // File layout: BITMAPFILEHEADER (14 bytes), BITMAPINFOHEADER (40 bytes),
-  // then the rows from the bottom one up, 3 bytes per pixel in the order
-  // blue, green, red; 560 * 3 is a multiple of 4, so rows need no padding.
+// File layout: BITMAPFILEHEADER (14 bytes), BITMAPINFOHEADER (40 bytes),
+// then the rows from the bottom one up, 3 bytes per pixel in the order
+// blue, green, red; 560 * 3 is a multiple of 4, so rows need no padding.
+std::vector<uint8_t> EncodeBmp(const Canvas& canvas) {
   constexpr uint32_t kHeaderSize = 14 + 40;
   constexpr uint32_t kRowSize = kBannerWidth * 3;
   static_assert(kRowSize % 4 == 0, "BMP rows would need padding");
@@ -187,4 +175,22 @@ std::vector<uint8_t> BuildBannerBmp(int index) {
     }
   }
   return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildBannerBmp(int index) {
+  if (index < 0 || index >= kBannerCount) return {};
+
+  Canvas canvas;
+  canvas.pixels.resize(static_cast<size_t>(kBannerWidth) * kBannerHeight);
+  for (int y = 0; y < kBannerHeight; ++y) {
+    for (int x = 0; x < kBannerWidth; ++x) canvas.Put(x, y, Background(x));
+  }
+  canvas.Fill(0, kBannerHeight - 2, kBannerWidth, 2, kRule);
+
+  DrawText(canvas, 16, 8, 3, kProductName, kInk);
+  DrawText(canvas, 18, 38, 2, kBannerPages[index].stepText, kStepInk);
+  DrawStepMarks(canvas, index);
+  return EncodeBmp(canvas);
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/version.h"
 #include "dump/crc32.h"
 #include "wizard/wizard.h"
 
@@ -13,7 +14,8 @@ WizardState g_wizard;
 namespace {
 
 constexpr char kWindowClass[] = "mirelta_XClass";
-constexpr char kWindowCaption[] = "Visual Gandrel 1.0";
+// The product name and the release version, "Visual Gandrel 1.0".
+constexpr char kWindowCaption[] = "Visual Gandrel " GANDREL_VERSION_SHORT;
 constexpr int kWindowWidth = 560;
 constexpr int kWindowHeight = 420;
 constexpr WPARAM kEscape = 27;

@@ -53,15 +53,11 @@ void SelectHex() { SelectDumpFormat(4); }
 void SelectHexLength() { SelectDumpFormat(5); }
 void SelectHexCrc() { SelectDumpFormat(6); }
 
-bool SingleFileMode() {
-  return g_wizard.sourceMode == kModeUnset || g_wizard.sourceMode == kModeSingleFile;
-}
-
 // Both source fields into the settings, as Next and Back on the source
 // page do: the extension only in the directory modes.
 void ReadSourceFields() {
   WizardState& w = g_wizard;
-  if (w.sourceMode != kModeSingleFile) ReadField(w.sourceExtensionField, w.sourceExtension);
+  if (!IsSingleFileMode(w.sourceMode)) ReadField(w.sourceExtensionField, w.sourceExtension);
   ReadField(w.sourcePathField, w.sourcePath);
 }
 
@@ -149,7 +145,7 @@ void BuildSourcePage() {
 
   // The path field is still empty here, so the trim of the directory modes
   // leaves sourcePath alone.
-  if (SingleFileMode()) {
+  if (IsSingleFileMode(g_wizard.sourceMode)) {
     SelectSourceMode(kModeSingleFile);
   } else if (w.sourceMode == kModeSingleDirectory) {
     SelectSourceMode(kModeSingleDirectory);
@@ -163,9 +159,9 @@ void BuildSourcePage() {
 void SelectSourceMode(uint8_t mode) {
   WizardState& w = g_wizard;
   w.sourceMode = mode;
-  if (mode != kModeSingleFile) TrimSourceToDirectory();
+  if (!IsSingleFileMode(mode)) TrimSourceToDirectory();
   for (int i = 0; i < 3; ++i) SetCheck(w.sourceModeRadios[i], i + 1 == mode);
-  const int show = mode == kModeSingleFile ? SW_HIDE : SW_SHOWNORMAL;
+  const int show = IsSingleFileMode(mode) ? SW_HIDE : SW_SHOWNORMAL;
   if (w.sourceExtensionField != nullptr) ShowWindow(w.sourceExtensionField, show);
   if (w.sourceExtensionLabel != nullptr) ShowWindow(w.sourceExtensionLabel, show);
 }
@@ -193,7 +189,7 @@ bool IsDirectory(const char* path) {
 void OnBrowseSource() {
   WizardState& w = g_wizard;
   bool chosen;
-  if (SingleFileMode()) {
+  if (IsSingleFileMode(g_wizard.sourceMode)) {
     chosen = AskForFile(w.sourcePath, false, "Btrieve file(*.*)\0*.*\0",
                         "Please select the input file(Btrieve data file)");
   } else {
@@ -232,7 +228,7 @@ void BuildOutputPage() {
   // Until a directory mode has set an output extension, the output path is
   // proposed afresh from the source each time.
   if (w.outputExtension[0] == '\0') w.outputPath[0] = '\0';
-  if (SingleFileMode()) {
+  if (IsSingleFileMode(g_wizard.sourceMode)) {
     if (std::strlen(w.outputPath) < 3) DefaultDumpFileName(w.outputPath, w.sourcePath);
     if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
     CreateControl("File", GroupBox, Main(), nullptr, 200, 130, 340, 100);
@@ -266,7 +262,7 @@ void SelectDumpFormat(uint8_t format) {
 void OnBrowseOutput() {
   WizardState& w = g_wizard;
   bool chosen;
-  if (SingleFileMode()) {
+  if (IsSingleFileMode(g_wizard.sourceMode)) {
     chosen = AskForFile(w.outputPath, true, "Dump file(*.*)\0*.*\0",
                         "Please specify the ouput file");
   } else {
@@ -277,7 +273,7 @@ void OnBrowseOutput() {
 
 void ReadOutputFields() {
   WizardState& w = g_wizard;
-  if (w.sourceMode != kModeSingleFile && w.outputExtensionField != nullptr) {
+  if (!IsSingleFileMode(w.sourceMode) && w.outputExtensionField != nullptr) {
     ReadField(w.outputExtensionField, w.outputExtension);
     if (w.outputExtension[0] == '\0') {
       SetWindowTextA(w.outputExtensionField, kDefaultOutputExtension);

@@ -90,13 +90,6 @@ enum WizardPage : uint8_t {
   kPageProcessing = 4,
 };
 
-enum SourceMode : uint8_t {
-  kModeUnset = 0,  // before the source page is first built; as Single File
-  kModeSingleFile = 1,
-  kModeSingleDirectory = 2,
-  kModeRecursive = 3,
-};
-
 // Private messages of the main window.
 constexpr UINT kMsgWorkerFinished = WM_APP + 1;  // wParam: the run's number
 constexpr UINT kMsgSetLabel = WM_APP + 2;        // wParam: label, lParam: text

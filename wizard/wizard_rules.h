@@ -32,6 +32,21 @@ extern const char kRecordLengthCaption[];  // "Fixed Record Lenght:"
 // The agreement page's notice, paragraphs separated by "\n".
 extern const char kAgreementNotice[];
 
+// The source page's three choices.  Before the page is first built the mode
+// is unset, and the wizard then behaves as for Single File.
+enum SourceMode : uint8_t {
+  kModeUnset = 0,
+  kModeSingleFile = 1,
+  kModeSingleDirectory = 2,
+  kModeRecursive = 3,
+};
+
+// True for Single File and for the unset mode: one data file, one dump
+// file, no extensions; false for the two directory modes.
+inline bool IsSingleFileMode(uint8_t sourceMode) {
+  return sourceMode == kModeUnset || sourceMode == kModeSingleFile;
+}
+
 // Upper-cases the ASCII letters of `text` in place, as the runtime's
 // _strupr does in the "C" locale; other bytes stay as they are.
 void UpperCaseInPlace(char* text);

@@ -248,14 +248,12 @@ DWORD WINAPI DirectoryWorker(LPVOID) {
   return FinishRun(!StillRunning());
 }
 
-void BuildProcessingPage() {
+namespace {
+
+// The processing page's controls, one row each, in the order of the page.
+void CreateProcessingControls() {
   WizardState& w = g_wizard;
   HWND main = w.mainWindow;
-  DestroyAllControls();
-  std::free(w.fileList);
-  w.fileList = nullptr;
-  w.fileCount = 0;
-
   CreateControl("Processing", ClassKind("STATIC"), main, nullptr, 440, 72, 140, 15);
   w.statusLabel = CreateControl("", ClassKind("STATIC"), main, nullptr, 20, 105, 550, 15);
   if (w.statusLabel != nullptr) SetWindowTextA(w.statusLabel, "Processing file(s)");
@@ -273,9 +271,12 @@ void BuildProcessingPage() {
       CreateControl("Cancel", ClassKind("BUTTON"), main, OnCancelProcessing, 440, 330, 100, 25);
   CreateControl("Back", ClassKind("BUTTON"), main, OnBack, 330, 330, 100, 25);
   CreateControl("pendlox.dat", Bitmap, main, nullptr, 0, 0, 0, 0);
+}
 
-  // The worker's own copy of the settings: the output page may be shown
-  // and changed again while it runs.
+// The worker's own copy of the settings: the output page may be shown
+// and changed again while it runs.
+void PrepareWorkerJob() {
+  WizardState& w = g_wizard;
   WorkerJob& job = w.job;
   job.runNumber = ++w.runNumber;
   job.sourceMode = w.sourceMode;
@@ -284,7 +285,7 @@ void BuildProcessingPage() {
   std::memcpy(job.sourceExtension, w.sourceExtension, kPathCapacity);
   std::memcpy(job.outputPath, w.outputPath, kPathCapacity);
   std::memcpy(job.outputExtension, w.outputExtension, kPathCapacity);
-  job.mainWindow = main;
+  job.mainWindow = w.mainWindow;
   job.statusLabel = w.statusLabel;
   job.fileNameLabel = w.fileNameLabel;
   job.versionLabel = w.versionLabel;
@@ -293,10 +294,22 @@ void BuildProcessingPage() {
   job.recordLengthLabel = w.recordLengthLabel;
   job.recordsBar = w.recordsBar;
   job.filesBar = w.filesBar;
+}
+
+}  // namespace
+
+void BuildProcessingPage() {
+  WizardState& w = g_wizard;
+  DestroyAllControls();
+  std::free(w.fileList);
+  w.fileList = nullptr;
+  w.fileCount = 0;
+  CreateProcessingControls();
+  PrepareWorkerJob();
   g_tally = {};
   w.page = kPageProcessing;
 
-  const bool singleFile = w.sourceMode == kModeUnset || w.sourceMode == kModeSingleFile;
+  const bool singleFile = IsSingleFileMode(w.sourceMode);
   if (singleFile) SetBarRange(w.filesBar, 1);
   // The run counts as going on from here, before the thread's first step.
   w.running.store(1);
@@ -306,7 +319,7 @@ void BuildProcessingPage() {
   if (w.workerThread == nullptr) {
     w.running.store(0);
     w.workerAlive.store(0);
-    OnWorkerFinished(job.runNumber);
+    OnWorkerFinished(w.job.runNumber);
   }
 }
 
