@@ -46,8 +46,13 @@ bool OpenPass(const char* path, const GeometryOverrides& overrides, HistoryPass*
     CloseInputFile(&pass->input);
     return false;
   }
-  FindGridShifts(&pass->input, &pass->geometry);
   ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, &pass->scan);
+  if (ScanFoundDamage(pass->geometry, pass->scan)) {
+    FindGridShifts(&pass->input, &pass->geometry);
+    if (!pass->geometry.gridShifts.empty()) {
+      ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, &pass->scan);
+    }
+  }
   return true;
 }
 

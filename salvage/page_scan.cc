@@ -499,7 +499,7 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
 // `block` holds the file from `blockStart` on.
 uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uint8_t>& block,
                    int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
-                   uint64_t bound, uint64_t* firstFit) {
+                   uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit) {
   uint32_t fits = 0;
   uint32_t numbers[kGridProbePages];
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
@@ -516,17 +516,51 @@ uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uin
       continue;
     }
     if (std::find(numbers, numbers + fits, number) != numbers + fits) continue;
+    // Where the map names the page, its header must carry that number.
+    if (p < logicalOf.size() && logicalOf[p] != kNotMapped && logicalOf[p] != number) continue;
     numbers[fits] = number;
     if (fits++ == 0) *firstFit = p;
   }
   return fits;
 }
 
+// Per physical page the logical number the map or tables give it, or
+// kNotMapped: read as the file stands before any shift is known, so the
+// entries that lie before the first damage are the ones to go by.
+std::vector<uint32_t> LogicalNumbers(InputFile* input, const Geometry& g, const MapPlan& plan,
+                                     uint64_t pages) {
+  std::vector<uint32_t> logicalOf;
+  if (g.layout->pageMap == PageMapRule::None) return logicalOf;
+  MapState map;
+  if (g.layout->pageMap == PageMapRule::AllocationTables) {
+    ReadAllocationTables(input, g, plan, pages, &map);
+  } else {
+    ReadPageMap(input, g, plan, pages, &map);
+  }
+  logicalOf.assign(pages, kNotMapped);
+  for (size_t logical = 1; logical < map.entries.size(); ++logical) {
+    const uint32_t physical = map.entries[logical];
+    if (physical < pages) logicalOf[physical] = static_cast<uint32_t>(logical);
+  }
+  return logicalOf;
+}
+
+// True when the map names any of the probe pages from `first` on.
+bool MapNamesProbe(const std::vector<uint32_t>& logicalOf, uint64_t first) {
+  for (uint64_t p = first; p < first + kGridProbePages && p < logicalOf.size(); ++p) {
+    if (logicalOf[p] != kNotMapped) return true;
+  }
+  return false;
+}
+
 // Looks for the shift that puts pages `first` on back on a grid.  True,
 // with the shift added to g->gridShifts, when one is clearly best.
 bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t first,
-                 uint64_t pages, uint64_t bound) {
-  const bool ownNumbers = g->layout->pageMap == PageMapRule::None;
+                 uint64_t pages, uint64_t bound, const std::vector<uint32_t>& logicalOf) {
+  // Whole-page shifts can be told apart where the pages carry their own
+  // position or the map names them.
+  const bool ownNumbers =
+      g->layout->pageMap == PageMapRule::None || MapNamesProbe(logicalOf, first);
   const int64_t reach = static_cast<int64_t>(g->pageSize) * 2;
   const int64_t lowest = ownNumbers ? -reach : -static_cast<int64_t>(g->pageSize) / 2 + 1;
   const int64_t highest = ownNumbers ? reach : static_cast<int64_t>(g->pageSize) / 2;
@@ -540,7 +574,9 @@ bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t fi
   for (int64_t delta = lowest; delta <= highest; ++delta) {
     uint64_t firstFit = first;
     const uint32_t fits =
-        delta == 0 ? 0 : CountFits(*g, plan, block, start, first, pages, delta, bound, &firstFit);
+        delta == 0 ? 0
+                   : CountFits(*g, plan, block, start, first, pages, delta, bound, logicalOf,
+                               &firstFit);
     if (fits > best) {
       second = best;
       best = fits;
@@ -551,7 +587,8 @@ bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t fi
     }
   }
   uint64_t ignored;
-  const uint32_t here = CountFits(*g, plan, block, start, first, pages, 0, bound, &ignored);
+  const uint32_t here =
+      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored);
   if (best < 3 || best < 2 * second + 1 || best <= 2 * here) return false;
   const int64_t total = (g->gridShifts.empty() ? 0 : g->gridShifts.back().shift) + bestDelta;
   g->gridShifts.push_back(GridShift{bestFirst, total});
@@ -561,6 +598,8 @@ bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t fi
 }  // namespace
 
 void FindGridShifts(InputFile* input, Geometry* g) {
+  // Only called on a file whose page pass found damage: the walk reads a
+  // header of every page once more.
   g->gridShifts.clear();
   if (!g->usable) return;
   const MapPlan plan = PlanOf(*g);
@@ -568,6 +607,7 @@ void FindGridShifts(InputFile* input, Geometry* g) {
   uint64_t pages = CountPhysicalPages(*g, input->size);
   uint32_t searches = 0;
   std::vector<uint8_t> page;
+  const std::vector<uint32_t> logicalOf = LogicalNumbers(input, *g, plan, pages);
   uint64_t firstMiss = 0;
   uint32_t misses = 0;
   for (uint64_t p = 0; p < pages; ++p) {
@@ -581,7 +621,9 @@ void FindGridShifts(InputFile* input, Geometry* g) {
       if (page.empty()) page.resize(g->pageSize);
       const uint32_t got = ReadInputAt(input, PhysicalPageOffset(*g, p), page.data(), g->pageSize);
       if (Blank(page.data(), got)) continue;
-    } else if (HeaderFits(*g, plan, header, p, bound)) {
+    } else if (HeaderFits(*g, plan, header, p, bound) &&
+               (p >= logicalOf.size() || logicalOf[p] == kNotMapped ||
+                logicalOf[p] == RawPageNumber(*g->layout, header))) {
       misses = 0;
       continue;
     }
@@ -589,11 +631,23 @@ void FindGridShifts(InputFile* input, Geometry* g) {
     if (misses < 2) continue;
     misses = 0;
     if (searches++ >= kMostGridSearches || g->gridShifts.size() >= kMostGridShifts) break;
-    if (FindShiftAt(input, g, plan, firstMiss, pages, bound)) {
+    if (FindShiftAt(input, g, plan, firstMiss, pages, bound, logicalOf)) {
       p = g->gridShifts.back().fromPage;
       pages = CountPhysicalPages(*g, input->size);
     }
   }
+}
+
+bool ScanFoundDamage(const Geometry& g, const ScanResult& result) {
+  // Fewer current data pages than the records the header counts need: a
+  // page out of place passes as no page at all before 0x0600.
+  const uint64_t slots = g.slotLength == 0
+                             ? 0
+                             : (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const bool tooFewPages =
+      g.recordCountKnown && result.counts.currentData * slots < g.recordCount;
+  return tooFewPages || !result.skipped.empty() || result.skippedNotListed > 0 ||
+         result.counts.implausible > 0 || result.counts.unreadable > 0;
 }
 
 int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {

@@ -78,9 +78,14 @@ struct ScanResult {
 };
 
 // Follows the page grid of `g` (usable) through the file and records in
-// g->gridShifts where bytes inserted or lost moved the pages off it.  Call
-// after DecideGeometry and before anything reads pages.
+// g->gridShifts where bytes inserted or lost moved the pages off it.  A page
+// the map names must carry the number it gives.  The walk reads every
+// page's header: call it where a page pass found damage, then scan again.
 void FindGridShifts(InputFile* input, Geometry* g);
+
+// True when a page pass passed over pages (skipped, implausible or cut) or
+// found fewer data pages than the header's record count needs.
+bool ScanFoundDamage(const Geometry& g, const ScanResult& result);
 
 // File offset of physical page `physical`, with the 4096-byte adjustment of
 // 0x0600 and 0x0610.

@@ -47,9 +47,12 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
     return finish(kSalvageNothing);
   }
 
-  FindGridShifts(&input, &report->geometry);
   ScanResult scan;
   ScanDataFile(&input, g, sink.progress, sink.progressContext, &scan);
+  if (ScanFoundDamage(g, scan)) {
+    FindGridShifts(&input, &report->geometry);
+    if (!g.gridShifts.empty()) ScanDataFile(&input, g, nullptr, nullptr, &scan);
+  }
   report->pages = scan.counts;
   report->skippedPages = scan.skipped;
   report->skippedNotListed = scan.skippedNotListed;
