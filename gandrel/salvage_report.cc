@@ -97,8 +97,9 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
   if (r.heldBack.total() > 0) {
     fprintf(out,
             "  records held back by the gate: %" PRIu64 " (tail pointer outside the file %" PRIu64
-            ", chain that does not end %" PRIu64 ")\n",
-            r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain);
+            ", chain that does not end %" PRIu64 ", chain broken short %" PRIu64 ")\n",
+            r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain,
+            r.heldBack.brokenChain);
   }
   for (const GridShift& s : g.gridShifts) {
     fprintf(out, "  page grid moved by %+" PRId64 " bytes from physical page %" PRIu64
@@ -117,7 +118,7 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
             r.skippedPages.size() - shown + r.skippedNotListed);
   }
   if (!r.brokenChains.empty() || r.brokenNotListed > 0) {
-    fprintf(out, "  records with a broken chain (fixed part and what came before): %" PRIu64 "\n",
+    fprintf(out, "  records with a broken chain (held back; --keep-doubtful writes them): %" PRIu64 "\n",
             r.brokenChains.size() + r.brokenNotListed);
   }
   for (const std::string& note : r.notes) fprintf(out, "  %s\n", note.c_str());
@@ -229,6 +230,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   JsonBeginObject(j);
   Field(j, "tailOutsideFile", static_cast<int64_t>(r.heldBack.tailOutsideFile));
   Field(j, "endlessChain", static_cast<int64_t>(r.heldBack.endlessChain));
+  Field(j, "brokenChain", static_cast<int64_t>(r.heldBack.brokenChain));
   JsonEndObject(j);
   Field(j, "headerCountKnown", g.recordCountKnown);
   Field(j, "headerCount", static_cast<int64_t>(g.recordCount));

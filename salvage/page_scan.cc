@@ -155,7 +155,7 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
     int validCopies = 0;
     for (int c = 0; c < 2; ++c) {
       uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
-      const int64_t offset = static_cast<int64_t>(first + c * plan.copyPages) * g.pageSize;
+      const int64_t offset = PhysicalPageOffset(g, first + c * plan.copyPages);
       if (ReadInputAt(input, offset, copy, copyBytes) != copyBytes) continue;
       if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
           copy[kV8TableKindOffset] != kV8TableKind) {

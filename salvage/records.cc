@@ -33,13 +33,14 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
-enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain };
+enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain, BrokenChain };
 
 // The record gate, besides the empty-slot rule that found the slot used: a
 // tail pointer must name a page a file of this size can hold, and a chain
 // must end (a damaged slot, or a slot read at the wrong length, points
-// anywhere; a real record's chain that lost a page still ends there and
-// its record is handed out as a broken one).
+// anywhere).  A real record's chain that lost a page ends short of its
+// record: what came before is not the record either, and is held back
+// too (the report still lists the chain).
 Gate CheckRecord(const ChainWalker& walker, const Geometry& g, const uint8_t* slot,
                  uint64_t logicalBound) {
   if (!g.variable && !g.compressed) return Gate::Pass;
@@ -59,6 +60,7 @@ Gate CheckRecord(const ChainWalker& walker, const Geometry& g, const uint8_t* sl
 void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSinkFunction& sink,
               SalvageReport* report) {
   if (gate == Gate::TailOutsideFile) ++report->heldBack.tailOutsideFile;
+  else if (gate == Gate::BrokenChain) ++report->heldBack.brokenChain;
   else ++report->heldBack.endlessChain;
   if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
 }
@@ -99,15 +101,17 @@ void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t 
     ++report->recordsTooLong;
     return;
   }
-  const Gate gate = CheckRecord(*w.walker, *w.g, slot, w.logicalBound);
+  Gate gate = CheckRecord(*w.walker, *w.g, slot, w.logicalBound);
+  if (gate == Gate::Pass && !whole) gate = Gate::BrokenChain;
+  if (gate == Gate::BrokenChain && report->brokenChains.size() >= kMaxListedChains) {
+    ++report->brokenNotListed;
+  } else if (gate == Gate::BrokenChain) {
+    // Numbered as the record it would have been.
+    report->brokenChains.push_back(
+        BrokenChain{report->recordsSalvaged + 1, logical, slotOffset, out.length, reason});
+  }
   if (gate != Gate::Pass) return HoldBack(gate, record.data(), length, *w.sink, report);
   ++report->recordsSalvaged;
-  if (!whole && report->brokenChains.size() >= kMaxListedChains) {
-    ++report->brokenNotListed;
-  } else if (!whole) {
-    report->brokenChains.push_back(
-        BrokenChain{report->recordsSalvaged, logical, slotOffset, out.length, reason});
-  }
   if (w.sink->write != nullptr) w.sink->write(w.sink->context, record.data(), length);
   if (w.sink->writeWithPage != nullptr) {
     w.sink->writeWithPage(w.sink->context, record.data(), length, logical);

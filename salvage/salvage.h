@@ -40,7 +40,9 @@ struct HeldBackCounts {
                                  // of this size can hold
   uint64_t endlessChain = 0;     // the chain comes back on itself or has
                                  // more fragments than a record can
-  uint64_t total() const { return tailOutsideFile + endlessChain; }
+  uint64_t brokenChain = 0;      // the chain ends short: a page of it lost
+                                 // or damaged (listed in brokenChains)
+  uint64_t total() const { return tailOutsideFile + endlessChain + brokenChain; }
 };
 
 struct SalvageReport {
