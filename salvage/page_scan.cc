@@ -5,6 +5,7 @@
 
 #include "reader/copy_choice.h"
 #include "reader/format.h"
+#include "reader/page_header.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
 
@@ -470,6 +471,9 @@ void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
 // numbers the headers carry).
 
 constexpr uint32_t kGridProbePages = 8;
+// Bytes of a header the grid looks at: the longest header (0x0950's), which
+// the page number decoders read.
+constexpr uint32_t kGridHeaderBytes = kPageHeaderBytes;
 constexpr uint32_t kMostGridShifts = 64;
 constexpr uint32_t kMostGridSearches = 256;
 
@@ -505,9 +509,9 @@ uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uin
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
     if (IsReserved(plan, p)) continue;
     const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
-    if (at < 0 || at + kHeaderBytes > static_cast<int64_t>(block.size())) continue;
+    if (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size())) continue;
     const uint8_t* header = block.data() + at;
-    if (Blank(header, kHeaderBytes) || !HeaderFits(g, plan, header, p, bound)) continue;
+    if (Blank(header, kGridHeaderBytes) || !HeaderFits(g, plan, header, p, bound)) continue;
     // Index pages count for the walk, not here: record bytes mimic their
     // header too easily.  Nor does a number met already in the probe.
     const uint32_t number = RawPageNumber(*g.layout, header);
@@ -565,7 +569,8 @@ bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t fi
   const int64_t lowest = ownNumbers ? -reach : -static_cast<int64_t>(g->pageSize) / 2 + 1;
   const int64_t highest = ownNumbers ? reach : static_cast<int64_t>(g->pageSize) / 2;
   const int64_t start = std::max<int64_t>(0, PhysicalPageOffset(*g, first) - reach);
-  const int64_t end = PhysicalPageOffset(*g, first + kGridProbePages) + reach + kHeaderBytes;
+  const int64_t end =
+      PhysicalPageOffset(*g, first + kGridProbePages) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
   uint32_t best = 0, second = 0;
@@ -612,12 +617,15 @@ void FindGridShifts(InputFile* input, Geometry* g) {
   uint32_t misses = 0;
   for (uint64_t p = 0; p < pages; ++p) {
     if (IsReserved(plan, p)) continue;
-    uint8_t header[kHeaderBytes];
-    if (ReadInputAt(input, PhysicalPageOffset(*g, p), header, kHeaderBytes) != kHeaderBytes) break;
+    uint8_t header[kGridHeaderBytes];
+    if (ReadInputAt(input, PhysicalPageOffset(*g, p), header, kGridHeaderBytes) !=
+        kGridHeaderBytes) {
+      break;
+    }
     // A blank page says nothing either way: free pages are zero.  A blank
     // header over bytes that are not is what a moved grid points at where
     // the end of a page was zero (the slack after the last slot).
-    if (Blank(header, kHeaderBytes)) {
+    if (Blank(header, kGridHeaderBytes)) {
       if (page.empty()) page.resize(g->pageSize);
       const uint32_t got = ReadInputAt(input, PhysicalPageOffset(*g, p), page.data(), g->pageSize);
       if (Blank(page.data(), got)) continue;
