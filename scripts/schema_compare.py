@@ -52,8 +52,8 @@ def abspath(schema_path, file):
     return os.path.normcase(os.path.realpath(os.path.join(os.path.dirname(schema_path), file)))
 
 
-def compare(gandrel, outdir, spec, totals, name, run_name):
-    parts = spec.split(":")
+def compare(gandrel, outdir, dictionary_arg, totals, name, run_name):
+    parts = dictionary_arg.split(":")
     ddf, data = parts[0], parts[1] if len(parts) > 1 and parts[1] else None
     codepage = parts[2] if len(parts) > 2 else "437"
     dict_json = os.path.join(outdir, run_name + "-dictionary.json")
@@ -104,9 +104,9 @@ def main():
     gandrel, outdir = sys.argv[1], sys.argv[2]
     os.makedirs(outdir, exist_ok=True)
     totals = {}
-    for i, spec in enumerate(sys.argv[3:]):
-        print(spec)
-        compare(gandrel, outdir, spec, totals, corpus_of(spec.split(":")[0]), "run%d" % i)
+    for i, dictionary_arg in enumerate(sys.argv[3:]):
+        print(dictionary_arg)
+        compare(gandrel, outdir, dictionary_arg, totals, corpus_of(dictionary_arg.split(":")[0]), "run%d" % i)
     print("\nby corpus and type class (found / fields):")
     grand = {}
     for name, classes in totals.items():
