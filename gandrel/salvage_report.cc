@@ -97,9 +97,10 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
   if (r.heldBack.total() > 0) {
     fprintf(out,
             "  records held back by the gate: %" PRIu64 " (tail pointer outside the file %" PRIu64
-            ", chain that does not end %" PRIu64 ", chain broken short %" PRIu64 ")\n",
+            ", chain that does not end %" PRIu64 ", chain broken short %" PRIu64
+            ", compressed stream that does not decode whole %" PRIu64 ")\n",
             r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain,
-            r.heldBack.brokenChain);
+            r.heldBack.brokenChain, r.heldBack.streamNotExact);
   }
   for (const GridShift& s : g.gridShifts) {
     fprintf(out, "  page grid moved by %+" PRId64 " bytes from physical page %" PRIu64
@@ -122,12 +123,16 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
             r.brokenChains.size() + r.brokenNotListed);
   }
   for (const std::string& note : r.notes) fprintf(out, "  %s\n", note.c_str());
-  fprintf(out,
-          "  geometry: version 0x%04x (%s), page size %u (%s), record length %u (%s), "
-          "slot length %u (%s)\n",
+  char length[64];
+  if (g.compressed && g.recordLength == 0) {
+    snprintf(length, sizeof length, "compressed records, each as long as its stream");
+  } else {
+    snprintf(length, sizeof length, "record length %u (%s)", g.recordLength,
+             ValueSourceName(g.recordLengthSource));
+  }
+  fprintf(out, "  geometry: version 0x%04x (%s), page size %u (%s), %s, slot length %u (%s)\n",
           g.version, ValueSourceName(g.versionSource), g.pageSize,
-          ValueSourceName(g.pageSizeSource), g.recordLength,
-          ValueSourceName(g.recordLengthSource), g.slotLength,
+          ValueSourceName(g.pageSizeSource), length, g.slotLength,
           ValueSourceName(g.slotLengthSource));
 }
 
@@ -231,6 +236,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "tailOutsideFile", static_cast<int64_t>(r.heldBack.tailOutsideFile));
   Field(j, "endlessChain", static_cast<int64_t>(r.heldBack.endlessChain));
   Field(j, "brokenChain", static_cast<int64_t>(r.heldBack.brokenChain));
+  Field(j, "streamNotExact", static_cast<int64_t>(r.heldBack.streamNotExact));
   JsonEndObject(j);
   Field(j, "headerCountKnown", g.recordCountKnown);
   Field(j, "headerCount", static_cast<int64_t>(g.recordCount));

@@ -31,4 +31,11 @@ struct RunLengthDecoder {
 void FeedRunLength(RunLengthDecoder* decoder, const uint8_t* data,
                    uint32_t length, uint8_t* destination, uint32_t capacity);
 
+// True when the stream fed so far ends after a whole block: a record's
+// stream as the engine writes it ends exactly there, with no count or
+// literal byte left over.
+inline bool RunLengthEndsOnBlock(const RunLengthDecoder& decoder) {
+  return decoder.step == RunLengthDecoder::Step::CountLow;
+}
+
 #endif  // GANDREL_READER_COMPRESSION_H_

@@ -470,16 +470,28 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
     }
   }
   if (!g->compressed && length <= kMaxTinyRecord) {
-    // A pointer and a used mark: the records are compressed streams, whose
-    // length no slot tells.
-    Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
-                       length) + kGiveOptions);
-    return false;
+    // A pointer and a used mark: the records are compressed streams.  The
+    // row's markers in every sampled slot, and a pointer in every used one,
+    // tell it; each stream must then decode whole (the record gate).  The
+    // fixed part's length is not known: the stream gives each record's.
+    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    slots.slotLength = g->slotLength;
+    if (!LooksCompressed(*sample, slots)) {
+      Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
+                         length) + kGiveOptions);
+      return false;
+    }
+    g->compressed = true;
+    g->variable = false;
+    g->slotDataOffset = 0;
+    g->recordLength = 0;
+    g->recordLengthSource = ValueSource::Inferred;
+    return true;
   }
   if (!dups.clear) {
-    Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or %u when "
-                        "blank bytes at the end of the slots are record bytes); ",
-                        length, length + 8) + kGiveOptions);
+    Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or up to %u "
+                        "when blank bytes at the end of the slots are record bytes); ",
+                        length, length + 8u * dups.pairs) + kGiveOptions);
     return false;
   }
   g->recordLength = static_cast<uint16_t>(length);

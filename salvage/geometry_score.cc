@@ -289,13 +289,47 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
   }
 }
 
+namespace {
+
+// How a compressed slot of the row says used or free: the marker's place
+// and the values the engine writes there (0x0800: 01 01 00; 0x0600:
+// 01 0x 00 with x from 1 to 4; before 0x0600 one byte, 01).  Free is all
+// zero.
+enum class MarkLook : uint8_t { Free, Used, Other };
+
+MarkLook LookAtMarker(EmptySlotRule rule, const uint8_t* slot) {
+  if (rule == EmptySlotRule::UsedByteAt4) {
+    return slot[4] == 0 ? MarkLook::Free : slot[4] == 1 ? MarkLook::Used : MarkLook::Other;
+  }
+  const uint8_t* m = slot + (rule == EmptySlotRule::UsedMarkerAt6 ? kV8UsedMarkerOffset : 4);
+  if ((m[0] | m[1] | m[2]) == 0) return MarkLook::Free;
+  const bool secondFits = rule == EmptySlotRule::UsedMarkerAt6 ? m[1] == 1 : m[1] >= 1 && m[1] <= 4;
+  return m[0] == 1 && secondFits && m[2] == 0 ? MarkLook::Used : MarkLook::Other;
+}
+
+}  // namespace
+
 bool LooksCompressed(const PageSample& sample, const GeometryCandidate& c) {
+  const EmptySlotRule rule = c.layout->emptySlotCompressed;
+  if (rule != EmptySlotRule::UsedByteAt4 && rule != EmptySlotRule::UsedMarkerAt4 &&
+      rule != EmptySlotRule::UsedMarkerAt6) {
+    return false;
+  }
+  // Before 0x0800 a marker is only a byte or two: every used slot must
+  // also start with a pointer to a page the file can hold.
+  const bool pointers = rule != EmptySlotRule::UsedMarkerAt6;
+  const uint64_t bound = LogicalBoundAt(sample, c.pageSize);
   uint64_t used = 0;
   const bool allMarked = ForEachSampledSlot(
-      sample, c, c.slotLength, UINT32_MAX, [&](const uint8_t*, const uint8_t* slot) {
-        const uint8_t* m = slot + kV8UsedMarkerOffset;
-        if (m[0] == 1 && m[1] == 1 && m[2] == 0) ++used;
-        return (m[0] == 1 && m[1] == 1 && m[2] == 0) || (m[0] == 0 && m[1] == 0 && m[2] == 0);
+      sample, c, c.slotLength, UINT32_MAX, [&](const uint8_t* page, const uint8_t* slot) {
+        if (slot + kV8UsedMarkerOffset + 3 > page + c.pageSize) return true;
+        const MarkLook look = LookAtMarker(rule, slot);
+        if (look != MarkLook::Used) return look == MarkLook::Free;
+        ++used;
+        if (!pointers) return true;
+        const ChainPointer p = DecodeChainPointer(c.layout->compressedChain, slot);
+        return !p.end && p.page > 0 && static_cast<uint64_t>(p.page) < bound &&
+               p.fragment < c.pageSize / 4;
       });
   return allMarked && used > 0;
 }

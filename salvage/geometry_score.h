@@ -68,8 +68,10 @@ constexpr uint32_t kMinEvidencePages = 2;
 void InferSlotLength(const PageSample& sample, GeometryCandidate* candidate,
                      GeometryCandidate* runnerUp);
 
-// Compressed 0x0800 slots carry 01 01 00 (used) or 00 00 00 (free) at 6 on
-// every sampled data page, and some are used.
+// Compressed slots carry the row's used marker (0x0800: 01 01 00 at 6;
+// 0x0600: 01 0x 00 at 4; before: 01 at 4) or a free one (zeros) in every
+// sampled slot, some are used, and before 0x0800 every used one starts
+// with a pointer to a page the file can hold.
 bool LooksCompressed(const PageSample& sample, const GeometryCandidate& candidate);
 
 // "FC" layout slots of 0x0600-0x0700 start with a small word (1, 2, 3 ...

@@ -112,23 +112,23 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
     }
     const size_t base = map->entries.size();
     map->entries.resize(base + plan.entriesPerMap, kNotMapped);
-    const bool readable = got[0] >= kMapCounterOffset + 2 || got[1] >= kMapCounterOffset + 2;
-    map->tableValid.push_back(readable);
-    if (!readable) {
-      map->oneCopyOnly.push_back(false);
-      continue;
-    }
-    const bool readable0 = got[0] >= kMapCounterOffset + 2;
-    const bool readable1 = got[1] >= kMapCounterOffset + 2;
-    const int use = ChooseMapPairCopy(
-        readable0, readable0 ? DecodeLE16(copies.data() + kMapCounterOffset) : 0, readable1,
-        readable1 ? DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset) : 0);
-    // A copy that is all zeros was wiped (or never written): the other
-    // one may be older than the pages, so their counters decide too.
+    // A copy that is all zeros was wiped (or never written): it maps
+    // nothing, and the other one may be older than the pages, so their
+    // counters decide too.
     bool blank[2] = {true, true};
     for (int c = 0; c < 2; ++c) {
       for (uint32_t i = 0; i < got[c] && blank[c]; ++i) blank[c] = copies[c * g.pageSize + i] == 0;
     }
+    const bool readable0 = got[0] >= kMapCounterOffset + 2 && !blank[0];
+    const bool readable1 = got[1] >= kMapCounterOffset + 2 && !blank[1];
+    map->tableValid.push_back(readable0 || readable1);
+    if (!readable0 && !readable1) {
+      map->oneCopyOnly.push_back(false);
+      continue;
+    }
+    const int use = ChooseMapPairCopy(
+        readable0, readable0 ? DecodeLE16(copies.data() + kMapCounterOffset) : 0, readable1,
+        readable1 ? DecodeLE16(copies.data() + g.pageSize + kMapCounterOffset) : 0);
     map->oneCopyOnly.push_back(blank[0] != blank[1]);
     const uint8_t* chosen = copies.data() + use * g.pageSize;
     for (uint32_t j = 1; j <= plan.entriesPerMap; ++j) {
@@ -397,18 +397,22 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan
   return true;
 }
 
-// 0x0600 and 0x0610 find variable pages through the map as it stands; where
-// the map's other copy was wiped, the copy left may name older copies of
-// them, and the current copies the page headers chose are taken instead.
+// 0x0600 and 0x0610 find variable pages through the map as it stands;
+// where the map's other copy was wiped, the copy left may name older copies
+// of them, and where no readable map covers a logical page at all, the
+// current copies the page headers chose are taken instead.
 void FollowNewerVariablePages(const MapPlan& plan, const MapState& map, ScanResult* result) {
   const std::vector<uint32_t>& current = result->directory.variable;
-  for (size_t logical = 1; logical < result->mapped.size() && logical < current.size();
-       ++logical) {
+  std::vector<uint32_t>& mapped = result->mapped;
+  if (mapped.empty()) return;  // no page map in this version
+  if (mapped.size() < current.size()) mapped.resize(current.size(), kNoPhysicalPage);
+  for (size_t logical = 1; logical < current.size(); ++logical) {
+    if (current[logical] == kNoPhysicalPage) continue;
     const size_t table = (logical - 1) / plan.entriesPerMap;
-    if (table < map.oneCopyOnly.size() && map.oneCopyOnly[table] &&
-        current[logical] != kNoPhysicalPage) {
-      result->mapped[logical] = current[logical];
-    }
+    const bool olderMap = table < map.oneCopyOnly.size() && map.oneCopyOnly[table];
+    const bool unmapped =
+        logical >= map.entries.size() || map.entries[logical] == kNotMapped;
+    if (olderMap || unmapped) mapped[logical] = current[logical];
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "reader/compression.h"
 #include "reader/v8_layout.h"
 #include "reader/slots.h"
 #include "salvage/chain.h"
@@ -11,10 +12,12 @@
 namespace {
 
 // One record from its slot into `out`: the fixed part and its tail, or the
-// decoded stream.  False when its chain ended before its end.
+// decoded stream.  False when its chain ended before its end.  `stream`
+// keeps the decoder's end state of a compressed record.
 bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
-                ByteSink* out, std::string* reason) {
-  RunLengthDecoder decoder;
+                ByteSink* out, std::string* reason, RunLengthDecoder* stream) {
+  RunLengthDecoder& decoder = *stream;
+  decoder = RunLengthDecoder{};
   const uint8_t* pointer;
   if (g.compressed) {
     out->decoder = &decoder;
@@ -33,7 +36,7 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
-enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain, BrokenChain };
+enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact };
 
 // The record gate, besides the empty-slot rule that found the slot used: a
 // tail pointer must name a page a file of this size can hold, and a chain
@@ -61,6 +64,7 @@ void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSink
               SalvageReport* report) {
   if (gate == Gate::TailOutsideFile) ++report->heldBack.tailOutsideFile;
   else if (gate == Gate::BrokenChain) ++report->heldBack.brokenChain;
+  else if (gate == Gate::StreamNotExact) ++report->heldBack.streamNotExact;
   else ++report->heldBack.endlessChain;
   if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
 }
@@ -86,13 +90,14 @@ void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t 
   ByteSink out;
   std::string reason;
   bool whole = true;
+  RunLengthDecoder stream;
   for (int attempt = 0; attempt < 2; ++attempt) {
     out = ByteSink{};
     reason.clear();
     out.destination = record.data();
     out.capacity = static_cast<uint32_t>(record.size());
     w.walker->lastEnd = ChainEnd::Running;
-    whole = TakeRecord(w.walker, *w.g, slot, &out, &reason);
+    whole = TakeRecord(w.walker, *w.g, slot, &out, &reason, &stream);
     if (out.length <= record.size() || out.length > kMaxRecordBytes) break;
     record.resize(static_cast<size_t>(out.length));
   }
@@ -103,6 +108,12 @@ void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t 
   }
   Gate gate = CheckRecord(*w.walker, *w.g, slot, w.logicalBound);
   if (gate == Gate::Pass && !whole) gate = Gate::BrokenChain;
+  // A stream the engine wrote ends on a whole block and holds at least the
+  // fixed part; one read from a slot that holds no such record seldom does.
+  if (gate == Gate::Pass && w.g->compressed &&
+      (!RunLengthEndsOnBlock(stream) || out.length == 0 || out.length < w.g->recordLength)) {
+    gate = Gate::StreamNotExact;
+  }
   if (gate == Gate::BrokenChain && report->brokenChains.size() >= kMaxListedChains) {
     ++report->brokenNotListed;
   } else if (gate == Gate::BrokenChain) {

@@ -42,7 +42,12 @@ struct HeldBackCounts {
                                  // more fragments than a record can
   uint64_t brokenChain = 0;      // the chain ends short: a page of it lost
                                  // or damaged (listed in brokenChains)
-  uint64_t total() const { return tailOutsideFile + endlessChain + brokenChain; }
+  uint64_t streamNotExact = 0;   // a compressed record's stream does not
+                                 // end on a whole block, or decodes shorter
+                                 // than the fixed part
+  uint64_t total() const {
+    return tailOutsideFile + endlessChain + brokenChain + streamNotExact;
+  }
 };
 
 struct SalvageReport {

@@ -205,6 +205,59 @@ TEST(GeometryInferenceTest, UndecidableFileGivesNothingAndNamesTheOptions) {
   EXPECT_NE(r.err.find("--record-length"), std::string::npos) << r.err;
 }
 
+// Compressed records with every control copy gone (and from 0x0600 the map
+// pair): the slots hold only a pointer and a used marker, which the pages
+// show; each record is the stream its pointer leads to, and a stream that
+// does not decode whole is held back, never handed out.
+TEST(GeometryInferenceTest, CompressedRecordsWithoutAControlPageComeBackWhole) {
+  for (uint16_t version : {0x0500, 0x0600}) {
+    for (uint16_t pageSize : {1024, 2048}) {
+      SCOPED_TRACE("version " + std::to_string(version) + " page size " +
+                   std::to_string(pageSize));
+      FixtureOptions o = Options(version, pageSize, 40);
+      o.compressed = true;
+      o.maxFragmentData = 300;
+      const BuiltFile built = Build(o, 400, 900);
+      const Records all = AllRecords(built);
+      ASSERT_EQ(all.size(), 400u);
+      std::vector<uint8_t> bytes = built.bytes;
+      const size_t lost = (version == 0x0500 ? 1u : 4u) * size_t{pageSize};
+      std::fill(bytes.begin(), bytes.begin() + lost, 0);
+      Records kept;
+      for (size_t i = 0; i < all.size(); ++i) {
+        bool survives = true;
+        for (uint32_t page : built.recordPages[i]) survives = survives && page * size_t{pageSize} >= lost;
+        if (survives) kept.push_back(all[i]);
+      }
+      ASSERT_GT(kept.size(), all.size() / 2);
+      {
+        ScopedTempFile file(bytes);
+        SalvageReport report;
+        const Records got = SalvageRecords(file.path(), &report);
+        EXPECT_TRUE(report.geometry.compressed) << report.error;
+        EXPECT_EQ(Invented(got, all), 0u);
+        EXPECT_TRUE(SameRecords(got, kept)) << report.error;
+      }
+      // A literal count of the first surviving record's stream made huge:
+      // its stream no longer ends on a block, and it is held back.
+      const std::vector<uint8_t> stream = fixture::CompressRecord(kept[0]);
+      ASSERT_GE(stream.size(), 8u);
+      const auto found = std::search(bytes.begin() + lost, bytes.end(), stream.begin(),
+                                     stream.begin() + 8);
+      ASSERT_NE(found, bytes.end());
+      const size_t at = static_cast<size_t>(found - bytes.begin());
+      bytes[at] = 0xFF;
+      bytes[at + 1] = 0x7F;
+      ScopedTempFile file(bytes);
+      SalvageReport report;
+      const Records got = SalvageRecords(file.path(), &report);
+      EXPECT_EQ(Invented(got, all), 0u);
+      EXPECT_EQ(report.heldBack.streamNotExact, 1u);
+      EXPECT_EQ(got.size(), kept.size() - 1);
+    }
+  }
+}
+
 // --- The current copy without a trusted map --------------------------------------
 
 // A 0x0600 or 0x0700 file whose data page was rewritten to a new place (a shadow
