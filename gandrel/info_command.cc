@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "reader/datafile.h"
 #include "reader/format.h"
 #include "reader/v8_layout.h"
 #include "reader/version_rules.h"

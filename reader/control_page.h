@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "reader/datafile.h"
+#include "reader/reader_types.h"
 #include "reader/version_rules.h"
 
 // Bytes of copy 1 that open reads: the most any version or program uses.

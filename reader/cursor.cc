@@ -1,8 +1,12 @@
 // The record cursor: data page to data page, slot to slot, skipping the
 // slots that hold no record.
+#include "reader/cursor.h"
+
 #include <cstring>
 
 #include "reader/format.h"
+#include "reader/page_directory.h"
+#include "reader/page_map.h"
 #include "reader/page_header.h"
 #include "reader/reader_state.h"
 #include "reader/record.h"

@@ -17,49 +17,17 @@
 // plan made of them at open (read_plan.h), page addressing (page_map.h), the
 // page directory (page_directory.h, page_scan.h), slots (slots.h), records
 // and their fragment chains (record.h, chain.h, compression.h), the stream
-// (stream.h); the on-disk layouts in format.h and v8_layout.h.
+// (stream.h); the on-disk layouts in format.h and v8_layout.h.  The
+// status codes and the other shared types are in reader_types.h; the steps
+// of the walk are declared by the headers of the files that hold them.
 #ifndef GANDREL_READER_DATAFILE_H_
 #define GANDREL_READER_DATAFILE_H_
 
 #include <cstdint>
 #include <cstdio>
 
+#include "reader/reader_types.h"
 #include "reader/report.h"
-
-// Result of every reader operation.  Code 1 is not used.
-enum ReaderStatus : uint16_t {
-  kReaderOk = 0,
-  kReaderUnusable = 2,      // cannot open, seek/read failed, no memory at
-                            // open, unknown layout signature or geometry
-  kReaderDirectoryFull = 3, // a page directory list could not grow
-  kReaderNoDataFile = 4,    // no DataFile given
-  kReaderEnd = 5,           // no more records or pages
-  kReaderTooSmall = 6,      // destination smaller than the record
-  kReaderBadVersion = 7,    // unsupported format version
-};
-
-// Short English name of a status, for messages and test output.
-const char* ReaderStatusName(ReaderStatus status);
-
-// The two programs read files in slightly different ways; the variant is
-// given at open, which makes of it the plan the reader follows.
-enum class ReaderVariant : uint8_t {
-  Console = 0,  // pagrove
-  Wizard = 1,   // gandrelgui
-};
-
-// One entry of the page directory.
-struct PageEntry {
-  uint32_t pageNumber;  // from the page header, widened per version
-  int64_t offset;       // file offset the page was read from
-  uint16_t usage;       // usage counter from the page header
-};
-
-// The caller's transfer record for one record.
-struct RecordBuffer {
-  uint32_t length;         // in: capacity of the destination; out: record length
-  uint32_t recordCounter;  // the console's running count; never touched here
-};
 
 struct ReaderState;  // the reader's private state (reader/reader_state.h)
 
@@ -128,48 +96,5 @@ ReaderStatus ReadNextRecord(DataFile* dataFile, RecordBuffer* record,
 // there.  Statuses as for ReadNextRecord.
 ReaderStatus ReadNextRecordInPlace(DataFile* dataFile, RecordBuffer* record,
                                    uint8_t* destination, const uint8_t** data);
-
-// --- Steps of the walk, public for tests -------------------------------------
-
-enum class PageKindResult : uint8_t { Neither = 0, Data = 1, Variable = 2 };
-
-// File offset of a logical page, through the page map where the plan walks
-// one; -1 when the page has no physical page (no map entry, a map page that
-// cannot be read, a page number of 0 or below).  Reads from `file` but
-// never touches pageBuffer.
-int64_t PageOffset(DataFile* dataFile, int32_t logicalPage);
-
-// Classifies a page by its header.  `page` holds at least 8 bytes.
-PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
-
-// Records a data or variable page in its list; of two pages with one page
-// number the one with the higher usage counter is kept (equal: the earlier).
-// Returns 0, or 3 when the list cannot grow.
-ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
-                          PageKindResult kind, int64_t offset);
-
-// Fills the page directory at open, by the pass the plan names (none, when
-// the walk reads no directory).
-void ScanPages(DataFile* dataFile);
-
-// Sorts dataPages by ascending unsigned page number.
-void SortDataPages(DataFile* dataFile);
-
-// Loads the page of dataPages[pageCursor] into pageBuffer and advances.  0,
-// 5 when the list is used up, 2 on read failure.
-ReaderStatus ReadNextDataPage(DataFile* dataFile);
-
-// Moves currentRecord to the next slot, loading the next data page when the
-// loaded one is used up.  0, 5 or 2.
-ReaderStatus AdvanceSlot(DataFile* dataFile);
-
-// Walks logical pages upward from pageCursor until one is a data page.  0,
-// 5 or 2.
-ReaderStatus FindNextDataPage(DataFile* dataFile);
-
-// Copies the fixed part from `slot` and follows the fragment chain through
-// the variable pages.  Statuses as for ReadNextRecord (0, 6, 2).
-ReaderStatus AssembleVariableRecord(const uint8_t* slot, DataFile* dataFile,
-                                    uint8_t* destination, RecordBuffer* record);
 
 #endif  // GANDREL_READER_DATAFILE_H_

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "reader/datafile.h"
+#include "reader/reader_types.h"
 #include "reader/version_rules.h"
 
 // Bytes of a page that these functions look at: the longest header, that
@@ -22,5 +22,8 @@ struct PageHeader {
   uint16_t usage;   // usage counter: of two copies the greater is current
 };
 PageHeader DecodePageHeader(PageNumberRule rule, const uint8_t* page);
+
+// Classifies a page by its header.  `page` holds at least 8 bytes.
+PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
 
 #endif  // GANDREL_READER_PAGE_HEADER_H_

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "reader/control_page.h"
-#include "reader/datafile.h"
+#include "reader/reader_types.h"
 #include "reader/version_rules.h"
 
 // Which pass fills the page directory at open.

@@ -4,6 +4,7 @@
 
 #include "reader/chain.h"
 #include "reader/format.h"
+#include "reader/page_map.h"
 #include "reader/page_directory.h"
 #include "reader/v8_layout.h"
 #include "reader/reader_state.h"

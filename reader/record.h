@@ -1,12 +1,11 @@
 // Handing out one record: the fixed part from its slot and, for variable
 // and compressed records, the bytes of its fragment chain (reader/chain.h).
-// AssembleVariableRecord is declared in reader/datafile.h.
 #ifndef GANDREL_READER_RECORD_H_
 #define GANDREL_READER_RECORD_H_
 
 #include <cstdint>
 
-#include "reader/datafile.h"
+#include "reader/reader_types.h"
 
 // Copies the first min(capacity, recordLength) bytes of the fixed part of
 // the record in `slot` (inside pageBuffer) to `destination` (may be null).
@@ -19,5 +18,10 @@ void CopyFixedPart(const DataFile* dataFile, const uint8_t* slot,
 // returns 6 when it is more than the capacity, or the capacity is 0.
 ReaderStatus FinishRecord(const DataFile* dataFile, RecordBuffer* record,
                           uint64_t length, uint32_t capacity);
+
+// Copies the fixed part from `slot` and follows the fragment chain through
+// the variable pages.  Statuses as for ReadNextRecord (0, 6, 2).
+ReaderStatus AssembleVariableRecord(const uint8_t* slot, DataFile* dataFile,
+                                    uint8_t* destination, RecordBuffer* record);
 
 #endif  // GANDREL_READER_RECORD_H_

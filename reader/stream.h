@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "reader/datafile.h"
+#include "reader/reader_types.h"
 
 // Opens `path` for reading ("rb") with a large stream buffer and measures
 // it; false when it cannot be opened or measured.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "reader/page_directory.h"
 #include "tests/reader/reader_test_util.h"
 
 using namespace readertest;

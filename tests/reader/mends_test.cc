@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "reader/page_map.h"
 #include "tests/reader/reader_test_util.h"
 
 #ifndef _WIN32

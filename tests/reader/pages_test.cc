@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include "reader/page_directory.h"
+#include "reader/page_header.h"
+#include "reader/page_map.h"
 #include "tests/reader/reader_test_util.h"
 
 using namespace readertest;
