@@ -91,7 +91,9 @@ uint64_t CountPhysicalPages(const Geometry& g, int64_t fileSize) {
 
 struct MapState {
   std::vector<uint32_t> entries;  // per logical page
-  std::vector<uint8_t> kinds;     // 0x0800-0x0900: the entry's copy of byte 4
+  std::vector<uint8_t> kinds;     // the entry's kind: 0x0800-0x0900 byte 4,
+                                  // 0x0600-0x0700 byte 1 ('D', 'V', ...; 0
+                                  // for a logical page not in use)
   std::vector<bool> tableValid;   // per map pair / table: a copy was readable
   std::vector<bool> oneCopyOnly;  // per table: the other copy was damaged
 };
@@ -112,6 +114,7 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
     }
     const size_t base = map->entries.size();
     map->entries.resize(base + plan.entriesPerMap, kNotMapped);
+    map->kinds.resize(base + plan.entriesPerMap, 0);
     // A copy that is all zeros was wiped (or never written): it maps
     // nothing, and the other one may be older than the pages, so their
     // counters decide too.
@@ -136,6 +139,7 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
       if (at + kMapEntrySize > got[use]) break;
       const uint32_t physical = DecodePageNumber24(chosen + at);
       map->entries[base + j - 1] = physical == kMapNoPage ? kMapUnused : physical;
+      map->kinds[base + j - 1] = chosen[at + 1];
     }
   }
 }
@@ -368,12 +372,12 @@ void DistrustUnconfirmedMaps(const MapPlan& plan, const std::vector<bool>& confi
 }
 
 // A data page whose header was destroyed (zeroed sectors) but which a sound
-// allocation table names as a data page: read slot by slot, when every
-// slot word still has a value the engine writes.  The table's kind is the
-// only word for it, so only the new class, whose tables keep kinds.
+// map or allocation table names as a data page: read slot by slot, when
+// every slot word (from 0x0800) still has a value the engine writes.  The
+// entry's kind is the only word for it; the oldest class keeps none.
 bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan,
                         uint32_t logical, uint32_t physical, ScanResult* result) {
-  if (!ChoosesActiveCopy(g.layout->control) || IsReserved(plan, physical)) return false;
+  if (IsReserved(plan, physical)) return false;
   std::vector<uint8_t> page(g.pageSize);
   if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
       g.pageSize) {
@@ -432,12 +436,17 @@ void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
     if (hasCandidate[logical]) continue;
     // Entries may name pages that were freed and reused under another
     // number; only a page that carries no number at all is a lost one, and
-    // only when the table says it was a data or variable page.  The page
-    // map of 0x0600-0x0700 keeps no kind, and healthy files have entries
-    // naming empty pages and pages past the end: there a lost page shows
-    // only in the record count.
-    if (plan.versionClass == 2) continue;
+    // only when the table says it was a data or variable page.  Healthy
+    // files of 0x0600-0x0700 have entries naming empty pages and pages past
+    // the end: there a lost page is not reported (it shows in the record
+    // count), but a data page whose header alone was wiped is still read.
     if (entry < physicalPages && pass.carriesNumber[entry]) continue;
+    if (plan.versionClass == 2) {
+      if (entry < physicalPages && map.kinds[logical] == 'D') {
+        TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result);
+      }
+      continue;
+    }
     if (plan.versionClass == 3 && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
       continue;
     }

@@ -336,6 +336,57 @@ TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheTablePlacesThem) {
   }
 }
 
+// The same in 0x0600, whose map entries keep the logical page's kind in
+// byte 1 ('D' for a data page): a page whose first sector was zeroed is read
+// where the map puts it; the slots the zeros reached read as empty.
+TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheMapPlacesThem) {
+  for (uint16_t pageSize : {1024, 4096}) {
+    SCOPED_TRACE(pageSize);
+    const FixtureOptions o = Options(0x0600, pageSize, 40);
+    const BuiltFile built = Build(o, 500);
+    const Records all = AllRecords(built);
+    std::vector<uint8_t> bytes = built.bytes;
+    const uint32_t entries = pageSize / 4 - 2;
+    std::set<uint32_t> data(built.dataPages.begin(), built.dataPages.end());
+    for (uint32_t mapPage : built.mapPages) {
+      for (uint32_t copy = 0; copy < 2; ++copy) {
+        const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, mapPage + copy));
+        for (uint32_t j = 1; j <= entries; ++j) {
+          const size_t e = at + 4 + 4 * j;
+          const uint32_t target = bytes[e] << 16 | bytes[e + 2] | bytes[e + 3] << 8;
+          if (data.count(target) != 0) bytes[e + 1] = 'D';
+        }
+      }
+    }
+    const std::vector<uint8_t> healthy = bytes;
+    std::set<uint32_t> wiped;
+    for (size_t k = 0; k < built.dataPages.size(); k += 2) wiped.insert(built.dataPages[k]);
+    Records kept;
+    std::map<uint32_t, uint32_t> slotOnPage;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const uint32_t page = built.recordPages[i][0];
+      const uint32_t slot = 6 + built.slotLength * slotOnPage[page]++;
+      if (wiped.count(page) == 0 || slot >= 512) kept.push_back(all[i]);
+    }
+    for (uint32_t page : wiped) {
+      const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, page));
+      std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
+    }
+    {
+      ScopedTempFile file(healthy);
+      SalvageReport report;
+      EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report), all));
+      EXPECT_EQ(report.pages.headerless, 0u);
+    }
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    EXPECT_TRUE(SameRecords(got, kept));
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_EQ(report.pages.headerless, wiped.size());
+  }
+}
+
 // --- The record gate -------------------------------------------------------------
 
 TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
