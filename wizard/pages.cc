@@ -291,7 +291,7 @@ void OnNext() {
     case kPageOutput:
       // A worker left running by Back keeps its settings and its list; no
       // second one starts until it has gone.
-      if (w.workerAlive.load() != 0) break;
+      if (g_run.workerAlive.load() != 0) break;
       ReadOutputFields();
       BuildProcessingPage();
       break;
@@ -312,13 +312,8 @@ void OnBack() {
       BuildSourcePage();
       break;
     case kPageProcessing:
-      if (w.running.load() != 0) {
-        if (MessageBoxA(w.mainWindow, "Are you sure you want to cancel?", "Quit?",
-                        MB_ICONQUESTION | MB_YESNO) == IDYES) {
-          w.running.store(0);
-        }
-        Sleep(100);
-      }
+      // The worker, cancelled or not, ends on its own; nothing waits for it.
+      AskToCancelRun();
       BuildOutputPage();
       break;
     default:
