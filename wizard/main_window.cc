@@ -79,11 +79,13 @@ LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
   return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 
+}  // namespace
+
 // A label paints no background of its own: a new text would be drawn over
 // the old one.  So the main window repaints the label's area at once,
 // itself first (erasing it) and then the controls there: the group box
 // frame crossing it and the label with its new text.
-LRESULT OnSetLabel(HWND label, const char* text) {
+void SetLabelText(HWND label, const char* text) {
   // Only the labels of the processing page on screen: a worker left running
   // after Back must not write into whatever page is shown now.
   const WizardState& w = g_wizard;
@@ -91,15 +93,16 @@ LRESULT OnSetLabel(HWND label, const char* text) {
                         (label == w.statusLabel || label == w.fileNameLabel ||
                          label == w.versionLabel || label == w.pageSizeLabel ||
                          label == w.recordCountLabel || label == w.recordLengthLabel);
-  if (!onScreen) return 0;
+  if (!onScreen) return;
   SetWindowTextA(label, text);
   RECT area;
-  if (!GetWindowRect(label, &area)) return 0;
+  if (!GetWindowRect(label, &area)) return;
   MapWindowPoints(nullptr, w.mainWindow, reinterpret_cast<POINT*>(&area), 2);
   RedrawWindow(w.mainWindow, &area, nullptr,
                RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASENOW);
-  return 0;
 }
+
+namespace {
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -126,8 +129,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case kMsgWorkerFinished:
       OnWorkerFinished(static_cast<uint32_t>(wParam));
       return 0;
-    case kMsgSetLabel:
-      return OnSetLabel(reinterpret_cast<HWND>(wParam), reinterpret_cast<const char*>(lParam));
+    case WM_TIMER:
+      if (wParam == kRefreshTimer) OnRefreshTimer();
+      return 0;
     default:
       break;
   }
@@ -163,12 +167,6 @@ void ConfirmQuit() {
   }
 }
 
-void SetLabelText(HWND label, const char* text) {
-  // Sent, so the text stays valid until the window thread has used it; a
-  // main window that is gone makes this a no-op.
-  SendMessageA(g_wizard.mainWindow, kMsgSetLabel, reinterpret_cast<WPARAM>(label),
-               reinterpret_cast<LPARAM>(text));
-}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   WizardState& w = g_wizard;
@@ -178,8 +176,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   w.dumpFormat = 1;
   GetCurrentDirectoryA(kPathCapacity, w.sourcePath);
 
-  // The CRC table is read by the worker; build it before any worker exists.
+  // The CRC table is read by the worker; build it before any worker exists,
+  // and the lock over the current file's particulars with it.
   BuildCrcTable();
+  InitializeCriticalSection(&g_run.lock);
   InitCommonControls();
   RegisterMainWindowClass();  // a failure shows as no main window below
 

@@ -145,7 +145,7 @@ void BuildSourcePage() {
 
   // The path field is still empty here, so the trim of the directory modes
   // leaves sourcePath alone.
-  if (IsSingleFileMode(g_wizard.sourceMode)) {
+  if (IsSingleFileMode(w.sourceMode)) {
     SelectSourceMode(kModeSingleFile);
   } else if (w.sourceMode == kModeSingleDirectory) {
     SelectSourceMode(kModeSingleDirectory);
@@ -189,7 +189,7 @@ bool IsDirectory(const char* path) {
 void OnBrowseSource() {
   WizardState& w = g_wizard;
   bool chosen;
-  if (IsSingleFileMode(g_wizard.sourceMode)) {
+  if (IsSingleFileMode(w.sourceMode)) {
     chosen = AskForFile(w.sourcePath, false, "Btrieve file(*.*)\0*.*\0",
                         "Please select the input file(Btrieve data file)");
   } else {
@@ -225,16 +225,11 @@ void BuildOutputPage() {
   }
   w.outputPathField = Edit("", 210, 157, 200, 18);
 
-  // Until a directory mode has set an output extension, the output path is
-  // proposed afresh from the source each time.
-  if (w.outputExtension[0] == '\0') w.outputPath[0] = '\0';
-  if (IsSingleFileMode(g_wizard.sourceMode)) {
-    if (std::strlen(w.outputPath) < 3) DefaultDumpFileName(w.outputPath, w.sourcePath);
-    if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+  ProposeOutputPath(w.outputPath, w.outputExtension, w.sourcePath, w.sourceMode);
+  if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+  if (IsSingleFileMode(w.sourceMode)) {
     CreateControl("File", GroupBox, Main(), nullptr, 200, 130, 340, 100);
   } else {
-    if (std::strlen(w.outputPath) < 3) std::memcpy(w.outputPath, w.sourcePath, kPathCapacity);
-    if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
     CreateControl("Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
     w.outputExtensionField = Edit(kDefaultOutputExtension, 330, 188, 30, 18);
     if (w.outputExtension[0] == '\0') {
@@ -262,7 +257,7 @@ void SelectDumpFormat(uint8_t format) {
 void OnBrowseOutput() {
   WizardState& w = g_wizard;
   bool chosen;
-  if (IsSingleFileMode(g_wizard.sourceMode)) {
+  if (IsSingleFileMode(w.sourceMode)) {
     chosen = AskForFile(w.outputPath, true, "Dump file(*.*)\0*.*\0",
                         "Please specify the ouput file");
   } else {
@@ -296,7 +291,7 @@ void OnNext() {
     case kPageOutput:
       // A worker left running by Back keeps its settings and its list; no
       // second one starts until it has gone.
-      if (w.workerAlive.load() != 0) break;
+      if (g_run.workerAlive.load() != 0) break;
       ReadOutputFields();
       BuildProcessingPage();
       break;
@@ -317,13 +312,8 @@ void OnBack() {
       BuildSourcePage();
       break;
     case kPageProcessing:
-      if (w.running.load() != 0) {
-        if (MessageBoxA(w.mainWindow, "Are you sure you want to cancel?", "Quit?",
-                        MB_ICONQUESTION | MB_YESNO) == IDYES) {
-          w.running.store(0);
-        }
-        Sleep(100);
-      }
+      // The worker, cancelled or not, ends on its own; nothing waits for it.
+      AskToCancelRun();
       BuildOutputPage();
       break;
     default:

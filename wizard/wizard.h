@@ -5,13 +5,13 @@
 //                   RemoveControls
 //   main_window.cc  start-up, window class and procedure, ConfirmQuit
 //   pages.cc        agreement, source and output pages, navigation, Browse
-//   worker.cc       processing page, collection of the files, record loop
+//   processing_page.cc  the processing page: start, cancel, timer, end of a run
+//   worker.cc       the worker thread: collection of the files, record loop
 //
 // Everything but the worker runs on the window thread.  The worker reads its
-// own copy of the settings (WorkerJob), steps the bars and sets label texts
-// (SendMessage carries those to the window thread; label texts go through
-// kMsgSetLabel), and posts kMsgWorkerFinished for the steps that change the
-// registry.
+// own copy of the settings (WorkerJob), writes counters and the current
+// file's particulars into g_run, and posts kMsgWorkerFinished when it ends;
+// the window thread's timer shows what the counters say.
 #ifndef GANDREL_WIZARD_WIZARD_H_
 #define GANDREL_WIZARD_WIZARD_H_
 
@@ -92,10 +92,14 @@ enum WizardPage : uint8_t {
 
 // Private messages of the main window.
 constexpr UINT kMsgWorkerFinished = WM_APP + 1;  // wParam: the run's number
-constexpr UINT kMsgSetLabel = WM_APP + 2;        // wParam: label, lParam: text
 
-// The settings and windows one worker uses, copied when it starts, so that
-// nothing the window thread does later changes them under it.
+// The processing page's timer: every kRefreshInterval milliseconds the
+// window thread shows the run's counters on the labels and bars.
+constexpr UINT_PTR kRefreshTimer = 1;
+constexpr UINT kRefreshInterval = 100;
+
+// The settings one worker uses, copied when it starts, so that nothing the
+// window thread does later changes them under it.
 struct WorkerJob {
   uint32_t runNumber;
   uint8_t sourceMode;
@@ -104,16 +108,58 @@ struct WorkerJob {
   char sourceExtension[kPathCapacity];
   char outputPath[kPathCapacity];
   char outputExtension[kPathCapacity];
-  HWND mainWindow;
-  HWND statusLabel;  // "Processing file(s)", later the run's outcome
-  HWND fileNameLabel;
-  HWND versionLabel;
-  HWND pageSizeLabel;
-  HWND recordCountLabel;
-  HWND recordLengthLabel;
-  HWND recordsBar;
-  HWND filesBar;
+  HWND mainWindow;  // the only window the worker names: "finished" goes there
 };
+
+// The particulars of the data file being dumped, as the worker last wrote
+// them under WizardRun::lock.  `fileSerial` grows with each file begun,
+// `openSerial` with each file opened (only then are the four figures new).
+struct FileParticulars {
+  char dataPath[kPathCapacity];
+  uint16_t version;
+  uint32_t pageSize;
+  uint32_t recordCount;
+  uint32_t recordLength;
+  uint32_t fileSerial;
+  uint32_t openSerial;
+};
+
+// One run of the worker, owned by the processing page.  The window thread
+// fills job, number and thread before the worker starts; from then on the
+// worker writes the list, the counters and `current` (under `lock`), and
+// the window thread only reads them, from its timer and when "finished"
+// arrives.
+struct WizardRun {
+  HANDLE thread;
+  uint32_t number;  // of the processing page on screen
+  WorkerJob job;    // the running worker's copy; written before it starts
+
+  char (*fileList)[kPathCapacity];  // written by the worker only
+  int32_t fileCount;
+
+  // Set by the window thread just before a worker starts, cleared by the
+  // worker when it ends or by the user to cancel it.
+  std::atomic<uint8_t> running;
+  // Set with `running`; cleared by the worker as its very last step, so it
+  // stays set after a cancel until the worker has really gone.  The window
+  // thread starts no second worker and leaves fileList alone while it is set.
+  std::atomic<uint8_t> workerAlive;
+
+  std::atomic<uint32_t> recordsDone;  // of the current file
+  std::atomic<uint32_t> filesDone;
+  std::atomic<uint32_t> filesTotal;  // 1 for a single file
+  // The tally (RunTally's fields).
+  std::atomic<uint32_t> dumped;
+  std::atomic<uint32_t> notOpened;
+  std::atomic<uint32_t> notCreated;
+  std::atomic<uint32_t> recordsTooLong;
+  std::atomic<uint8_t> cancelled;
+
+  CRITICAL_SECTION lock;  // made once at start-up; guards `current`
+  FileParticulars current;
+};
+
+extern WizardRun g_run;
 
 struct WizardState {
   HINSTANCE instance;
@@ -129,17 +175,6 @@ struct WizardState {
   char outputPath[kPathCapacity];
   char outputExtension[kPathCapacity];
   uint8_t dumpFormat;  // 1 to 6
-
-  // Set by the window thread just before a worker starts, cleared by the
-  // worker when it ends or by the user to cancel it.
-  std::atomic<uint8_t> running;
-  // Set with `running`; cleared by the worker as its very last step, so it
-  // stays set after a cancel until the worker has really gone.  The window
-  // thread starts no second worker and leaves fileList alone while it is set.
-  std::atomic<uint8_t> workerAlive;
-
-  char (*fileList)[kPathCapacity];  // written by the worker only
-  int32_t fileCount;
 
   // Kept windows of the source page.
   HWND sourcePathField;
@@ -161,10 +196,6 @@ struct WizardState {
   HWND recordsBar;
   HWND filesBar;
   HWND cancelButton;
-  HANDLE workerThread;
-
-  uint32_t runNumber;  // of the processing page on screen
-  WorkerJob job;       // the running worker's copy; written before it starts
 };
 
 extern WizardState g_wizard;
@@ -175,9 +206,8 @@ extern WizardState g_wizard;
 void ConfirmQuit();
 
 // Sets a label's text and repaints what lies under it, so that nothing of
-// the old text stays behind on the transparent label.  The work is done by
-// the window thread (kMsgSetLabel); safe from the worker and on a label
-// that no longer exists.
+// the old text stays behind on the transparent label.  Window thread only;
+// a label that no longer exists is left alone.
 void SetLabelText(HWND label, const char* text);
 
 // --- Pages and navigation (pages.cc) -----------------------------------------------
@@ -195,15 +225,24 @@ void TrimSourceToDirectory();
 bool IsDirectory(const char* path);
 void ReadOutputFields();
 
-// --- Processing page and worker (worker.cc) --------------------------------------
+// --- Processing page (processing_page.cc, window thread) ---------------------------
 
 // Builds the processing page and starts the worker for the current settings.
 void BuildProcessingPage();
+void OnCancelProcessing();
+// Asks "Are you sure you want to cancel?" while a run goes on; on Yes
+// clears `running`.  Returns at once, never waiting for the worker.
+void AskToCancelRun();
+// The timer: shows the run's counters and particulars, if its page is on screen.
+void OnRefreshTimer();
+// The window thread's part of a worker's end: a last refresh, the outcome
+// on the status label, the two bars removed and Cancel relabelled "End",
+// if the run's page is still on screen; a stale run number is ignored.
+void OnWorkerFinished(uint32_t runNumber);
+
+// --- Worker thread (worker.cc) ------------------------------------------------------
+
 DWORD WINAPI SingleFileWorker(LPVOID unused);
 DWORD WINAPI DirectoryWorker(LPVOID unused);
-void OnCancelProcessing();
-// The window thread's part of a worker's end: removes the two bars and
-// relabels Cancel "End", if the run's page is still on screen.
-void OnWorkerFinished(uint32_t runNumber);
 
 #endif  // GANDREL_WIZARD_WIZARD_H_

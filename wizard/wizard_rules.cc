@@ -139,6 +139,17 @@ bool DefaultDumpFileName(char* out, const char* sourcePath) {
   return StoreIfFits(out, name);
 }
 
+void ProposeOutputPath(char* outputPath, const char* outputExtension,
+                       const char* sourcePath, uint8_t sourceMode) {
+  if (outputExtension[0] == '\0') outputPath[0] = '\0';
+  if (std::strlen(outputPath) >= 3) return;
+  if (IsSingleFileMode(sourceMode)) {
+    DefaultDumpFileName(outputPath, sourcePath);
+  } else {
+    std::memcpy(outputPath, sourcePath, kPathCapacity);
+  }
+}
+
 char VersionDigit(uint16_t version) {
   switch (version) {
     case 0x0300: return '3';

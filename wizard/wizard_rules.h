@@ -92,6 +92,15 @@ bool CutAfterLastBackslash(char* text);
 // and "dmp".  False, with `out` empty, when that would not fit.
 bool DefaultDumpFileName(char* out, const char* sourcePath);
 
+// The output path the output page shows, proposed in place in `outputPath`
+// (kPathCapacity bytes).  Until a directory mode has set an output
+// extension (`outputExtension` empty) the path is proposed afresh from the
+// source each time; a path of fewer than three characters is replaced: in
+// single-file mode by DefaultDumpFileName of the source (left empty when
+// that does not fit), in the directory modes by the source path itself.
+void ProposeOutputPath(char* outputPath, const char* outputExtension,
+                       const char* sourcePath, uint8_t sourceMode);
+
 // The digit shown for a format version ('3' to '9'), or 0 for a version the
 // label does not name.
 char VersionDigit(uint16_t version);

@@ -703,7 +703,7 @@ using CancelTest = WizardTest;
 // Enough files and records that the run is still going when the driver
 // reacts, even on a fast machine.
 constexpr int kLongRunFiles = 6;
-constexpr uint32_t kLongRunRecords = 30000;
+constexpr uint32_t kLongRunRecords = 300000;
 
 std::vector<std::string> DumpFilesIn(const std::string& directory) {
   std::vector<std::string> names;

@@ -139,6 +139,40 @@ TEST(DumpPathTest, SingleFileProposalAppendsPointDmp) {
   EXPECT_STREQ(out, ".dmp");
 }
 
+// The output page's proposal: afresh until a directory run set an extension,
+// and only over a path too short to be one.
+TEST(DumpPathTest, OutputProposalFollowsModeAndKeepsAChosenPath) {
+  const char source[] = "C:\\data\\cust.btr";
+  struct Case {
+    const char* before;
+    const char* extension;
+    uint8_t mode;
+    const char* after;
+  } const kCases[] = {
+      {"", "", kModeUnset, "C:\\data\\cust.btr.dmp"},
+      {"", "", kModeSingleFile, "C:\\data\\cust.btr.dmp"},
+      {"D:\\old.dmp", "", kModeSingleFile, "C:\\data\\cust.btr.dmp"},
+      {"D:\\old.dmp", "dmp", kModeSingleFile, "D:\\old.dmp"},
+      {"D:", "dmp", kModeSingleFile, "C:\\data\\cust.btr.dmp"},
+      {"D:\\", "dmp", kModeSingleFile, "D:\\"},
+      {"", "", kModeSingleDirectory, source},
+      {"D:\\out", "", kModeRecursive, source},
+      {"D:\\out", "txt", kModeRecursive, "D:\\out"},
+      {"D:", "txt", kModeSingleDirectory, source},
+  };
+  for (const Case& c : kCases) {
+    char path[kPathCapacity] = {};
+    std::strcpy(path, c.before);
+    ProposeOutputPath(path, c.extension, source, c.mode);
+    EXPECT_STREQ(path, c.after) << c.before << " / " << c.extension << " / " << int{c.mode};
+  }
+  // A single-file proposal that would not fit leaves the field empty.
+  const std::string longest(kMaxPathLength, 's');
+  char path[kPathCapacity] = "x";
+  ProposeOutputPath(path, "", longest.c_str(), kModeSingleFile);
+  EXPECT_STREQ(path, "");
+}
+
 // --- Label texts ----------------------------------------------------------------
 
 TEST(LabelTextTest, FileNameShownWholeUpTo50Characters) {
