@@ -10,6 +10,10 @@
 #include "wizard/wizard.h"
 
 WizardState g_wizard;
+WizardSettings g_settings;
+SourcePageWindows g_sourcePage;
+OutputPageWindows g_outputPage;
+ProcessingPageWindows g_processingPage;
 
 namespace {
 
@@ -89,10 +93,10 @@ void SetLabelText(HWND label, const char* text) {
   // Only the labels of the processing page on screen: a worker left running
   // after Back must not write into whatever page is shown now.
   const WizardState& w = g_wizard;
-  const bool onScreen = w.page == kPageProcessing && label != nullptr &&
-                        (label == w.statusLabel || label == w.fileNameLabel ||
-                         label == w.versionLabel || label == w.pageSizeLabel ||
-                         label == w.recordCountLabel || label == w.recordLengthLabel);
+  const bool onScreen = g_settings.page == kPageProcessing && label != nullptr &&
+                        (label == g_processingPage.statusLabel || label == g_processingPage.fileNameLabel ||
+                         label == g_processingPage.versionLabel || label == g_processingPage.pageSizeLabel ||
+                         label == g_processingPage.recordCountLabel || label == g_processingPage.recordLengthLabel);
   if (!onScreen) return;
   SetWindowTextA(label, text);
   RECT area;
@@ -171,10 +175,10 @@ void ConfirmQuit() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   WizardState& w = g_wizard;
   w.instance = instance;
-  w.page = kPageNone;
-  w.sourceMode = kModeUnset;
-  w.dumpFormat = 1;
-  GetCurrentDirectoryA(kPathCapacity, w.sourcePath);
+  g_settings.page = kPageNone;
+  g_settings.sourceMode = kModeUnset;
+  g_settings.dumpFormat = 1;
+  GetCurrentDirectoryA(kPathCapacity, g_settings.sourcePath);
 
   // The CRC table is read by the worker; build it before any worker exists,
   // and the lock over the current file's particulars with it.

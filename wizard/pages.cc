@@ -56,9 +56,8 @@ void SelectHexCrc() { SelectDumpFormat(6); }
 // Both source fields into the settings, as Next and Back on the source
 // page do: the extension only in the directory modes.
 void ReadSourceFields() {
-  WizardState& w = g_wizard;
-  if (!IsSingleFileMode(w.sourceMode)) ReadField(w.sourceExtensionField, w.sourceExtension);
-  ReadField(w.sourcePathField, w.sourcePath);
+  if (!IsSingleFileMode(g_settings.sourceMode)) ReadField(g_sourcePage.sourceExtensionField, g_settings.sourceExtension);
+  ReadField(g_sourcePage.sourcePathField, g_settings.sourcePath);
 }
 
 // The dialogs take the full 88-byte description of Windows 2000 and later.
@@ -113,30 +112,27 @@ void BuildAgreementPage() {
   Button("Cancel", ConfirmQuit, 330, 330, 100, 25);
   CreateControl("Salqua.ocx", Bitmap, Main(), nullptr, 0, 0, 0, 0);
   if (notice != nullptr) SetWindowTextA(notice, kAgreementNotice);
-  g_wizard.page = kPageAgreement;
+  g_settings.page = kPageAgreement;
 }
 
 void BuildSourcePage() {
-  WizardState& w = g_wizard;
   DestroyAllControls();
-  w.sourcePathField = nullptr;
-  w.sourceExtensionField = nullptr;
-  w.sourceExtensionLabel = nullptr;
+  g_sourcePage = SourcePageWindows{};
 
   Static("Source - Setup", 160, 72, 140, 15);
   HWND define = Static("", 20, 105, 550, 15);
   if (define != nullptr) SetWindowTextA(define, "Define the source file(s):");
   HWND type = CreateControl("Type", GroupBox, Main(), nullptr, 20, 130, 160, 100);
-  w.sourceModeRadios[0] =
+  g_sourcePage.sourceModeRadios[0] =
       CreateControl("Single File", RadioButton, type, SelectSingleFile, 30, 145, 150, 25);
-  w.sourceModeRadios[1] = CreateControl("Single Directory", RadioButton, w.sourceModeRadios[0],
+  g_sourcePage.sourceModeRadios[1] = CreateControl("Single Directory", RadioButton, g_sourcePage.sourceModeRadios[0],
                                         SelectSingleDirectory, 30, 170, 150, 25);
-  w.sourceModeRadios[2] = CreateControl("Directory Recursive", RadioButton,
-                                        w.sourceModeRadios[1], SelectRecursive, 30, 195, 150, 25);
+  g_sourcePage.sourceModeRadios[2] = CreateControl("Directory Recursive", RadioButton,
+                                        g_sourcePage.sourceModeRadios[1], SelectRecursive, 30, 195, 150, 25);
   CreateControl("File / Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
-  w.sourcePathField = Edit("", 210, 157, 200, 18);
-  w.sourceExtensionField = Edit("btr", 330, 188, 30, 18);
-  w.sourceExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
+  g_sourcePage.sourcePathField = Edit("", 210, 157, 200, 18);
+  g_sourcePage.sourceExtensionField = Edit("btr", 330, 188, 30, 18);
+  g_sourcePage.sourceExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
   Button("Browse", OnBrowseSource, 415, 152, 100, 25);
   Button("Next", OnNext, 440, 330, 100, 25);
   Button("Back", OnBack, 330, 330, 100, 25);
@@ -145,36 +141,34 @@ void BuildSourcePage() {
 
   // The path field is still empty here, so the trim of the directory modes
   // leaves sourcePath alone.
-  if (IsSingleFileMode(w.sourceMode)) {
+  if (IsSingleFileMode(g_settings.sourceMode)) {
     SelectSourceMode(kModeSingleFile);
-  } else if (w.sourceMode == kModeSingleDirectory) {
+  } else if (g_settings.sourceMode == kModeSingleDirectory) {
     SelectSourceMode(kModeSingleDirectory);
   } else {
     SelectSourceMode(kModeRecursive);
   }
-  if (w.sourcePathField != nullptr) SetWindowTextA(w.sourcePathField, w.sourcePath);
-  w.page = kPageSource;
+  if (g_sourcePage.sourcePathField != nullptr) SetWindowTextA(g_sourcePage.sourcePathField, g_settings.sourcePath);
+  g_settings.page = kPageSource;
 }
 
 void SelectSourceMode(uint8_t mode) {
-  WizardState& w = g_wizard;
-  w.sourceMode = mode;
+  g_settings.sourceMode = mode;
   if (!IsSingleFileMode(mode)) TrimSourceToDirectory();
-  for (int i = 0; i < 3; ++i) SetCheck(w.sourceModeRadios[i], i + 1 == mode);
+  for (int i = 0; i < 3; ++i) SetCheck(g_sourcePage.sourceModeRadios[i], i + 1 == mode);
   const int show = IsSingleFileMode(mode) ? SW_HIDE : SW_SHOWNORMAL;
-  if (w.sourceExtensionField != nullptr) ShowWindow(w.sourceExtensionField, show);
-  if (w.sourceExtensionLabel != nullptr) ShowWindow(w.sourceExtensionLabel, show);
+  if (g_sourcePage.sourceExtensionField != nullptr) ShowWindow(g_sourcePage.sourceExtensionField, show);
+  if (g_sourcePage.sourceExtensionLabel != nullptr) ShowWindow(g_sourcePage.sourceExtensionLabel, show);
 }
 
 void TrimSourceToDirectory() {
-  WizardState& w = g_wizard;
-  if (w.sourcePathField == nullptr) return;
+  if (g_sourcePage.sourcePathField == nullptr) return;
   char text[kPathCapacity] = {};
-  GetWindowTextA(w.sourcePathField, text, static_cast<int>(kPathCapacity));
+  GetWindowTextA(g_sourcePage.sourcePathField, text, static_cast<int>(kPathCapacity));
   if (IsDirectory(text)) return;  // kept as typed, closing backslash or not
   if (!CutAfterLastBackslash(text)) return;
-  std::memcpy(w.sourcePath, text, kPathCapacity);
-  SetWindowTextA(w.sourcePathField, w.sourcePath);
+  std::memcpy(g_settings.sourcePath, text, kPathCapacity);
+  SetWindowTextA(g_sourcePage.sourcePathField, g_settings.sourcePath);
 }
 
 // Asks the file system for the path's attributes rather than making it the
@@ -187,23 +181,19 @@ bool IsDirectory(const char* path) {
 }
 
 void OnBrowseSource() {
-  WizardState& w = g_wizard;
   bool chosen;
-  if (IsSingleFileMode(w.sourceMode)) {
-    chosen = AskForFile(w.sourcePath, false, "Btrieve file(*.*)\0*.*\0",
+  if (IsSingleFileMode(g_settings.sourceMode)) {
+    chosen = AskForFile(g_settings.sourcePath, false, "Btrieve file(*.*)\0*.*\0",
                         "Please select the input file(Btrieve data file)");
   } else {
-    chosen = AskForFolder(w.sourcePath);
+    chosen = AskForFolder(g_settings.sourcePath);
   }
-  if (chosen && w.sourcePathField != nullptr) SetWindowTextA(w.sourcePathField, w.sourcePath);
+  if (chosen && g_sourcePage.sourcePathField != nullptr) SetWindowTextA(g_sourcePage.sourcePathField, g_settings.sourcePath);
 }
 
 void BuildOutputPage() {
-  WizardState& w = g_wizard;
   DestroyAllControls();
-  w.outputPathField = nullptr;
-  w.outputExtensionField = nullptr;
-  w.outputExtensionLabel = nullptr;
+  g_outputPage = OutputPageWindows{};
 
   Static("Output - Setup", 300, 72, 140, 15);
   HWND define = Static("", 20, 105, 550, 15);
@@ -219,24 +209,24 @@ void BuildOutputPage() {
   };
   HWND above = box;
   for (int i = 0; i < 6; ++i) {
-    w.formatRadios[i] = CreateControl(kFormats[i].label, RadioButton, above,
+    g_outputPage.formatRadios[i] = CreateControl(kFormats[i].label, RadioButton, above,
                                       kFormats[i].onClick, 30, 145 + 20 * i, 150, 25);
-    above = w.formatRadios[i];
+    above = g_outputPage.formatRadios[i];
   }
-  w.outputPathField = Edit("", 210, 157, 200, 18);
+  g_outputPage.outputPathField = Edit("", 210, 157, 200, 18);
 
-  ProposeOutputPath(w.outputPath, w.outputExtension, w.sourcePath, w.sourceMode);
-  if (w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
-  if (IsSingleFileMode(w.sourceMode)) {
+  ProposeOutputPath(g_settings.outputPath, g_settings.outputExtension, g_settings.sourcePath, g_settings.sourceMode);
+  if (g_outputPage.outputPathField != nullptr) SetWindowTextA(g_outputPage.outputPathField, g_settings.outputPath);
+  if (IsSingleFileMode(g_settings.sourceMode)) {
     CreateControl("File", GroupBox, Main(), nullptr, 200, 130, 340, 100);
   } else {
     CreateControl("Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
-    w.outputExtensionField = Edit(kDefaultOutputExtension, 330, 188, 30, 18);
-    if (w.outputExtension[0] == '\0') {
-      std::memcpy(w.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
+    g_outputPage.outputExtensionField = Edit(kDefaultOutputExtension, 330, 188, 30, 18);
+    if (g_settings.outputExtension[0] == '\0') {
+      std::memcpy(g_settings.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
     }
-    if (w.outputExtensionField != nullptr) SetWindowTextA(w.outputExtensionField, w.outputExtension);
-    w.outputExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
+    if (g_outputPage.outputExtensionField != nullptr) SetWindowTextA(g_outputPage.outputExtensionField, g_settings.outputExtension);
+    g_outputPage.outputExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
   }
   Button("Browse", OnBrowseOutput, 415, 152, 100, 25);
   Button("Next", OnNext, 440, 330, 100, 25);
@@ -244,43 +234,39 @@ void BuildOutputPage() {
   Button("Cancel", ConfirmQuit, 220, 330, 100, 25);
   CreateControl("Ombrel.ici", Bitmap, Main(), nullptr, 0, 0, 0, 0);
 
-  if (w.dumpFormat >= 1 && w.dumpFormat <= 6) SelectDumpFormat(w.dumpFormat);
-  w.page = kPageOutput;
+  if (g_settings.dumpFormat >= 1 && g_settings.dumpFormat <= 6) SelectDumpFormat(g_settings.dumpFormat);
+  g_settings.page = kPageOutput;
 }
 
 void SelectDumpFormat(uint8_t format) {
-  WizardState& w = g_wizard;
-  w.dumpFormat = format;
-  for (int i = 0; i < 6; ++i) SetCheck(w.formatRadios[i], i + 1 == format);
+  g_settings.dumpFormat = format;
+  for (int i = 0; i < 6; ++i) SetCheck(g_outputPage.formatRadios[i], i + 1 == format);
 }
 
 void OnBrowseOutput() {
-  WizardState& w = g_wizard;
   bool chosen;
-  if (IsSingleFileMode(w.sourceMode)) {
-    chosen = AskForFile(w.outputPath, true, "Dump file(*.*)\0*.*\0",
+  if (IsSingleFileMode(g_settings.sourceMode)) {
+    chosen = AskForFile(g_settings.outputPath, true, "Dump file(*.*)\0*.*\0",
                         "Please specify the ouput file");
   } else {
-    chosen = AskForFolder(w.outputPath);
+    chosen = AskForFolder(g_settings.outputPath);
   }
-  if (chosen && w.outputPathField != nullptr) SetWindowTextA(w.outputPathField, w.outputPath);
+  if (chosen && g_outputPage.outputPathField != nullptr) SetWindowTextA(g_outputPage.outputPathField, g_settings.outputPath);
 }
 
 void ReadOutputFields() {
-  WizardState& w = g_wizard;
-  if (!IsSingleFileMode(w.sourceMode) && w.outputExtensionField != nullptr) {
-    ReadField(w.outputExtensionField, w.outputExtension);
-    if (w.outputExtension[0] == '\0') {
-      SetWindowTextA(w.outputExtensionField, kDefaultOutputExtension);
-      std::memcpy(w.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
+  if (!IsSingleFileMode(g_settings.sourceMode) && g_outputPage.outputExtensionField != nullptr) {
+    ReadField(g_outputPage.outputExtensionField, g_settings.outputExtension);
+    if (g_settings.outputExtension[0] == '\0') {
+      SetWindowTextA(g_outputPage.outputExtensionField, kDefaultOutputExtension);
+      std::memcpy(g_settings.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
     }
   }
-  ReadField(w.outputPathField, w.outputPath);
+  ReadField(g_outputPage.outputPathField, g_settings.outputPath);
 }
 
 void OnNext() {
-  WizardState& w = g_wizard;
-  switch (w.page) {
+  switch (g_settings.page) {
     case kPageAgreement:
       BuildSourcePage();
       break;
@@ -301,8 +287,7 @@ void OnNext() {
 }
 
 void OnBack() {
-  WizardState& w = g_wizard;
-  switch (w.page) {
+  switch (g_settings.page) {
     case kPageSource:
       ReadSourceFields();
       BuildAgreementPage();

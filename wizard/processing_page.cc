@@ -52,67 +52,64 @@ void SetNumberLabel(HWND label, const char* caption, uint32_t value) {
 // The labels of the file being dumped, each set only when the worker has
 // moved on to another file (or opened it) since the last refresh.
 void ShowParticulars(const FileParticulars& current) {
-  const WizardState& w = g_wizard;
   char text[kLabelCapacity];
   if (current.fileSerial != g_shown.fileSerial) {
     FormatFileNameLabel(text, sizeof text, current.dataPath);
-    SetLabelText(w.fileNameLabel, text);
+    SetLabelText(g_processingPage.fileNameLabel, text);
     g_shown.fileSerial = current.fileSerial;
   }
   if (current.openSerial == g_shown.openSerial) return;
   FormatVersionLabel(text, sizeof text, current.version);
-  SetLabelText(w.versionLabel, text);
-  SetNumberLabel(w.pageSizeLabel, kPageSizeCaption, current.pageSize);
-  SetNumberLabel(w.recordCountLabel, kRecordCountCaption, current.recordCount);
-  SetNumberLabel(w.recordLengthLabel, kRecordLengthCaption, current.recordLength);
-  SetBarRange(w.recordsBar, current.recordCount);
+  SetLabelText(g_processingPage.versionLabel, text);
+  SetNumberLabel(g_processingPage.pageSizeLabel, kPageSizeCaption, current.pageSize);
+  SetNumberLabel(g_processingPage.recordCountLabel, kRecordCountCaption, current.recordCount);
+  SetNumberLabel(g_processingPage.recordLengthLabel, kRecordLengthCaption, current.recordLength);
+  SetBarRange(g_processingPage.recordsBar, current.recordCount);
   g_shown.openSerial = current.openSerial;
 }
 
 // One refresh: particulars, then the two bars from the counters.
 void RefreshProcessingPage() {
-  const WizardState& w = g_wizard;
   FileParticulars current;
   EnterCriticalSection(&g_run.lock);
   current = g_run.current;
   LeaveCriticalSection(&g_run.lock);
   ShowParticulars(current);
-  SetBarPosition(w.recordsBar, g_run.recordsDone.load());
+  SetBarPosition(g_processingPage.recordsBar, g_run.recordsDone.load());
   const uint32_t filesTotal = g_run.filesTotal.load();
   if (filesTotal != g_shown.filesTotal) {
-    SetBarRange(w.filesBar, filesTotal);
+    SetBarRange(g_processingPage.filesBar, filesTotal);
     g_shown.filesTotal = filesTotal;
   }
-  SetBarPosition(w.filesBar, g_run.filesDone.load());
+  SetBarPosition(g_processingPage.filesBar, g_run.filesDone.load());
 }
 
 // Removes the bars and relabels Cancel "End".
 void ShowRunEnded() {
-  WizardState& w = g_wizard;
-  RemoveControls(w.recordsBar, w.filesBar);
-  w.recordsBar = nullptr;
-  w.filesBar = nullptr;
-  SetWindowTextA(w.cancelButton, "End");
+  RemoveControls(g_processingPage.recordsBar, g_processingPage.filesBar);
+  g_processingPage.recordsBar = nullptr;
+  g_processingPage.filesBar = nullptr;
+  SetWindowTextA(g_processingPage.cancelButton, "End");
 }
 
 // The processing page's controls, one row each, in the order of the page.
 void CreateProcessingControls() {
-  WizardState& w = g_wizard;
-  HWND main = w.mainWindow;
+  g_processingPage = ProcessingPageWindows{};
+  HWND main = g_wizard.mainWindow;
   CreateControl("Processing", ClassKind("STATIC"), main, nullptr, 440, 72, 140, 15);
-  w.statusLabel = CreateControl("", ClassKind("STATIC"), main, nullptr, 20, 105, 550, 15);
-  if (w.statusLabel != nullptr) SetWindowTextA(w.statusLabel, "Processing file(s)");
+  g_processingPage.statusLabel = CreateControl("", ClassKind("STATIC"), main, nullptr, 20, 105, 550, 15);
+  if (g_processingPage.statusLabel != nullptr) SetWindowTextA(g_processingPage.statusLabel, "Processing file(s)");
   CreateControl("", GroupBox, main, nullptr, 20, 120, 515, 200);
-  w.fileNameLabel = CreateControl(kFileNameCaption, ClassKind("STATIC"), main, nullptr, 30, 135, 550, 15);
-  w.recordLengthLabel =
+  g_processingPage.fileNameLabel = CreateControl(kFileNameCaption, ClassKind("STATIC"), main, nullptr, 30, 135, 550, 15);
+  g_processingPage.recordLengthLabel =
       CreateControl(kRecordLengthCaption, ClassKind("STATIC"), main, nullptr, 30, 165, 250, 15);
-  w.versionLabel = CreateControl(kVersionCaption, ClassKind("STATIC"), main, nullptr, 270, 165, 550, 15);
-  w.pageSizeLabel = CreateControl(kPageSizeCaption, ClassKind("STATIC"), main, nullptr, 30, 195, 100, 15);
-  w.recordCountLabel =
+  g_processingPage.versionLabel = CreateControl(kVersionCaption, ClassKind("STATIC"), main, nullptr, 270, 165, 550, 15);
+  g_processingPage.pageSizeLabel = CreateControl(kPageSizeCaption, ClassKind("STATIC"), main, nullptr, 30, 195, 100, 15);
+  g_processingPage.recordCountLabel =
       CreateControl(kRecordCountCaption, ClassKind("STATIC"), main, nullptr, 270, 195, 550, 15);
-  w.recordsBar = CreateControl("", ClassKind(""), main, nullptr, 25, 240, 505, 25);
-  w.filesBar = CreateControl("", ClassKind(""), main, nullptr, 25, 280, 505, 25);
-  w.cancelButton =
+  g_processingPage.recordsBar = CreateControl("", ClassKind(""), main, nullptr, 25, 240, 505, 25);
+  g_processingPage.filesBar = CreateControl("", ClassKind(""), main, nullptr, 25, 280, 505, 25);
+  g_processingPage.cancelButton =
       CreateControl("Cancel", ClassKind("BUTTON"), main, OnCancelProcessing, 440, 330, 100, 25);
   CreateControl("Back", ClassKind("BUTTON"), main, OnBack, 330, 330, 100, 25);
   CreateControl("pendlox.dat", Bitmap, main, nullptr, 0, 0, 0, 0);
@@ -125,12 +122,12 @@ void PrepareRun(bool singleFile) {
   WizardRun& run = g_run;
   WorkerJob& job = run.job;
   job.runNumber = ++run.number;
-  job.sourceMode = w.sourceMode;
-  job.dumpFormat = w.dumpFormat;
-  std::memcpy(job.sourcePath, w.sourcePath, kPathCapacity);
-  std::memcpy(job.sourceExtension, w.sourceExtension, kPathCapacity);
-  std::memcpy(job.outputPath, w.outputPath, kPathCapacity);
-  std::memcpy(job.outputExtension, w.outputExtension, kPathCapacity);
+  job.sourceMode = g_settings.sourceMode;
+  job.dumpFormat = g_settings.dumpFormat;
+  std::memcpy(job.sourcePath, g_settings.sourcePath, kPathCapacity);
+  std::memcpy(job.sourceExtension, g_settings.sourceExtension, kPathCapacity);
+  std::memcpy(job.outputPath, g_settings.outputPath, kPathCapacity);
+  std::memcpy(job.outputExtension, g_settings.outputExtension, kPathCapacity);
   job.mainWindow = w.mainWindow;
   for (std::atomic<uint32_t>* counter : {&run.recordsDone, &run.filesDone, &run.dumped,
                                          &run.notOpened, &run.notCreated, &run.recordsTooLong}) {
@@ -153,11 +150,11 @@ void BuildProcessingPage() {
   run.fileList = nullptr;
   run.fileCount = 0;
   CreateProcessingControls();
-  const bool singleFile = IsSingleFileMode(w.sourceMode);
+  const bool singleFile = IsSingleFileMode(g_settings.sourceMode);
   PrepareRun(singleFile);
-  w.page = kPageProcessing;
+  g_settings.page = kPageProcessing;
 
-  if (singleFile) SetBarRange(w.filesBar, 1);
+  if (singleFile) SetBarRange(g_processingPage.filesBar, 1);
   // The run counts as going on from here, before the thread's first step.
   run.running.store(1);
   run.workerAlive.store(1);
@@ -198,7 +195,7 @@ void OnCancelProcessing() {
 }
 
 void OnRefreshTimer() {
-  if (g_wizard.page != kPageProcessing) return;
+  if (g_settings.page != kPageProcessing) return;
   RefreshProcessingPage();
 }
 
@@ -209,12 +206,12 @@ void OnWorkerFinished(uint32_t runNumber) {
   // has nothing of its own on screen any more.
   if (runNumber != run.number) return;
   KillTimer(w.mainWindow, kRefreshTimer);
-  if (w.page != kPageProcessing) return;
+  if (g_settings.page != kPageProcessing) return;
   RefreshProcessingPage();
   RunTally tally = {run.dumped.load(), run.notOpened.load(), run.notCreated.load(),
                     run.recordsTooLong.load(), run.cancelled.load() != 0};
   char text[kLabelCapacity];
   FormatRunSummary(text, sizeof text, tally);
-  SetLabelText(w.statusLabel, text);
+  SetLabelText(g_processingPage.statusLabel, text);
   ShowRunEnded();
 }

@@ -161,13 +161,8 @@ struct WizardRun {
 
 extern WizardRun g_run;
 
-struct WizardState {
-  HINSTANCE instance;
-  HWND mainWindow;
-  HFONT font;
-  HBRUSH whiteBrush;
-  ControlRecord* controls;  // the registry, in creation order
-  uint16_t controlCount;
+// What the user chose on the pages; the worker gets its own copy at start.
+struct WizardSettings {
   uint8_t page;  // WizardPage
   char sourcePath[kPathCapacity];
   uint8_t sourceMode;  // SourceMode
@@ -175,18 +170,24 @@ struct WizardState {
   char outputPath[kPathCapacity];
   char outputExtension[kPathCapacity];
   uint8_t dumpFormat;  // 1 to 6
+};
 
-  // Kept windows of the source page.
+// The kept windows of each page, reset by the page's builder.
+struct SourcePageWindows {
   HWND sourcePathField;
   HWND sourceExtensionField;
   HWND sourceExtensionLabel;
   HWND sourceModeRadios[3];  // Single File, Single Directory, Directory Recursive
-  // Kept windows of the output page.
+};
+
+struct OutputPageWindows {
   HWND outputPathField;
   HWND outputExtensionField;
   HWND outputExtensionLabel;
   HWND formatRadios[6];
-  // Kept windows of the processing page.
+};
+
+struct ProcessingPageWindows {
   HWND statusLabel;
   HWND fileNameLabel;
   HWND versionLabel;
@@ -198,7 +199,21 @@ struct WizardState {
   HWND cancelButton;
 };
 
+// The application and its window registry.
+struct WizardState {
+  HINSTANCE instance;
+  HWND mainWindow;
+  HFONT font;
+  HBRUSH whiteBrush;
+  ControlRecord* controls;  // the registry, in creation order
+  uint16_t controlCount;
+};
+
 extern WizardState g_wizard;
+extern WizardSettings g_settings;
+extern SourcePageWindows g_sourcePage;
+extern OutputPageWindows g_outputPage;
+extern ProcessingPageWindows g_processingPage;
 
 // --- Main window (main_window.cc) ------------------------------------------------
 
