@@ -19,18 +19,6 @@ constexpr char kDefaultOutputExtension[] = "dmp";
 
 HWND Main() { return g_wizard.mainWindow; }
 
-HWND Static(const char* text, int x, int y, int width, int height) {
-  return CreateControl(text, ClassKind("STATIC"), Main(), nullptr, x, y, width, height);
-}
-
-HWND Button(const char* text, ClickHandler onClick, int x, int y, int width, int height) {
-  return CreateControl(text, ClassKind("BUTTON"), Main(), onClick, x, y, width, height);
-}
-
-HWND Edit(const char* text, int x, int y, int width, int height) {
-  return CreateControl(text, ClassKind("EDIT"), Main(), nullptr, x, y, width, height);
-}
-
 // Reads a field into a path buffer (at most 259 characters).  A field whose
 // window was never made leaves the buffer as it is.
 void ReadField(HWND field, char* out) {
@@ -100,44 +88,70 @@ bool AskForFolder(char* path) {
   return ok;
 }
 
+// The proposed or chosen output path, and a directory's dump extension, in
+// the output page's fields.
+void ShowOutputSettings(bool single) {
+  const OutputPageWindows& k = g_outputPage;
+  ProposeOutputPath(g_settings.outputPath, g_settings.outputExtension, g_settings.sourcePath,
+                    g_settings.sourceMode);
+  if (k.outputPathField != nullptr) SetWindowTextA(k.outputPathField, g_settings.outputPath);
+  if (single) return;
+  if (g_settings.outputExtension[0] == '\0') {
+    std::memcpy(g_settings.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
+  }
+  if (k.outputExtensionField != nullptr) {
+    SetWindowTextA(k.outputExtensionField, g_settings.outputExtension);
+  }
+}
+
 }  // namespace
 
 void BuildAgreementPage() {
   DestroyAllControls();
-  Static("Legal Agreement", 5, 72, 140, 15);
-  CreateControl("", GroupBox, Main(), nullptr, 25, 100, 490, 205);
-  // The notice is longer than a record's text, so it goes onto the window.
-  HWND notice = Static("", 35, 113, 450, 200);
-  Button("I Agree", OnNext, 440, 330, 100, 25);
-  Button("Cancel", ConfirmQuit, 330, 330, 100, 25);
-  CreateControl("Salqua.ocx", Bitmap, Main(), nullptr, 0, 0, 0, 0);
-  if (notice != nullptr) SetWindowTextA(notice, kAgreementNotice);
+  const ControlKind kStatic = ClassKind("STATIC");
+  const ControlKind kButton = ClassKind("BUTTON");
+  const ControlRow rows[] = {
+      {"Legal Agreement", kStatic, kMainWindowRow, nullptr, 5, 72, 140, 15, nullptr, nullptr},
+      {"", GroupBox, kMainWindowRow, nullptr, 25, 100, 490, 205, nullptr, nullptr},
+      // The notice is longer than a record's text, so it goes onto the window.
+      {"", kStatic, kMainWindowRow, nullptr, 35, 113, 450, 200, nullptr, kAgreementNotice},
+      {"I Agree", kButton, kMainWindowRow, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", kButton, kMainWindowRow, ConfirmQuit, 330, 330, 100, 25, nullptr, nullptr},
+      {"Salqua.ocx", Bitmap, kMainWindowRow, nullptr, 0, 0, 0, 0, nullptr, nullptr},
+  };
+  CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));
   g_settings.page = kPageAgreement;
 }
 
 void BuildSourcePage() {
   DestroyAllControls();
   g_sourcePage = SourcePageWindows{};
-
-  Static("Source - Setup", 160, 72, 140, 15);
-  HWND define = Static("", 20, 105, 550, 15);
-  if (define != nullptr) SetWindowTextA(define, "Define the source file(s):");
-  HWND type = CreateControl("Type", GroupBox, Main(), nullptr, 20, 130, 160, 100);
-  g_sourcePage.sourceModeRadios[0] =
-      CreateControl("Single File", RadioButton, type, SelectSingleFile, 30, 145, 150, 25);
-  g_sourcePage.sourceModeRadios[1] = CreateControl("Single Directory", RadioButton, g_sourcePage.sourceModeRadios[0],
-                                        SelectSingleDirectory, 30, 170, 150, 25);
-  g_sourcePage.sourceModeRadios[2] = CreateControl("Directory Recursive", RadioButton,
-                                        g_sourcePage.sourceModeRadios[1], SelectRecursive, 30, 195, 150, 25);
-  CreateControl("File / Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
-  g_sourcePage.sourcePathField = Edit("", 210, 157, 200, 18);
-  g_sourcePage.sourceExtensionField = Edit("btr", 330, 188, 30, 18);
-  g_sourcePage.sourceExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
-  Button("Browse", OnBrowseSource, 415, 152, 100, 25);
-  Button("Next", OnNext, 440, 330, 100, 25);
-  Button("Back", OnBack, 330, 330, 100, 25);
-  Button("Cancel", ConfirmQuit, 220, 330, 100, 25);
-  CreateControl("Trevik.dll", Bitmap, Main(), nullptr, 0, 0, 0, 0);
+  SourcePageWindows& k = g_sourcePage;
+  const ControlKind kStatic = ClassKind("STATIC");
+  const ControlKind kButton = ClassKind("BUTTON");
+  const ControlKind kEdit = ClassKind("EDIT");
+  const int8_t main = kMainWindowRow;
+  const ControlRow rows[] = {
+      {"Source - Setup", kStatic, main, nullptr, 160, 72, 140, 15, nullptr, nullptr},
+      {"", kStatic, main, nullptr, 20, 105, 550, 15, nullptr, "Define the source file(s):"},
+      {"Type", GroupBox, main, nullptr, 20, 130, 160, 100, nullptr, nullptr},
+      {"Single File", RadioButton, 2, SelectSingleFile, 30, 145, 150, 25, &k.sourceModeRadios[0],
+       nullptr},
+      {"Single Directory", RadioButton, 3, SelectSingleDirectory, 30, 170, 150, 25,
+       &k.sourceModeRadios[1], nullptr},
+      {"Directory Recursive", RadioButton, 4, SelectRecursive, 30, 195, 150, 25,
+       &k.sourceModeRadios[2], nullptr},
+      {"File / Directory", GroupBox, main, nullptr, 200, 130, 340, 100, nullptr, nullptr},
+      {"", kEdit, main, nullptr, 210, 157, 200, 18, &k.sourcePathField, nullptr},
+      {"btr", kEdit, main, nullptr, 330, 188, 30, 18, &k.sourceExtensionField, nullptr},
+      {kExtensionLabel, kStatic, main, nullptr, 210, 190, 190, 15, &k.sourceExtensionLabel, nullptr},
+      {"Browse", kButton, main, OnBrowseSource, 415, 152, 100, 25, nullptr, nullptr},
+      {"Next", kButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", kButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
+      {"Trevik.dll", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
+  };
+  CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));
 
   // The path field is still empty here, so the trim of the directory modes
   // leaves sourcePath alone.
@@ -194,46 +208,50 @@ void OnBrowseSource() {
 void BuildOutputPage() {
   DestroyAllControls();
   g_outputPage = OutputPageWindows{};
-
-  Static("Output - Setup", 300, 72, 140, 15);
-  HWND define = Static("", 20, 105, 550, 15);
-  if (define != nullptr) SetWindowTextA(define, "Define the target file(s):");
-  HWND box = CreateControl("Output Format", GroupBox, Main(), nullptr, 20, 130, 160, 150);
-  static const struct {
-    const char* label;
-    ClickHandler onClick;
-  } kFormats[6] = {
-      {"Binary", SelectBinary},     {"Binary + Lenght", SelectBinaryLength},
-      {"Binary + CRC", SelectBinaryCrc}, {"HEX ", SelectHex},
-      {"HEX + length", SelectHexLength}, {"HEX + CRC", SelectHexCrc},
+  OutputPageWindows& k = g_outputPage;
+  const ControlKind kStatic = ClassKind("STATIC");
+  const ControlKind kButton = ClassKind("BUTTON");
+  const ControlKind kEdit = ClassKind("EDIT");
+  const int8_t main = kMainWindowRow;
+  const ControlRow head[] = {
+      {"Output - Setup", kStatic, main, nullptr, 300, 72, 140, 15, nullptr, nullptr},
+      {"", kStatic, main, nullptr, 20, 105, 550, 15, nullptr, "Define the target file(s):"},
+      {"Output Format", GroupBox, main, nullptr, 20, 130, 160, 150, nullptr, nullptr},
+      {"Binary", RadioButton, 2, SelectBinary, 30, 145, 150, 25, &k.formatRadios[0], nullptr},
+      {"Binary + Lenght", RadioButton, 3, SelectBinaryLength, 30, 165, 150, 25,
+       &k.formatRadios[1], nullptr},
+      {"Binary + CRC", RadioButton, 4, SelectBinaryCrc, 30, 185, 150, 25, &k.formatRadios[2],
+       nullptr},
+      {"HEX ", RadioButton, 5, SelectHex, 30, 205, 150, 25, &k.formatRadios[3], nullptr},
+      {"HEX + length", RadioButton, 6, SelectHexLength, 30, 225, 150, 25, &k.formatRadios[4],
+       nullptr},
+      {"HEX + CRC", RadioButton, 7, SelectHexCrc, 30, 245, 150, 25, &k.formatRadios[5], nullptr},
+      {"", kEdit, main, nullptr, 210, 157, 200, 18, &k.outputPathField, nullptr},
   };
-  HWND above = box;
-  for (int i = 0; i < 6; ++i) {
-    g_outputPage.formatRadios[i] = CreateControl(kFormats[i].label, RadioButton, above,
-                                      kFormats[i].onClick, 30, 145 + 20 * i, 150, 25);
-    above = g_outputPage.formatRadios[i];
-  }
-  g_outputPage.outputPathField = Edit("", 210, 157, 200, 18);
-
-  ProposeOutputPath(g_settings.outputPath, g_settings.outputExtension, g_settings.sourcePath, g_settings.sourceMode);
-  if (g_outputPage.outputPathField != nullptr) SetWindowTextA(g_outputPage.outputPathField, g_settings.outputPath);
-  if (IsSingleFileMode(g_settings.sourceMode)) {
-    CreateControl("File", GroupBox, Main(), nullptr, 200, 130, 340, 100);
-  } else {
-    CreateControl("Directory", GroupBox, Main(), nullptr, 200, 130, 340, 100);
-    g_outputPage.outputExtensionField = Edit(kDefaultOutputExtension, 330, 188, 30, 18);
-    if (g_settings.outputExtension[0] == '\0') {
-      std::memcpy(g_settings.outputExtension, kDefaultOutputExtension, sizeof kDefaultOutputExtension);
-    }
-    if (g_outputPage.outputExtensionField != nullptr) SetWindowTextA(g_outputPage.outputExtensionField, g_settings.outputExtension);
-    g_outputPage.outputExtensionLabel = Static(kExtensionLabel, 210, 190, 190, 15);
-  }
-  Button("Browse", OnBrowseOutput, 415, 152, 100, 25);
-  Button("Next", OnNext, 440, 330, 100, 25);
-  Button("Back", OnBack, 330, 330, 100, 25);
-  Button("Cancel", ConfirmQuit, 220, 330, 100, 25);
-  CreateControl("Ombrel.ici", Bitmap, Main(), nullptr, 0, 0, 0, 0);
-
+  // A single file's dump is a file; a directory's dumps take an extension.
+  const ControlRow file[] = {
+      {"File", GroupBox, main, nullptr, 200, 130, 340, 100, nullptr, nullptr},
+  };
+  const ControlRow directory[] = {
+      {"Directory", GroupBox, main, nullptr, 200, 130, 340, 100, nullptr, nullptr},
+      {kDefaultOutputExtension, kEdit, main, nullptr, 330, 188, 30, 18, &k.outputExtensionField,
+       nullptr},
+      {kExtensionLabel, kStatic, main, nullptr, 210, 190, 190, 15, &k.outputExtensionLabel,
+       nullptr},
+  };
+  const ControlRow tail[] = {
+      {"Browse", kButton, main, OnBrowseOutput, 415, 152, 100, 25, nullptr, nullptr},
+      {"Next", kButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", kButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
+      {"Ombrel.ici", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
+  };
+  const bool single = IsSingleFileMode(g_settings.sourceMode);
+  CreateRows(head, static_cast<int>(sizeof head / sizeof head[0]));
+  if (single) CreateRows(file, 1);
+  else CreateRows(directory, static_cast<int>(sizeof directory / sizeof directory[0]));
+  CreateRows(tail, static_cast<int>(sizeof tail / sizeof tail[0]));
+  ShowOutputSettings(single);
   if (g_settings.dumpFormat >= 1 && g_settings.dumpFormat <= 6) SelectDumpFormat(g_settings.dumpFormat);
   g_settings.page = kPageOutput;
 }

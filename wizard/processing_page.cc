@@ -95,24 +95,29 @@ void ShowRunEnded() {
 // The processing page's controls, one row each, in the order of the page.
 void CreateProcessingControls() {
   g_processingPage = ProcessingPageWindows{};
-  HWND main = g_wizard.mainWindow;
-  CreateControl("Processing", ClassKind("STATIC"), main, nullptr, 440, 72, 140, 15);
-  g_processingPage.statusLabel = CreateControl("", ClassKind("STATIC"), main, nullptr, 20, 105, 550, 15);
-  if (g_processingPage.statusLabel != nullptr) SetWindowTextA(g_processingPage.statusLabel, "Processing file(s)");
-  CreateControl("", GroupBox, main, nullptr, 20, 120, 515, 200);
-  g_processingPage.fileNameLabel = CreateControl(kFileNameCaption, ClassKind("STATIC"), main, nullptr, 30, 135, 550, 15);
-  g_processingPage.recordLengthLabel =
-      CreateControl(kRecordLengthCaption, ClassKind("STATIC"), main, nullptr, 30, 165, 250, 15);
-  g_processingPage.versionLabel = CreateControl(kVersionCaption, ClassKind("STATIC"), main, nullptr, 270, 165, 550, 15);
-  g_processingPage.pageSizeLabel = CreateControl(kPageSizeCaption, ClassKind("STATIC"), main, nullptr, 30, 195, 100, 15);
-  g_processingPage.recordCountLabel =
-      CreateControl(kRecordCountCaption, ClassKind("STATIC"), main, nullptr, 270, 195, 550, 15);
-  g_processingPage.recordsBar = CreateControl("", ClassKind(""), main, nullptr, 25, 240, 505, 25);
-  g_processingPage.filesBar = CreateControl("", ClassKind(""), main, nullptr, 25, 280, 505, 25);
-  g_processingPage.cancelButton =
-      CreateControl("Cancel", ClassKind("BUTTON"), main, OnCancelProcessing, 440, 330, 100, 25);
-  CreateControl("Back", ClassKind("BUTTON"), main, OnBack, 330, 330, 100, 25);
-  CreateControl("pendlox.dat", Bitmap, main, nullptr, 0, 0, 0, 0);
+  ProcessingPageWindows& k = g_processingPage;
+  const ControlKind kStatic = ClassKind("STATIC");
+  const ControlKind kButton = ClassKind("BUTTON");
+  const ControlKind kBar = ClassKind("");
+  const int8_t main = kMainWindowRow;
+  const ControlRow rows[] = {
+      {"Processing", kStatic, main, nullptr, 440, 72, 140, 15, nullptr, nullptr},
+      {"", kStatic, main, nullptr, 20, 105, 550, 15, &k.statusLabel, "Processing file(s)"},
+      {"", GroupBox, main, nullptr, 20, 120, 515, 200, nullptr, nullptr},
+      {kFileNameCaption, kStatic, main, nullptr, 30, 135, 550, 15, &k.fileNameLabel, nullptr},
+      {kRecordLengthCaption, kStatic, main, nullptr, 30, 165, 250, 15, &k.recordLengthLabel,
+       nullptr},
+      {kVersionCaption, kStatic, main, nullptr, 270, 165, 550, 15, &k.versionLabel, nullptr},
+      {kPageSizeCaption, kStatic, main, nullptr, 30, 195, 100, 15, &k.pageSizeLabel, nullptr},
+      {kRecordCountCaption, kStatic, main, nullptr, 270, 195, 550, 15, &k.recordCountLabel,
+       nullptr},
+      {"", kBar, main, nullptr, 25, 240, 505, 25, &k.recordsBar, nullptr},
+      {"", kBar, main, nullptr, 25, 280, 505, 25, &k.filesBar, nullptr},
+      {"Cancel", kButton, main, OnCancelProcessing, 440, 330, 100, 25, &k.cancelButton, nullptr},
+      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"pendlox.dat", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
+  };
+  CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));
 }
 
 // A fresh run: the worker's own copy of the settings (the output page may

@@ -139,3 +139,20 @@ ControlRecord* FindControl(HWND window) {
   }
   return nullptr;
 }
+
+void CreateRows(const ControlRow* rows, int count) {
+  HWND made[32] = {};
+  for (int i = 0; i < count && i < 32; ++i) {
+    const ControlRow& row = rows[i];
+    const HWND parent =
+        row.parent == kMainWindowRow || row.parent >= i ? g_wizard.mainWindow : made[row.parent];
+    made[i] = CreateControl(row.text, row.kind, parent, row.onClick, row.x, row.y, row.width,
+                            row.height);
+    if (row.keep != nullptr) *row.keep = made[i];
+  }
+  for (int i = 0; i < count && i < 32; ++i) {
+    if (rows[i].windowText != nullptr && made[i] != nullptr) {
+      SetWindowTextA(made[i], rows[i].windowText);
+    }
+  }
+}

@@ -69,6 +69,25 @@ struct ControlRecord {
 HWND CreateControl(const char* text, ControlKind kind, HWND parent,
                    ClickHandler onClick, int x, int y, int width, int height);
 
+// One control of a page as a row of a table: its text, kind, parent,
+// click handler, place and size, where its window is kept, and a text set
+// on the window once it is made (longer than a record keeps), or none.
+// `parent` is kMainWindowRow or the index of an earlier row of the table.
+constexpr int8_t kMainWindowRow = -1;
+struct ControlRow {
+  const char* text;
+  ControlKind kind;
+  int8_t parent;
+  ClickHandler onClick;
+  int x, y, width, height;
+  HWND* keep;
+  const char* windowText;
+};
+
+// Creates the rows' controls in table order (CreateControl), keeps each
+// window where its row says, then sets the window texts.
+void CreateRows(const ControlRow* rows, int count);
+
 // Destroys every registered control and empties the registry.
 void DestroyAllControls();
 
