@@ -146,7 +146,11 @@ void ProposeOutputPath(char* outputPath, const char* outputExtension,
   if (IsSingleFileMode(sourceMode)) {
     DefaultDumpFileName(outputPath, sourcePath);
   } else {
-    std::memcpy(outputPath, sourcePath, kPathCapacity);
+    // The source path as a string: no bytes read beyond its end.
+    size_t n = 0;
+    while (n + 1 < kPathCapacity && sourcePath[n] != '\0') ++n;
+    std::memmove(outputPath, sourcePath, n);
+    outputPath[n] = '\0';
   }
 }
 
