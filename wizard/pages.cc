@@ -108,15 +108,13 @@ void ShowOutputSettings(bool single) {
 
 void BuildAgreementPage() {
   DestroyAllControls();
-  const ControlKind kStatic = ClassKind("STATIC");
-  const ControlKind kButton = ClassKind("BUTTON");
   const ControlRow rows[] = {
-      {"Legal Agreement", kStatic, kMainWindowRow, nullptr, 5, 72, 140, 15, nullptr, nullptr},
+      {"Legal Agreement", StaticText, kMainWindowRow, nullptr, 5, 72, 140, 15, nullptr, nullptr},
       {"", GroupBox, kMainWindowRow, nullptr, 25, 100, 490, 205, nullptr, nullptr},
       // The notice is longer than a record's text, so it goes onto the window.
-      {"", kStatic, kMainWindowRow, nullptr, 35, 113, 450, 200, nullptr, kAgreementNotice},
-      {"I Agree", kButton, kMainWindowRow, OnNext, 440, 330, 100, 25, nullptr, nullptr},
-      {"Cancel", kButton, kMainWindowRow, ConfirmQuit, 330, 330, 100, 25, nullptr, nullptr},
+      {"", StaticText, kMainWindowRow, nullptr, 35, 113, 450, 200, nullptr, kAgreementNotice},
+      {"I Agree", PushButton, kMainWindowRow, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", PushButton, kMainWindowRow, ConfirmQuit, 330, 330, 100, 25, nullptr, nullptr},
       {"Salqua.ocx", Bitmap, kMainWindowRow, nullptr, 0, 0, 0, 0, nullptr, nullptr},
   };
   CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));
@@ -127,13 +125,10 @@ void BuildSourcePage() {
   DestroyAllControls();
   g_sourcePage = SourcePageWindows{};
   SourcePageWindows& k = g_sourcePage;
-  const ControlKind kStatic = ClassKind("STATIC");
-  const ControlKind kButton = ClassKind("BUTTON");
-  const ControlKind kEdit = ClassKind("EDIT");
   const int8_t main = kMainWindowRow;
   const ControlRow rows[] = {
-      {"Source - Setup", kStatic, main, nullptr, 160, 72, 140, 15, nullptr, nullptr},
-      {"", kStatic, main, nullptr, 20, 105, 550, 15, nullptr, "Define the source file(s):"},
+      {"Source - Setup", StaticText, main, nullptr, 160, 72, 140, 15, nullptr, nullptr},
+      {"", StaticText, main, nullptr, 20, 105, 550, 15, nullptr, "Define the source file(s):"},
       {"Type", GroupBox, main, nullptr, 20, 130, 160, 100, nullptr, nullptr},
       {"Single File", RadioButton, 2, SelectSingleFile, 30, 145, 150, 25, &k.sourceModeRadios[0],
        nullptr},
@@ -142,13 +137,13 @@ void BuildSourcePage() {
       {"Directory Recursive", RadioButton, 4, SelectRecursive, 30, 195, 150, 25,
        &k.sourceModeRadios[2], nullptr},
       {"File / Directory", GroupBox, main, nullptr, 200, 130, 340, 100, nullptr, nullptr},
-      {"", kEdit, main, nullptr, 210, 157, 200, 18, &k.sourcePathField, nullptr},
-      {"btr", kEdit, main, nullptr, 330, 188, 30, 18, &k.sourceExtensionField, nullptr},
-      {kExtensionLabel, kStatic, main, nullptr, 210, 190, 190, 15, &k.sourceExtensionLabel, nullptr},
-      {"Browse", kButton, main, OnBrowseSource, 415, 152, 100, 25, nullptr, nullptr},
-      {"Next", kButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
-      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
-      {"Cancel", kButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
+      {"", EditField, main, nullptr, 210, 157, 200, 18, &k.sourcePathField, nullptr},
+      {"btr", EditField, main, nullptr, 330, 188, 30, 18, &k.sourceExtensionField, nullptr},
+      {kExtensionLabel, StaticText, main, nullptr, 210, 190, 190, 15, &k.sourceExtensionLabel, nullptr},
+      {"Browse", PushButton, main, OnBrowseSource, 415, 152, 100, 25, nullptr, nullptr},
+      {"Next", PushButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Back", PushButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", PushButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
       {"Trevik.dll", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
   };
   CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));
@@ -209,13 +204,10 @@ void BuildOutputPage() {
   DestroyAllControls();
   g_outputPage = OutputPageWindows{};
   OutputPageWindows& k = g_outputPage;
-  const ControlKind kStatic = ClassKind("STATIC");
-  const ControlKind kButton = ClassKind("BUTTON");
-  const ControlKind kEdit = ClassKind("EDIT");
   const int8_t main = kMainWindowRow;
   const ControlRow head[] = {
-      {"Output - Setup", kStatic, main, nullptr, 300, 72, 140, 15, nullptr, nullptr},
-      {"", kStatic, main, nullptr, 20, 105, 550, 15, nullptr, "Define the target file(s):"},
+      {"Output - Setup", StaticText, main, nullptr, 300, 72, 140, 15, nullptr, nullptr},
+      {"", StaticText, main, nullptr, 20, 105, 550, 15, nullptr, "Define the target file(s):"},
       {"Output Format", GroupBox, main, nullptr, 20, 130, 160, 150, nullptr, nullptr},
       {"Binary", RadioButton, 2, SelectBinary, 30, 145, 150, 25, &k.formatRadios[0], nullptr},
       {"Binary + Lenght", RadioButton, 3, SelectBinaryLength, 30, 165, 150, 25,
@@ -226,7 +218,7 @@ void BuildOutputPage() {
       {"HEX + length", RadioButton, 6, SelectHexLength, 30, 225, 150, 25, &k.formatRadios[4],
        nullptr},
       {"HEX + CRC", RadioButton, 7, SelectHexCrc, 30, 245, 150, 25, &k.formatRadios[5], nullptr},
-      {"", kEdit, main, nullptr, 210, 157, 200, 18, &k.outputPathField, nullptr},
+      {"", EditField, main, nullptr, 210, 157, 200, 18, &k.outputPathField, nullptr},
   };
   // A single file's dump is a file; a directory's dumps take an extension.
   const ControlRow file[] = {
@@ -234,16 +226,16 @@ void BuildOutputPage() {
   };
   const ControlRow directory[] = {
       {"Directory", GroupBox, main, nullptr, 200, 130, 340, 100, nullptr, nullptr},
-      {kDefaultOutputExtension, kEdit, main, nullptr, 330, 188, 30, 18, &k.outputExtensionField,
+      {kDefaultOutputExtension, EditField, main, nullptr, 330, 188, 30, 18, &k.outputExtensionField,
        nullptr},
-      {kExtensionLabel, kStatic, main, nullptr, 210, 190, 190, 15, &k.outputExtensionLabel,
+      {kExtensionLabel, StaticText, main, nullptr, 210, 190, 190, 15, &k.outputExtensionLabel,
        nullptr},
   };
   const ControlRow tail[] = {
-      {"Browse", kButton, main, OnBrowseOutput, 415, 152, 100, 25, nullptr, nullptr},
-      {"Next", kButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
-      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
-      {"Cancel", kButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
+      {"Browse", PushButton, main, OnBrowseOutput, 415, 152, 100, 25, nullptr, nullptr},
+      {"Next", PushButton, main, OnNext, 440, 330, 100, 25, nullptr, nullptr},
+      {"Back", PushButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"Cancel", PushButton, main, ConfirmQuit, 220, 330, 100, 25, nullptr, nullptr},
       {"Ombrel.ici", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
   };
   const bool single = IsSingleFileMode(g_settings.sourceMode);

@@ -96,25 +96,22 @@ void ShowRunEnded() {
 void CreateProcessingControls() {
   g_processingPage = ProcessingPageWindows{};
   ProcessingPageWindows& k = g_processingPage;
-  const ControlKind kStatic = ClassKind("STATIC");
-  const ControlKind kButton = ClassKind("BUTTON");
-  const ControlKind kBar = ClassKind("");
   const int8_t main = kMainWindowRow;
   const ControlRow rows[] = {
-      {"Processing", kStatic, main, nullptr, 440, 72, 140, 15, nullptr, nullptr},
-      {"", kStatic, main, nullptr, 20, 105, 550, 15, &k.statusLabel, "Processing file(s)"},
+      {"Processing", StaticText, main, nullptr, 440, 72, 140, 15, nullptr, nullptr},
+      {"", StaticText, main, nullptr, 20, 105, 550, 15, &k.statusLabel, "Processing file(s)"},
       {"", GroupBox, main, nullptr, 20, 120, 515, 200, nullptr, nullptr},
-      {kFileNameCaption, kStatic, main, nullptr, 30, 135, 550, 15, &k.fileNameLabel, nullptr},
-      {kRecordLengthCaption, kStatic, main, nullptr, 30, 165, 250, 15, &k.recordLengthLabel,
+      {kFileNameCaption, StaticText, main, nullptr, 30, 135, 550, 15, &k.fileNameLabel, nullptr},
+      {kRecordLengthCaption, StaticText, main, nullptr, 30, 165, 250, 15, &k.recordLengthLabel,
        nullptr},
-      {kVersionCaption, kStatic, main, nullptr, 270, 165, 550, 15, &k.versionLabel, nullptr},
-      {kPageSizeCaption, kStatic, main, nullptr, 30, 195, 100, 15, &k.pageSizeLabel, nullptr},
-      {kRecordCountCaption, kStatic, main, nullptr, 270, 195, 550, 15, &k.recordCountLabel,
+      {kVersionCaption, StaticText, main, nullptr, 270, 165, 550, 15, &k.versionLabel, nullptr},
+      {kPageSizeCaption, StaticText, main, nullptr, 30, 195, 100, 15, &k.pageSizeLabel, nullptr},
+      {kRecordCountCaption, StaticText, main, nullptr, 270, 195, 550, 15, &k.recordCountLabel,
        nullptr},
-      {"", kBar, main, nullptr, 25, 240, 505, 25, &k.recordsBar, nullptr},
-      {"", kBar, main, nullptr, 25, 280, 505, 25, &k.filesBar, nullptr},
-      {"Cancel", kButton, main, OnCancelProcessing, 440, 330, 100, 25, &k.cancelButton, nullptr},
-      {"Back", kButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
+      {"", ProgressBar, main, nullptr, 25, 240, 505, 25, &k.recordsBar, nullptr},
+      {"", ProgressBar, main, nullptr, 25, 280, 505, 25, &k.filesBar, nullptr},
+      {"Cancel", PushButton, main, OnCancelProcessing, 440, 330, 100, 25, &k.cancelButton, nullptr},
+      {"Back", PushButton, main, OnBack, 330, 330, 100, 25, nullptr, nullptr},
       {"pendlox.dat", Bitmap, main, nullptr, 0, 0, 0, 0, nullptr, nullptr},
   };
   CreateRows(rows, static_cast<int>(sizeof rows / sizeof rows[0]));

@@ -48,6 +48,10 @@ constexpr ControlKind Bitmap = {KindCode::Bitmap, nullptr};
 constexpr ControlKind ClassKind(const char* className) {
   return {KindCode::ClassName, className};
 }
+constexpr ControlKind StaticText = ClassKind("STATIC");
+constexpr ControlKind PushButton = ClassKind("BUTTON");
+constexpr ControlKind EditField = ClassKind("EDIT");
+constexpr ControlKind ProgressBar = ClassKind("");
 
 constexpr size_t kControlTextCapacity = 255;  // 254 characters and terminator
 
