@@ -18,10 +18,7 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++ make)
 dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
 if [ ${#need[@]} -gt 0 ]; then
-  echo "installing ${need[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}" </dev/null >/dev/null
+  scripts/install-packages.sh "${need[@]}" >/dev/null
 fi
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then

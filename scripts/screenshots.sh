@@ -12,6 +12,9 @@ ROOT=$PWD
 BUILD=${BUILD:-build-win}
 JOBS=${JOBS:-2}
 
+# ImageMagick turns the tour's bitmaps into the PNG files.
+scripts/install-packages.sh imagemagick
+
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target gandrelgui wizard_screenshot_tour

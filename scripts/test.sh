@@ -119,16 +119,7 @@ WINDOWS_PKGS="g++-mingw-w64-i686-posix wine32:i386 wine32-preloader:i386 wine xv
 # runs under qemu-i386 beside the native wineserver of wine64 (see
 # scripts/with-wine.sh); elsewhere these 160 MB are not fetched.
 WINE_EMULATION_PKGS="wine64 qemu-user-static"
-install_missing() {  # install_missing PACKAGE...: apt-get install of those not there
-  local missing=() p sudo=""
-  for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-  [ ${#missing[@]} -gt 0 ] || return 0
-  step "installing ${missing[*]}"
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  if [[ " ${missing[*]} " == *":i386"* ]]; then $sudo dpkg --add-architecture i386 || return 1; fi
-  if [ -z "${APT_UPDATED:-}" ]; then $sudo apt-get update -q </dev/null || return 1; APT_UPDATED=1; fi
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
-}
+install_missing() { scripts/install-packages.sh "$@"; }  # those of PACKAGE... not there
 if [ -z "${SKIP_WINDOWS:-}" ]; then
   timed "packages" install_missing $NATIVE_PKGS $WINDOWS_PKGS
   if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
