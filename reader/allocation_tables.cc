@@ -1,6 +1,14 @@
 // Versions 0x0800 to 0x0950: the page directory through the page allocation
 // tables (reader/v8_layout.h), checked against the pages themselves.  Their
 // layout and the choice of copy are the plan's (AllocationTableRules).
+//
+// Every page is read before the first record, even where the tables are
+// sound: the directory lists a page by the number it carries, and a page
+// the tables name as a data page may carry a number that no table settles
+// (0, which sorts before every other; one beyond the tables; that of a
+// page whose own entry does not hold).  Such a page takes that number's
+// place in the order, so a walk that confirmed each page only as it loaded
+// it would meet it after handing out records the pass puts after it.
 #include <algorithm>
 #include <vector>
 

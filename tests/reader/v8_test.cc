@@ -353,6 +353,42 @@ TEST(V8Tables, IndexPagesAreNotDataPagesEvenWithKey68) {
   }
 }
 
+// The order of the data pages is that of the numbers they carry, and a
+// number no table settles is weighed among all pages: a data page whose
+// number reads 0 is handed out first, one carrying a number beyond every
+// table last.  The tables cannot foretell either (such a page is one they
+// name as another data page), which is why the pages are all read before
+// the first record.
+TEST(V8Tables, PagesCarryingNumbersNoTableSettlesTakeTheirNumbersPlace) {
+  FixtureOptions o = V8Options(512);
+  o.recordLength = 100;
+  const auto records = MakeRecords(16, o.recordLength, 0, 9);
+  const BuiltFile good = BuildDataFile(o, records);
+  ASSERT_GE(good.dataPages.size(), 3u);
+  const uint32_t last = good.dataPages.back();
+  const uint32_t middle = good.dataPages[1];
+  auto onPage = [&](uint32_t page, bool on) {
+    std::vector<FixtureRecord> some;
+    for (size_t i = 0; i < good.records.size(); ++i) {
+      if ((good.recordPages[i][0] == page) == on) some.push_back(good.records[i]);
+    }
+    return some;
+  };
+  // The last data page carries 0: its records come first.
+  std::vector<uint8_t> bytes = good.bytes;
+  PutLE32(bytes, size_t{last} * o.pageSize, 0);
+  std::vector<FixtureRecord> expected = onPage(last, true);
+  ASSERT_FALSE(expected.empty());
+  for (const FixtureRecord& r : onPage(last, false)) expected.push_back(r);
+  ExpectRecords(bytes, expected);
+  // The middle one carries a number beyond the tables: its records come last.
+  bytes = good.bytes;
+  PutLE32(bytes, size_t{middle} * o.pageSize, 0x7FFFFFFF);
+  expected = onPage(middle, false);
+  for (const FixtureRecord& r : onPage(middle, true)) expected.push_back(r);
+  ExpectRecords(bytes, expected);
+}
+
 // --- Slots ------------------------------------------------------------------------
 
 TEST(V8Slots, SystemDataDuplicatePointersAndFreeSlotsInBothSlotKinds) {
