@@ -52,8 +52,17 @@ void FillVariable(const BenchFilePlan& plan, uint64_t index, uint32_t length,
   }
 }
 
+// Fills `*record` in place, keeping the buffers of the record before it.
+void FillRecord(const BenchFilePlan& plan, uint64_t index, fixture::FixtureRecord* record) {
+  record->fixed.resize(plan.options.recordLength);
+  FillFixed(plan, index, record->fixed.data());
+  record->variable.resize(VariableLength(plan, index));
+  FillVariable(plan, index, static_cast<uint32_t>(record->variable.size()),
+               record->variable.data());
+}
+
 void ReadBenchRecord(const void* context, uint64_t index, fixture::FixtureRecord* record) {
-  *record = BenchRecord(*static_cast<const BenchFilePlan*>(context), index);
+  FillRecord(*static_cast<const BenchFilePlan*>(context), index, record);
 }
 
 }  // namespace
@@ -96,11 +105,7 @@ bool PlanForKind(const std::string& kind, uint64_t bytes, BenchFilePlan* plan) {
 
 fixture::FixtureRecord BenchRecord(const BenchFilePlan& plan, uint64_t index) {
   fixture::FixtureRecord record;
-  record.fixed.resize(plan.options.recordLength);
-  FillFixed(plan, index, record.fixed.data());
-  record.variable.resize(VariableLength(plan, index));
-  FillVariable(plan, index, static_cast<uint32_t>(record.variable.size()),
-               record.variable.data());
+  FillRecord(plan, index, &record);
   return record;
 }
 
