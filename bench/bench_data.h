@@ -1,13 +1,8 @@
-// Benchmark data files: large Btrieve data files laid out exactly as the
-// fixture writer lays them out, written page by page so that a file of a
-// gigabyte needs a few pages of memory, not the whole file.
-//
-// Streamed: versions 0x0300 to 0x0700 with or without variable-length parts,
-// in either control page layout, and versions 0x0800 and 0x0900 with plain
-// fixed-length records, all with the records packed from slot 0.  Any other
-// combination goes through fixture::BuildDataFile in memory, so every file
-// the fixture writer can make can be generated; only the streamed ones are
-// cheap at a gigabyte.
+// Benchmark data files: large Btrieve data files written by the fixture's
+// one data-file writer (tests/fixture/data_file_writer.h) page by page into
+// a file, so that a file of a gigabyte needs a few pages of memory and a few
+// bytes per record, not the whole file.  Every layout the fixture writer
+// makes can be generated.
 //
 // Record contents depend only on the seed and the record's index, so the same
 // plan always gives the same bytes.
@@ -17,15 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "tests/fixture/fixture_writer.h"
 
 namespace benchdata {
 
 struct BenchFilePlan {
-  // Version, page size, record length, variable-length flag and fragment
-  // size; skipPages and emptySlotsBefore must stay 0 for streaming.
+  // Version, page size, record length, variable-length flag, fragment size
+  // and any other layout option of the fixture writer.
   fixture::FixtureOptions options;
   uint64_t recordCount = 0;
   uint32_t maxVariableBytes = 0;  // variable parts of 0 to this many bytes
@@ -40,16 +34,10 @@ bool PlanForKind(const std::string& kind, uint64_t bytes, BenchFilePlan* plan);
 // slot for any version, and a variable part when the file has them.
 fixture::FixtureRecord BenchRecord(const BenchFilePlan& plan, uint64_t index);
 
-// True when WriteBenchFile streams this plan page by page.
-bool CanStream(const BenchFilePlan& plan);
-
 // Writes the whole data file to `out`, byte for byte what
 // fixture::BuildDataFile makes of the records BenchRecord(plan, 0 ..
 // recordCount - 1).  False when a write fails.
 bool WriteBenchFile(const BenchFilePlan& plan, FILE* out);
-
-// The same file in memory, through fixture::BuildDataFile; for comparison.
-std::vector<uint8_t> BuildBenchFileInMemory(const BenchFilePlan& plan);
 
 }  // namespace benchdata
 
