@@ -12,8 +12,10 @@ ROOT=$PWD
 BUILD=${BUILD:-build-win}
 JOBS=${JOBS:-2}
 
-# ImageMagick turns the tour's bitmaps into the PNG files.
-scripts/install-packages.sh imagemagick
+# ImageMagick turns the tour's bitmaps into the PNG files.  The wizard asks
+# for Arial; Wine takes the font fontconfig offers for it, and without
+# Liberation Sans (Arial's widths) that is a wider face that wraps labels.
+scripts/install-packages.sh imagemagick fonts-liberation
 
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
