@@ -5,9 +5,9 @@
 
 #include "reader/datafile.h"
 #include "reader/format.h"
+#include "reader/input_stream.h"
 #include "reader/v8_layout.h"
 #include "reader/version_rules.h"
-#include "salvage/input_file.h"
 
 const CommandOption kInfoOptions[] = {
     {"json", 0, nullptr, "one JSON array, an object per file, for scripts"},

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "reader/input_stream.h"
 #include "reader/version_rules.h"
 #include "salvage/geometry_score.h"
-#include "salvage/input_file.h"
 
 enum class ValueSource : uint8_t {
   None = 0,

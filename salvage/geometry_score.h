@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "reader/input_stream.h"
 #include "reader/version_rules.h"
-#include "salvage/input_file.h"
 
 // The first bytes of the file, read once and grown on demand.
 struct PageSample {

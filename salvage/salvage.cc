@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "salvage/input_file.h"
+#include "reader/input_stream.h"
 #include "salvage/page_scan.h"
 #include "salvage/records.h"
 
