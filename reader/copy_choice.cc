@@ -11,3 +11,12 @@ int ChooseMapPairCopy(bool readable0, uint16_t counter0, bool readable1, uint16_
   if (!readable0) return 1;
   return counter0 > counter1 ? 0 : 1;
 }
+
+bool PreferTableCopy(const AllocationTableRules& rules, uint32_t controlUsage, uint32_t usage,
+                     uint32_t chosenUsage) {
+  if (rules.choice == TableChoiceRule::GreaterUsage) return usage > chosenUsage;
+  const bool committed = usage <= controlUsage;
+  const bool chosenCommitted = chosenUsage <= controlUsage;
+  if (committed != chosenCommitted) return committed;
+  return committed ? usage > chosenUsage : usage < chosenUsage;
+}

@@ -114,6 +114,7 @@ constexpr VersionRules kNewClass = {
     .consoleChecksPageNumber = false,
     .consoleChecksZeroHeader = false,
     .recordLength32 = true,
+    .slotWords = true,
 };
 
 // 0x0950 (and -0x0950 in owner-protected files): the usage counters of

@@ -126,6 +126,9 @@ struct VersionRules {
   uint8_t firstFragmentOffset = 16;  // ... and where fragment 0 starts
   AllocationTableRules tables = {};
   bool chunkedTails = false;     // flag 0x0800: tails through a chunk table
+  bool slotWords = false;        // every slot starts with a slot word (0 free,
+                                 // small when used); a compressed slot's used
+                                 // marker at 6 reads 01 01 00 or 01 02 00
 };
 
 // The row of an accepted version (absolute value of the stored word), or
