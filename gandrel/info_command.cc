@@ -6,6 +6,7 @@
 #include "reader/datafile.h"
 #include "reader/format.h"
 #include "reader/input_stream.h"
+#include "reader/page_geometry.h"
 #include "reader/v8_layout.h"
 #include "reader/version_rules.h"
 
@@ -202,9 +203,7 @@ PageCensus CensusOf(const FileInfo& info) {
   // pages are the page map or the allocation tables.
   uint64_t control = 0;
   if (g.layout != nullptr && g.pageSize != 0) {
-    control = g.layout->versionClass == 1   ? 1
-              : g.layout->versionClass == 2 ? 2
-                                            : 2ull * g.controlCopyBytes / g.pageSize;
+    control = ControlCopyPages(PageGeometryOf(*g.layout, g.pageSize, g.controlCopyBytes));
   }
   c.control = control < p.reserved ? control : p.reserved;
   c.map = p.reserved - c.control;
@@ -215,7 +214,7 @@ PageCensus CensusOf(const FileInfo& info) {
   c.damaged = p.implausible + p.unreadable;
   c.currentData = p.currentData;
   c.currentVariable = p.currentVariable;
-  c.indexKnown = g.layout != nullptr && g.layout->versionClass != 1;
+  c.indexKnown = g.layout != nullptr && g.layout->kind != KindRule::Bit15AtOffset4;
   c.variableKnown = c.indexKnown;
   return c;
 }

@@ -2,6 +2,26 @@
 
 #include "reader/format.h"
 
+namespace {
+
+constexpr uint32_t kPageSizeStep = 512;
+constexpr uint32_t kMostPageSizeBefore0800 = 4096;
+constexpr uint32_t kMostPageSize = 16384;  // with allocation tables
+
+bool PageSizeUpTo(uint32_t most, uint32_t pageSize) {
+  return pageSize != 0 && pageSize % kPageSizeStep == 0 && pageSize <= most;
+}
+
+}  // namespace
+
+bool PageSizeAllowed(const VersionRules& rules, uint32_t pageSize) {
+  return PageSizeUpTo(
+      rules.pageMap == PageMapRule::AllocationTables ? kMostPageSize : kMostPageSizeBefore0800,
+      pageSize);
+}
+
+bool PageSizeAllowedByAnyRow(uint32_t pageSize) { return PageSizeUpTo(kMostPageSize, pageSize); }
+
 uint32_t MapPairStride(uint32_t pageSize) { return pageSize / 4; }
 
 uint32_t MapEntriesPerPage(uint32_t pageSize) {

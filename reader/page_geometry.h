@@ -20,6 +20,13 @@
 
 #include "reader/version_rules.h"
 
+// --- Page sizes --------------------------------------------------------------------
+// A multiple of 512 up to 4096, up to 16384 for the rows with allocation
+// tables.
+bool PageSizeAllowed(const VersionRules& rules, uint32_t pageSize);
+// Allowed for one row at least.
+bool PageSizeAllowedByAnyRow(uint32_t pageSize);
+
 // --- Page map pairs (0x0600-0x0700) ------------------------------------------
 // Physical pages from one map pair to the next.
 uint32_t MapPairStride(uint32_t pageSize);

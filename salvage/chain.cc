@@ -37,7 +37,7 @@ bool LoadPage(ChainWalker* w, int64_t offset) {
 // a blank page there is a lost one.  From 0x0700 on the page pass only
 // offers variable pages.
 bool LooksLikeVariablePage(const Geometry& g, const uint8_t* page, int64_t number) {
-  if (g.layout->versionClass == 1) {
+  if (g.layout->pageMap == PageMapRule::None) {
     return (DecodeLE16(page + 4) & 0x8000) == 0 && DecodePageNumber24(page) == number;
   }
   for (uint32_t i = 0; i < 8; ++i) {

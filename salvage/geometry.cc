@@ -8,6 +8,7 @@
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/owner_protection.h"
+#include "reader/page_geometry.h"
 #include "reader/page_header.h"
 #include "reader/v8_layout.h"
 #include "salvage/geometry_score.h"
@@ -67,7 +68,12 @@ uint16_t AbsoluteVersion(uint16_t stored) {
   return static_cast<uint16_t>(word < 0 ? -static_cast<int32_t>(word) : word);
 }
 
-uint32_t SlotReserve(int versionClass) { return versionClass == 3 ? kV8PageHeaderSize : 2; }
+// Bytes of a page that slots cannot use, as the copy checks count them: the
+// page header from 0x0800 (8 bytes, also for 0x0950's 10), the row's
+// reserve before.
+uint32_t SlotReserve(const VersionRules& layout) {
+  return ChoosesActiveCopy(layout.control) ? kV8PageHeaderSize : layout.slotCountReserve;
+}
 
 // Decodes one copy and checks it.  `expectedOffset` is where this copy was
 // looked for (0 for copy 1); copy 2 must lie where its own page size puts it.
@@ -94,7 +100,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
     copy->problem = Format("version word 0x%04x not accepted", stored);
     return;
   }
-  const bool v8 = layout->versionClass == 3;
+  const bool v8 = ChoosesActiveCopy(layout->control);
   if (v8 && length < kCopyBytes) {
     copy->problem = "cut short";
     return;
@@ -138,7 +144,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
     // pointer and a used marker; the fixed-part length is kept at 270.
     copy->compressed = true;
     copy->recordLength = DecodeLE16(bytes + kControlFixedLengthOffset);
-    needed = kOldPointerBytes + (layout->versionClass == 1 ? 1 : kV8UsedMarkerSize);
+    needed = kOldPointerBytes + OldCompressedMarkerBytes(*layout);
   } else {
     copy->variable = bytes[kControlVariableFlagOffset] != 0;
     needed = (copy->fcLayout ? kFcSlotDataOffset : 0) + copy->recordLength +
@@ -148,7 +154,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
   // claim that every page is encrypted.  The pages decide (DecideGeometry).
   copy->encrypted = static_cast<int16_t>(stored) < 0 &&
                     OwnerModeEncrypts(bytes[kControlOwnerModeOffset]);
-  if (!PageSizeAllowed(layout->versionClass, copy->pageSize)) {
+  if (!PageSizeAllowed(*layout, copy->pageSize)) {
     copy->problem = Format("page size %u not allowed", copy->pageSize);
     return;
   }
@@ -167,7 +173,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
     copy->problem = Format("slot length %u shorter than the record", copy->slotLength);
     return;
   }
-  const uint32_t reserve = SlotReserve(layout->versionClass);
+  const uint32_t reserve = SlotReserve(*layout);
   if (copy->slotLength > copy->pageSize - reserve) {
     copy->problem = Format("slot length %u does not fit a page", copy->slotLength);
     return;
@@ -197,7 +203,7 @@ std::vector<int64_t> SecondCopyPlaces(int64_t first) {
   const VersionRowList rows = InferenceVersionRows();
   for (uint32_t ps = 512; ps <= 16384; ps += 512) {
     for (uint32_t r = 0; r < rows.count; ++r) {
-      const int64_t at = PageSizeAllowedFor(*rows.rows[r], ps)
+      const int64_t at = PageSizeAllowed(*rows.rows[r], ps)
                              ? SecondCopyOffset(*rows.rows[r], ps) : -1;
       if (at > 0 && std::find(offsets.begin(), offsets.end(), at) == offsets.end()) {
         offsets.push_back(at);
@@ -225,7 +231,7 @@ int64_t PredictedSecondCopy(const ControlCopy& copy1, const GeometryOverrides& o
                                                                       : copy1.version);
   if (layout == nullptr) return -1;
   const uint32_t ps = overrides.pageSize != 0 ? overrides.pageSize : copy1.pageSize;
-  return PageSizeAllowedFor(*layout, ps) ? SecondCopyOffset(*layout, ps) : -1;
+  return PageSizeAllowed(*layout, ps) ? SecondCopyOffset(*layout, ps) : -1;
 }
 
 // Copy 1, then copy 2 wherever it is.  A version that keeps no copy 2 and
@@ -239,7 +245,7 @@ void ReadControlCopies(InputFile* input, const GeometryOverrides& overrides, Geo
 }
 
 bool SameClassAndSize(const ControlCopy& a, const ControlCopy& b) {
-  return FindVersionRules(a.version)->versionClass == FindVersionRules(b.version)->versionClass &&
+  return SameVersionClass(*FindVersionRules(a.version), *FindVersionRules(b.version)) &&
          a.pageSize == b.pageSize;
 }
 
@@ -274,7 +280,7 @@ bool CopyFitsPages(InputFile* input, PageSample* sample, ControlCopy* copy) {
       best.score < own.score * kDisagreeFactor) {
     return true;
   }
-  if (best.layout->versionClass == layout.versionClass && best.pageSize == copy->pageSize) {
+  if (SameVersionClass(*best.layout, layout) && best.pageSize == copy->pageSize) {
     return true;
   }
   copy->sound = false;
@@ -336,7 +342,7 @@ bool InferVersionAndPageSize(InputFile* input, PageSample* sample, Geometry* g) 
     uint16_t version = g->best.layout->version;
     for (const ControlCopy& c : g->copies) {
       const VersionRules* l = FindVersionRules(c.version);
-      if (l != nullptr && l->versionClass == g->best.layout->versionClass) version = c.version;
+      if (l != nullptr && SameVersionClass(*l, *g->best.layout)) version = c.version;
     }
     g->version = version;
     g->layout = FindVersionRules(version);
@@ -374,7 +380,7 @@ bool DecideVersionAndPageSize(InputFile* input, PageSample* sample,
   if ((g->layout == nullptr || g->pageSize == 0) && !InferVersionAndPageSize(input, sample, g)) {
     return false;
   }
-  if (!PageSizeAllowedFor(*g->layout, g->pageSize)) {
+  if (!PageSizeAllowed(*g->layout, g->pageSize)) {
     Unusable(g, Format("page size %u not allowed", g->pageSize));
     return false;
   }
@@ -393,7 +399,7 @@ void DecideRecordLayout(const ControlCopy* chosen, Geometry* g) {
     g->recordCountKnown = true;
     g->controlUsage = chosen->counter;
     g->chunkedTails = chosen->chunkedTails;
-  } else if (copy1Layout != nullptr && copy1Layout->versionClass == g->layout->versionClass) {
+  } else if (copy1Layout != nullptr && SameVersionClass(*copy1Layout, *g->layout)) {
     g->variable = copy1.variable;
     g->compressed = copy1.compressed;
   }
@@ -604,11 +610,6 @@ bool OwnerPagesInClear(InputFile* input, const ControlCopy& copy) {
 }
 
 }  // namespace
-
-bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize) {
-  if (pageSize == 0 || pageSize % 512 != 0) return false;
-  return versionClass == 3 ? pageSize <= 16384 : pageSize <= 4096;
-}
 
 void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geometry* g) {
   *g = Geometry{};

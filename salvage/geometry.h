@@ -112,9 +112,6 @@ struct GeometryOverrides {
   uint16_t version = 0;
 };
 
-// Page sizes a version allows.
-bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize);
-
 // Decides the geometry of `input`.  Reads the control page copies and, when
 // something is missing, a sample of the data pages.  Never fails outright:
 // geometry->usable says whether salvage can go on.

@@ -68,7 +68,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   const VersionRules* copy1Layout = FindVersionRules(copy1.version);
   const bool copy1Damaged =
       !copy1.sound && (copy1Layout == nullptr || chosen == nullptr ||
-                       copy1Layout->versionClass != g.layout->versionClass ||
+                       !SameVersionClass(*copy1Layout, *g.layout) ||
                        copy1.counter >= chosen->counter);
   const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;

@@ -66,6 +66,22 @@ TEST(PageGeometryTest, ReservedPagesAreTheControlCopiesMapPairsAndTablesOfEveryR
   }
 }
 
+// Page sizes step by 512: up to 4096 before 0x0800, up to 16384 from it.
+TEST(PageGeometryTest, PageSizesAllowedStepBy512UpToTheRowsLargest) {
+  for (uint16_t version : {0x0300, 0x0500, 0x0600, 0x0700, 0x0800, 0x0900, 0x0950}) {
+    const VersionRules& rules = *FindVersionRules(version);
+    const uint32_t most = version >= 0x0800 ? 16384 : 4096;
+    for (uint32_t pageSize = 0; pageSize <= 20000; pageSize += 256) {
+      SCOPED_TRACE("version " + std::to_string(version) + " page size " +
+                   std::to_string(pageSize));
+      const bool allowed = pageSize != 0 && pageSize % 512 == 0 && pageSize <= most;
+      EXPECT_EQ(PageSizeAllowed(rules, pageSize), allowed);
+      EXPECT_EQ(PageSizeAllowedByAnyRow(pageSize),
+                pageSize != 0 && pageSize % 512 == 0 && pageSize <= 16384);
+    }
+  }
+}
+
 // The 4096 bytes are inserted before the first copy of map pair 30, only in
 // the rows that have them; every page before it stays where its number puts it.
 TEST(PageGeometryTest, TheAdjustmentMovesPagesFromMapPairThirtyOn) {
