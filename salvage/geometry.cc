@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "reader/chain.h"
+#include "reader/control_page.h"
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/owner_protection.h"
@@ -63,11 +64,6 @@ int64_t SecondCopyOffset(const VersionRules& layout, uint32_t pageSize) {
   return -1;
 }
 
-uint16_t AbsoluteVersion(uint16_t stored) {
-  const int16_t word = static_cast<int16_t>(stored);
-  return static_cast<uint16_t>(word < 0 ? -static_cast<int32_t>(word) : word);
-}
-
 // Bytes of a page that slots cannot use, as the copy checks count them: the
 // page header from 0x0800 (8 bytes, also for 0x0950's 10), the row's
 // reserve before.
@@ -75,117 +71,111 @@ uint32_t SlotReserve(const VersionRules& layout) {
   return ChoosesActiveCopy(layout.control) ? kV8PageHeaderSize : layout.slotCountReserve;
 }
 
-// Decodes one copy and checks it.  `expectedOffset` is where this copy was
-// looked for (0 for copy 1); copy 2 must lie where its own page size puts it.
-void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
-                int64_t fileSize, ControlCopy* copy) {
-  *copy = ControlCopy{};
-  copy->offset = offset;
-  copy->read = length >= kMinCopyBytes;
-  if (!copy->read) {
-    copy->problem = "cut short";
-    return;
+// What the slot must hold at least besides nothing: the record (a
+// compressed record's pointer and used marker), the slot word and system
+// data from 0x0800, the tail pointer, the duplicate pointer pairs.
+uint32_t NeededSlotBytes(const VersionRules& layout, const ControlCopy& copy) {
+  if (ChoosesActiveCopy(layout.control)) {
+    const uint32_t system = copy.systemData ? kV8SystemDataSize : 0;
+    const uint32_t needed =
+        copy.compressed ? kV8UsedMarkerOffset + kV8UsedMarkerSize + system
+                        : kV8SlotWordSize + system + copy.recordLength +
+                              (copy.variable ? kV8PointerSize : 0);
+    return needed + 8u * copy.duplicatePairs;
   }
-  const uint32_t signature = DecodeLE32(bytes + kControlSignatureOffset);
-  if (signature != kSignaturePlain && signature != kSignatureFc) {
-    copy->problem = "no control page signature";
-    return;
+  // An old compressed slot holds the pointer and a used marker.
+  if (copy.compressed) return kOldPointerBytes + OldCompressedMarkerBytes(layout);
+  return (copy.fcLayout ? kFcSlotDataOffset : 0) + copy.recordLength +
+         (copy.variable ? kOldPointerBytes : 0);
+}
+
+// The fields of one copy as the reader decodes a copy alone
+// (reader/control_page.h).
+void TakeFields(const ControlInfo& info, ControlCopy* copy) {
+  copy->fcLayout = info.fcLayout;
+  copy->version = info.version;
+  copy->pageSize = info.pageSize;
+  copy->counter = info.usage;
+  copy->recordLength = info.recordLength;
+  copy->slotLength = info.slotLength;
+  copy->recordCount = info.recordCount;
+  copy->compressed = info.compressed;
+  copy->variable = !info.compressed && info.variableLength != 0;
+  copy->systemData = info.systemData;
+  copy->duplicatePairs = info.duplicatePairs;
+  copy->chunkedTails = info.chunkedTail;
+  // An owner mode can claim that every page is encrypted; the pages decide
+  // (DecideGeometry).
+  copy->encrypted = info.encrypted;
+}
+
+// The first check the decoded copy fails, or nothing.  `offset` is where it
+// was looked for: copy 2 must lie where its own page size puts it.
+std::string CopyProblem(const VersionRules& layout, const ControlInfo& info, int64_t offset,
+                        int64_t fileSize, ControlCopy* copy) {
+  if (ChoosesActiveCopy(layout.control) && info.compressed && info.storedRecordLength != 0) {
+    // Nothing of this copy is believed: it keeps the word as stored, and no
+    // owner's claim.
+    copy->recordLength = info.storedRecordLength;
+    copy->encrypted = false;
+    return Format("record length %u in a compressed file", info.storedRecordLength);
   }
-  copy->fcLayout = signature == kSignatureFc;
-  const uint16_t stored = DecodeLE16(
-      bytes + (copy->fcLayout ? kControlVersionFcOffset : kControlVersionPlainOffset));
-  copy->version = AbsoluteVersion(stored);
-  const VersionRules* layout = FindVersionRules(copy->version);
-  if (layout == nullptr) {
-    copy->problem = Format("version word 0x%04x not accepted", stored);
-    return;
+  if (!PageSizeAllowed(layout, copy->pageSize)) {
+    return Format("page size %u not allowed", copy->pageSize);
   }
-  const bool v8 = ChoosesActiveCopy(layout->control);
-  if (v8 && length < kCopyBytes) {
-    copy->problem = "cut short";
-    return;
-  }
-  if (v8 && bytes[kV8ControlKindOffset] != kV8ControlKind) {
-    copy->problem = "kind byte is not 'C'";
-    return;
-  }
-  copy->pageSize = v8 ? bytes[kV8PageSizeBy256Offset] * 256u
-                      : DecodeLE16(bytes + kControlPageSizeOffset);
-  copy->counter = layout->control == ControlRule::ActiveCopyByLong8
-                      ? DecodeLE32(bytes + kV95ControlUsageOffset)
-                      : DecodeLE16(bytes + (v8 ? kV8ControlUsageOffset : kControlCounterOffset));
-  copy->recordLength = DecodeLE16(bytes + kControlRecordLengthOffset);
-  copy->slotLength = DecodeLE16(bytes + kControlSlotLengthOffset);
-  copy->recordCount = DecodeSwappedCount(bytes + kControlRecordCountOffset);
-  uint32_t needed = 0;
-  if (v8) {
-    const uint16_t flags = DecodeLE16(bytes + kV8FlagsOffset);
-    copy->compressed = (flags & kV8FlagCompressed) != 0;
-    copy->variable = !copy->compressed && (flags & kV8FlagVariable) != 0;
-    copy->systemData = (flags & kV8FlagSystemData) != 0 && (flags & kV8FlagNoSystemData) == 0;
-    copy->duplicatePairs = DecodeLE16(bytes + kV8DuplicatePairsOffset);
-    copy->chunkedTails = layout->chunkedTails && (flags & kV8FlagChunkedTail) != 0;
-    const uint32_t system = copy->systemData ? kV8SystemDataSize : 0;
-    if (copy->compressed) {
-      if (copy->recordLength != 0) {
-        copy->problem = Format("record length %u in a compressed file", copy->recordLength);
-        return;
-      }
-      copy->recordLength = DecodeLE16(bytes + kV8DecodedLengthOffset);
-      needed = kV8UsedMarkerOffset + kV8UsedMarkerSize + system;
-    } else {
-      needed = kV8SlotWordSize + system + copy->recordLength +
-               (copy->variable ? kV8PointerSize : 0);
-    }
-    needed += 8u * copy->duplicatePairs;
-  } else if (copy->recordLength == 0 &&
-             (DecodeLE16(bytes + kControlFileFlagsOffset) & kFileFlagCompressed) != 0) {
-    // Every record a run-length stream in a chain: the slot holds the
-    // pointer and a used marker; the fixed-part length is kept at 270.
-    copy->compressed = true;
-    copy->recordLength = DecodeLE16(bytes + kControlFixedLengthOffset);
-    needed = kOldPointerBytes + OldCompressedMarkerBytes(*layout);
-  } else {
-    copy->variable = bytes[kControlVariableFlagOffset] != 0;
-    needed = (copy->fcLayout ? kFcSlotDataOffset : 0) + copy->recordLength +
-             (copy->variable ? kOldPointerBytes : 0);
-  }
-  // An owner name is set when the version word is negative; its mode can
-  // claim that every page is encrypted.  The pages decide (DecideGeometry).
-  copy->encrypted = static_cast<int16_t>(stored) < 0 &&
-                    OwnerModeEncrypts(bytes[kControlOwnerModeOffset]);
-  if (!PageSizeAllowed(*layout, copy->pageSize)) {
-    copy->problem = Format("page size %u not allowed", copy->pageSize);
-    return;
-  }
-  if (offset != 0) {
-    if (SecondCopyOffset(*layout, copy->pageSize) != offset) {
-      copy->problem = "page size does not place the copy here";
-      return;
-    }
+  if (offset != 0 && SecondCopyOffset(layout, copy->pageSize) != offset) {
+    return "page size does not place the copy here";
   }
   // A record length of 0 is a file whose records are all variable tail.
-  if (copy->recordLength == 0 && !copy->compressed && !copy->variable) {
-    copy->problem = "record length 0";
-    return;
+  if (copy->recordLength == 0 && !copy->compressed && !copy->variable) return "record length 0";
+  if (copy->slotLength < NeededSlotBytes(layout, *copy) || copy->slotLength == 0) {
+    return Format("slot length %u shorter than the record", copy->slotLength);
   }
-  if (copy->slotLength < needed || copy->slotLength == 0) {
-    copy->problem = Format("slot length %u shorter than the record", copy->slotLength);
-    return;
-  }
-  const uint32_t reserve = SlotReserve(*layout);
+  const uint32_t reserve = SlotReserve(layout);
   if (copy->slotLength > copy->pageSize - reserve) {
-    copy->problem = Format("slot length %u does not fit a page", copy->slotLength);
-    return;
+    return Format("slot length %u does not fit a page", copy->slotLength);
   }
   const uint64_t slots = (copy->pageSize - reserve) / copy->slotLength;
   const uint64_t pages = static_cast<uint64_t>(fileSize) / copy->pageSize;
   if (copy->recordCount > slots * pages) {
-    copy->problem = Format("record count %u beyond what the file holds", copy->recordCount);
     copy->onlyCountWrong = true;
-    return;
+    return Format("record count %u beyond what the file holds", copy->recordCount);
   }
-  copy->sound = true;
+  return std::string();
+}
+
+// Decodes one copy and checks it.
+void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset, int64_t fileSize,
+                ControlCopy* copy) {
+  *copy = ControlCopy{};
+  copy->offset = offset;
+  copy->read = length >= kMinCopyBytes;
+  ControlInfo info;
+  const VersionRules* layout = nullptr;
+  if (!copy->read) {
+    copy->problem = "cut short";
+  } else if (DecodeLayout(bytes, &info) != kReaderOk) {
+    copy->problem = "no control page signature";
+  } else if ((layout = FindVersionRules(info.version)) == nullptr) {
+    copy->fcLayout = info.fcLayout;
+    copy->version = info.version;
+    copy->problem = Format("version word 0x%04x not accepted", info.storedVersion);
+  } else if (ChoosesActiveCopy(layout->control) && length < kCopyBytes) {
+    copy->fcLayout = info.fcLayout;
+    copy->version = info.version;
+    copy->problem = "cut short";
+  } else {
+    DecodeControlCopy(*layout, bytes, &info);
+    if (ChoosesActiveCopy(layout->control) && !info.kindMarked) {
+      copy->fcLayout = info.fcLayout;
+      copy->version = info.version;
+      copy->problem = "kind byte is not 'C'";
+      return;
+    }
+    TakeFields(info, copy);
+    copy->problem = CopyProblem(*layout, info, offset, fileSize, copy);
+    copy->sound = copy->problem.empty();
+  }
 }
 
 bool ReadCopy(InputFile* input, int64_t offset, ControlCopy* copy) {
