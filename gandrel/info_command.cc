@@ -53,7 +53,7 @@ bool DecodeControl(InputFile* input, FileInfo* info, std::vector<uint8_t>* curre
     info->controlProblem = "no control page signature at offset 0";
     return false;
   }
-  info->fcLayout = DecodeLE32(copy1 + kControlSignatureOffset) == kSignatureFc;
+  info->fcLayout = c.fcLayout;
   const VersionRules* rules = FindVersionRules(c.version);
   if (rules == nullptr) {
     char text[80];
@@ -97,8 +97,7 @@ bool DecodeControl(InputFile* input, FileInfo* info, std::vector<uint8_t>* curre
   current->resize(length == 0 ? 0 : ReadInputAt(input, at, current->data(),
                                                  static_cast<uint32_t>(length)));
   // Below 0x0800 every field but the count is copy 1's.
-  const uint8_t* lengths = ChoosesActiveCopy(rules->control) && c.currentCopy == 2 ? copy2 : copy1;
-  info->physicalRecordLength = DecodeLE16(lengths + kControlRecordLengthOffset);
+  info->physicalRecordLength = c.storedRecordLength;
   return true;
 }
 
