@@ -428,6 +428,28 @@ bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandid
   return true;
 }
 
+// Slots that keep a pointer and a used mark (`length` bytes of record or
+// fewer): the records are compressed streams.  The row's markers in every
+// sampled slot, and a pointer in every used one, tell it; each stream must
+// then decode whole (the record gate).  The fixed part's length is not
+// known: the stream gives each record's.  False (unusable) when the slots
+// do not look so.
+bool TakeCompressedSlots(const PageSample& sample, uint32_t length, Geometry* g) {
+  GeometryCandidate slots = ScoreHeaders(sample, *g->layout, g->pageSize);
+  slots.slotLength = g->slotLength;
+  if (!LooksCompressed(sample, slots)) {
+    Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
+                       length) + kGiveOptions);
+    return false;
+  }
+  g->compressed = true;
+  g->variable = false;
+  g->slotDataOffset = 0;
+  g->recordLength = 0;
+  g->recordLengthSource = ValueSource::Inferred;
+  return true;
+}
+
 // The record length from the slot length: what the slot keeps besides the
 // record (its word, the tail pointer) and the duplicate pointer pairs that
 // end the used slots.  False (unusable) when the pages cannot tell whether
@@ -465,25 +487,7 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
       length -= pointer;
     }
   }
-  if (!g->compressed && length <= kMaxTinyRecord) {
-    // A pointer and a used mark: the records are compressed streams.  The
-    // row's markers in every sampled slot, and a pointer in every used one,
-    // tell it; each stream must then decode whole (the record gate).  The
-    // fixed part's length is not known: the stream gives each record's.
-    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
-    slots.slotLength = g->slotLength;
-    if (!LooksCompressed(*sample, slots)) {
-      Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
-                         length) + kGiveOptions);
-      return false;
-    }
-    g->compressed = true;
-    g->variable = false;
-    g->slotDataOffset = 0;
-    g->recordLength = 0;
-    g->recordLengthSource = ValueSource::Inferred;
-    return true;
-  }
+  if (!g->compressed && length <= kMaxTinyRecord) return TakeCompressedSlots(*sample, length, g);
   if (!dups.clear) {
     Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or up to %u "
                         "when blank bytes at the end of the slots are record bytes); ",
@@ -498,6 +502,26 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
 // Rows whose slots may use the "FC" layout: the middle class, which keeps
 // copy 2 one page in.
 bool MayUseFcLayout(const VersionRules& layout) { return layout.secondCopyPage != 0; }
+
+// A record length from the command line without a control page: the slot
+// is measured on the pages.  Slots two bytes longer than the record,
+// starting with a small word, are "FC"; longer ones keep more behind the
+// record (duplicate pointers).
+void MeasureSlotOnPages(InputFile* input, PageSample* sample, bool noLayoutWord, Geometry* g) {
+  LoadPageSample(input, kSampleBytes, sample);
+  GeometryCandidate slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
+  GeometryCandidate ignored;
+  InferSlotLength(*sample, &slot, &ignored);
+  if (MayUseFcLayout(*g->layout) && noLayoutWord &&
+      slot.slotLength == g->slotLength + kFcSlotDataOffset &&
+      LooksFcLayout(*sample, slot, slot.slotLength)) {
+    g->slotDataOffset = kFcSlotDataOffset;
+    g->slotLength = slot.slotLength;
+  } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
+    g->slotLength = slot.slotLength;
+    g->slotLengthSource = ValueSource::Inferred;
+  }
+}
 
 // Slot length and record length: from the command line or the chosen copy,
 // derived from each other, or inferred from the record spacing.
@@ -521,24 +545,7 @@ bool DecideSlotLength(InputFile* input, PageSample* sample, const GeometryOverri
   } else if (g->recordLengthSource == ValueSource::CommandLine) {
     g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
     g->slotLengthSource = ValueSource::Derived;
-    // Without a control page the slot is measured on the pages: slots two
-    // bytes longer than the record, starting with a small word, are "FC";
-    // longer ones keep more behind the record (duplicate pointers).
-    if (chosen == nullptr) {
-      LoadPageSample(input, kSampleBytes, sample);
-      slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
-      GeometryCandidate ignored;
-      InferSlotLength(*sample, &slot, &ignored);
-      if (MayUseFcLayout(*g->layout) && noLayoutWord &&
-          slot.slotLength == g->slotLength + kFcSlotDataOffset &&
-          LooksFcLayout(*sample, slot, slot.slotLength)) {
-        g->slotDataOffset = kFcSlotDataOffset;
-        g->slotLength = slot.slotLength;
-      } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
-        g->slotLength = slot.slotLength;
-        g->slotLengthSource = ValueSource::Inferred;
-      }
-    }
+    if (chosen == nullptr) MeasureSlotOnPages(input, sample, noLayoutWord, g);
   } else {
     if (!InferSlot(input, sample, g, &slot)) return false;
     g->slotLength = slot.slotLength;
