@@ -44,11 +44,6 @@ struct Candidate {
   uint8_t header[kPageHeaderBytes];
 };
 
-uint32_t TableUsage(const AllocationTableRules& rules, const uint8_t* copy) {
-  return rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
-                       : DecodeLE16(copy + rules.usageOffset);
-}
-
 // The table copy to trust of table k: one that names itself (table k, kind
 // 'P'), chosen by the plan's rule.  Null when neither does.
 const uint8_t* CurrentTableCopy(DataFile* dataFile, const TableGeometry& g, uint64_t k,
@@ -62,11 +57,8 @@ const uint8_t* CurrentTableCopy(DataFile* dataFile, const TableGeometry& g, uint
     const int64_t offset =
         (first + static_cast<int64_t>(c) * g.copyPages) * dataFile->pageSize;
     if (!ReadFileAt(dataFile, offset, copy, copyBytes)) continue;
-    if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
-        copy[kV8TableKindOffset] != kV8TableKind) {
-      continue;
-    }
-    const uint32_t usage = TableUsage(rules, copy);
+    if (!TableCopyNamesItself(copy, k)) continue;
+    const uint32_t usage = TableCopyUsage(rules, copy);
     if (current == nullptr ||
         PreferTableCopy(rules, dataFile->state->controlUsage, usage, currentUsage)) {
       current = copy;

@@ -19,6 +19,13 @@ int ChooseControlCopyOnCounters(const VersionRules& rules, uint32_t counter1,
 // copy that could not be read loses.
 int ChooseMapPairCopy(bool readable0, uint16_t counter0, bool readable1, uint16_t counter1);
 
+// A copy of allocation table k counts only when it names itself: the
+// signature with k, kind 'P' (reader/v8_layout.h).  `copy` holds at least
+// the table's header.
+bool TableCopyNamesItself(const uint8_t* copy, uint64_t k);
+// The usage counter of a table copy, where and as wide as the row keeps it.
+uint32_t TableCopyUsage(const AllocationTableRules& rules, const uint8_t* copy);
+
 // Of the copies of a page allocation table (0x0800 on) that name
 // themselves, whether one of usage `usage` is to be preferred to the one of
 // `chosenUsage` taken so far.  By the greater usage (0x0800, 0x0900); by the

@@ -71,7 +71,7 @@ uint32_t SlotReserve(const VersionRules& layout) {
   return ChoosesActiveCopy(layout.control) ? kV8PageHeaderSize : layout.slotCountReserve;
 }
 
-// What the slot must hold at least besides nothing: the record (a
+// The bytes a slot must hold at least: the record (a
 // compressed record's pointer and used marker), the slot word and system
 // data from 0x0800, the tail pointer, the duplicate pointer pairs.
 uint32_t NeededSlotBytes(const VersionRules& layout, const ControlCopy& copy) {

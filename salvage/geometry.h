@@ -1,5 +1,6 @@
 // The geometry of a data file as salvage decides it: every control page copy
-// the version keeps, decoded and checked; the soundest copy with the highest
+// the version keeps, decoded alone by the reader (DecodeControlCopy,
+// reader/control_page.h) and checked here; the soundest copy with the highest
 // counter; what no sound copy gives, inferred from the data pages; and the
 // command line over all of it.  Each value says where it came from.
 //
@@ -34,7 +35,8 @@ enum class ValueSource : uint8_t {
 };
 const char* ValueSourceName(ValueSource source);
 
-// One control page copy, decoded whatever it holds.
+// One control page copy, decoded whatever it holds, and the verdict of the
+// checks.
 struct ControlCopy {
   int64_t offset = -1;     // -1: not looked at (the version keeps none there)
   bool read = false;       // its bytes were there

@@ -126,13 +126,9 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const PageGeometr
       uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
       const int64_t offset = PhysicalPageOffset(g, first + c * plan.tables.copyPages);
       if (ReadInputAt(input, offset, copy, copyBytes) != copyBytes) continue;
-      if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
-          copy[kV8TableKindOffset] != kV8TableKind) {
-        continue;
-      }
+      if (!TableCopyNamesItself(copy, k)) continue;
       ++validCopies;
-      const uint32_t usage = rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
-                                           : DecodeLE16(copy + rules.usageOffset);
+      const uint32_t usage = TableCopyUsage(rules, copy);
       if (current == nullptr || PreferTableCopy(rules, g.controlUsage, usage, currentUsage)) {
         current = copy;
         currentUsage = usage;

@@ -121,6 +121,16 @@ TEST(CopyChoiceTest, MapPairCopiesGoByCounterTheSecondOnATieAndNeverAnUnreadable
   EXPECT_EQ(ChooseMapPairCopy(false, 0, true, 0), 1);
 }
 
+TEST(CopyChoiceTest, ATableCopyCountsWhenItNamesItselfAndItsUsageIsTheRows) {
+  uint8_t copy[32] = {0x03, 0x00, 0x00, 0x50, 'P', 0, 0x34, 0x12, 0x78, 0x56, 0x02, 0x00};
+  EXPECT_TRUE(TableCopyNamesItself(copy, 3));
+  EXPECT_FALSE(TableCopyNamesItself(copy, 4));
+  copy[4] = 'D';
+  EXPECT_FALSE(TableCopyNamesItself(copy, 3));
+  EXPECT_EQ(TableCopyUsage(FindVersionRules(0x0800)->tables, copy), 0x1234u);
+  EXPECT_EQ(TableCopyUsage(FindVersionRules(0x0950)->tables, copy), 0x00025678u);
+}
+
 TEST(CopyChoiceTest, TableCopiesTakeTheGreaterUsageOrTheNewestCommittedOne) {
   const AllocationTableRules greater = FindVersionRules(0x0800)->tables;
   EXPECT_TRUE(PreferTableCopy(greater, 3, 9, 8));
