@@ -5,9 +5,10 @@
 
 #include "reader/datafile.h"
 #include "reader/format.h"
+#include "reader/input_stream.h"
+#include "reader/page_geometry.h"
 #include "reader/v8_layout.h"
 #include "reader/version_rules.h"
-#include "salvage/input_file.h"
 
 const CommandOption kInfoOptions[] = {
     {"json", 0, nullptr, "one JSON array, an object per file, for scripts"},
@@ -52,7 +53,7 @@ bool DecodeControl(InputFile* input, FileInfo* info, std::vector<uint8_t>* curre
     info->controlProblem = "no control page signature at offset 0";
     return false;
   }
-  info->fcLayout = DecodeLE32(copy1 + kControlSignatureOffset) == kSignatureFc;
+  info->fcLayout = c.fcLayout;
   const VersionRules* rules = FindVersionRules(c.version);
   if (rules == nullptr) {
     char text[80];
@@ -96,8 +97,7 @@ bool DecodeControl(InputFile* input, FileInfo* info, std::vector<uint8_t>* curre
   current->resize(length == 0 ? 0 : ReadInputAt(input, at, current->data(),
                                                  static_cast<uint32_t>(length)));
   // Below 0x0800 every field but the count is copy 1's.
-  const uint8_t* lengths = ChoosesActiveCopy(rules->control) && c.currentCopy == 2 ? copy2 : copy1;
-  info->physicalRecordLength = DecodeLE16(lengths + kControlRecordLengthOffset);
+  info->physicalRecordLength = c.storedRecordLength;
   return true;
 }
 
@@ -202,9 +202,7 @@ PageCensus CensusOf(const FileInfo& info) {
   // pages are the page map or the allocation tables.
   uint64_t control = 0;
   if (g.layout != nullptr && g.pageSize != 0) {
-    control = g.layout->versionClass == 1   ? 1
-              : g.layout->versionClass == 2 ? 2
-                                            : 2ull * g.controlCopyBytes / g.pageSize;
+    control = ControlCopyPages(PageGeometryOf(*g.layout, g.pageSize, g.controlCopyBytes));
   }
   c.control = control < p.reserved ? control : p.reserved;
   c.map = p.reserved - c.control;
@@ -215,7 +213,7 @@ PageCensus CensusOf(const FileInfo& info) {
   c.damaged = p.implausible + p.unreadable;
   c.currentData = p.currentData;
   c.currentVariable = p.currentVariable;
-  c.indexKnown = g.layout != nullptr && g.layout->versionClass != 1;
+  c.indexKnown = g.layout != nullptr && g.layout->kind != KindRule::Bit15AtOffset4;
   c.variableKnown = c.indexKnown;
   return c;
 }

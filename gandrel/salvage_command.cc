@@ -12,6 +12,7 @@
 #include "gandrel/platform.h"
 #include "gandrel/progress.h"
 #include "gandrel/salvage_report.h"
+#include "reader/page_geometry.h"
 #include "reader/version_rules.h"
 #include "salvage/salvage.h"
 
@@ -185,7 +186,7 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
   }
   unsigned long n = 0;
   if (const std::string* v = FindValue(parsed, "page-size")) {
-    if (!ParseNumber(*v, 65535, &n) || !PageSizeAllowed(3, static_cast<uint32_t>(n))) {
+    if (!ParseNumber(*v, 65535, &n) || !PageSizeAllowedByAnyRow(static_cast<uint32_t>(n))) {
       *error = "--page-size '" + *v + "' is not a page size (a multiple of 512)";
       return false;
     }

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/page_directory.h"
+#include "reader/page_geometry.h"
 #include "reader/page_header.h"
 #include "reader/page_scan.h"
 #include "reader/reader_state.h"
@@ -22,31 +24,16 @@
 
 namespace {
 
-// Physical page geometry of the control page and table areas, in pages.
-struct Geometry {
-  uint32_t copyPages = 0;        // F / pageSize: one control page or table copy
-  uint32_t firstTable = 0;       // physical page of table 1, copy A
-  uint32_t extentPages = 0;      // X: the distance between two tables
-  uint32_t entriesPerTable = 0;  // E: logical pages one table maps
-};
-
-Geometry GeometryOf(const DataFile* dataFile) {
-  Geometry g;
-  const uint32_t copyBytes = dataFile->state->copyBytes;
-  g.copyPages = copyBytes / dataFile->pageSize;
-  g.firstTable = 4 * g.copyPages;
-  g.extentPages = dataFile->state->plan.tables.extentPagesPer2048 * copyBytes / 2048;
-  g.entriesPerTable = g.extentPages - 2 * g.copyPages;
-  return g;
+TableGeometry GeometryOf(const DataFile* dataFile) {
+  return TableGeometryOf(dataFile->state->plan.tables, dataFile->pageSize,
+                         dataFile->state->copyBytes);
 }
 
 // Control page copies at the start, and both copies of every table.  No
 // logical page lives there, whatever its bytes look like: the second half of
 // a table copy can hold a header-like 'D' page.
-bool IsReservedPage(const Geometry& g, int64_t physical) {
-  if (physical < 2 * g.copyPages) return true;
-  if (physical < g.firstTable) return false;
-  return (physical - g.firstTable) % g.extentPages < 2 * g.copyPages;
+bool IsReservedPage(const TableGeometry& g, int64_t physical) {
+  return physical < 0 || IsReservedTablePage(g, static_cast<uint64_t>(physical));
 }
 
 // Mapping of one logical page as the tables give it.
@@ -65,27 +52,9 @@ struct Candidate {
   uint8_t header[kPageHeaderBytes];
 };
 
-uint32_t TableUsage(const AllocationTableRules& rules, const uint8_t* copy) {
-  return rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
-                       : DecodeLE16(copy + rules.usageOffset);
-}
-
-// Whether a copy of usage `usage` is to be preferred to the one chosen so
-// far.  By the rule of 0x0950 a copy newer than the active control page
-// belongs to a change that was never committed; when every copy is newer,
-// the older of them is the nearer to the committed state.
-bool PreferTableCopy(const AllocationTableRules& rules, uint32_t controlUsage,
-                     uint32_t usage, uint32_t chosenUsage) {
-  if (rules.choice == TableChoiceRule::GreaterUsage) return usage > chosenUsage;
-  const bool committed = usage <= controlUsage;
-  const bool chosenCommitted = chosenUsage <= controlUsage;
-  if (committed != chosenCommitted) return committed;
-  return committed ? usage > chosenUsage : usage < chosenUsage;
-}
-
 // The table copy to trust of table k: one that names itself (table k, kind
 // 'P'), chosen by the plan's rule.  Null when neither does.
-const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t k,
+const uint8_t* CurrentTableCopy(DataFile* dataFile, const TableGeometry& g, uint64_t k,
                                 int64_t first, std::vector<uint8_t>& copies) {
   const uint32_t copyBytes = dataFile->state->copyBytes;
   const AllocationTableRules& rules = dataFile->state->plan.tables;
@@ -96,11 +65,8 @@ const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t 
     const int64_t offset =
         (first + static_cast<int64_t>(c) * g.copyPages) * dataFile->pageSize;
     if (!ReadFileAt(dataFile, offset, copy, copyBytes)) continue;
-    if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
-        copy[kV8TableKindOffset] != kV8TableKind) {
-      continue;
-    }
-    const uint32_t usage = TableUsage(rules, copy);
+    if (!TableCopyNamesItself(copy, k)) continue;
+    const uint32_t usage = TableCopyUsage(rules, copy);
     if (current == nullptr ||
         PreferTableCopy(rules, dataFile->state->controlUsage, usage, currentUsage)) {
       current = copy;
@@ -111,7 +77,7 @@ const uint8_t* CurrentTableCopy(DataFile* dataFile, const Geometry& g, uint64_t 
 }
 
 // Reads every table that lies inside the file.  Index 0 is never mapped.
-TableMap ReadAllocationTables(DataFile* dataFile, const Geometry& g) {
+TableMap ReadAllocationTables(DataFile* dataFile, const TableGeometry& g) {
   TableMap map;
   map.physical.assign(1, kNotMapped);
   map.kind.assign(1, 0);
@@ -166,7 +132,7 @@ void ReportUnconfirmed(DataFile* dataFile, const TableMap& map,
 // Every physical page outside the reserved areas, once.  A page confirms
 // its table entry when it sits where the entry says and carries the
 // entry's logical number; data and variable pages become candidates.
-std::vector<Candidate> PassOverPages(DataFile* dataFile, const Geometry& g,
+std::vector<Candidate> PassOverPages(DataFile* dataFile, const TableGeometry& g,
                                      const TableMap& map, std::vector<bool>& confirmed) {
   std::vector<Candidate> candidates;
   uint8_t* page = dataFile->pageBuffer;
@@ -230,7 +196,7 @@ const Candidate* ChooseCopy(DataFile* dataFile, const Candidate* first,
 }  // namespace
 
 void ScanAllocationTables(DataFile* dataFile) {
-  const Geometry g = GeometryOf(dataFile);
+  const TableGeometry g = GeometryOf(dataFile);
   const TableMap map = ReadAllocationTables(dataFile, g);
   std::vector<bool> confirmed(map.physical.size(), false);
   std::vector<Candidate> candidates = PassOverPages(dataFile, g, map, confirmed);

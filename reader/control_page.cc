@@ -35,6 +35,30 @@ void DecodeOwner(const uint8_t* current, size_t versionOffset, ControlInfo* info
   info->encrypted = OwnerModeEncrypts(info->ownerMode);
 }
 
+// From 0x0800: every field of the copy `active`.
+void DecodeV8Fields(const VersionRules& rules, const uint8_t* active, ControlInfo* info) {
+  DecodeOwner(active, kV8VersionOffset, info);
+  info->flags = DecodeLE16(active + kV8FlagsOffset);
+  info->compressed = (info->flags & kV8FlagCompressed) != 0;
+  info->variableTail = !info->compressed && (info->flags & kV8FlagVariable) != 0;
+  info->systemData = (info->flags & kV8FlagSystemData) != 0 &&
+                     (info->flags & kV8FlagNoSystemData) == 0;
+  info->chunkedTail = info->variableTail && (info->flags & kV8FlagChunkedTail) != 0 &&
+                      rules.chunkedTails;
+  info->duplicatePairs = DecodeLE16(active + kV8DuplicatePairsOffset);
+  info->slotLength = DecodeLE16(active + kV8SlotLengthOffset);
+  info->recordCount = DecodeSwappedCount(active + kV8RecordCountOffset);
+  // A compressed file keeps no record bytes in its slots; its record length
+  // word is 0 and the decoded length sits at 402 (0x0950: the fixed part of
+  // the decoded record; the reader counts decoded bytes and expects neither).
+  info->storedRecordLength = DecodeLE16(active + kV8RecordLengthOffset);
+  info->recordLength = info->compressed ? DecodeLE16(active + kV8DecodedLengthOffset)
+                                        : info->storedRecordLength;
+  info->slotDataOffset = static_cast<uint8_t>(
+      info->compressed ? 0 : kV8SlotWordSize + (info->systemData ? kV8SystemDataSize : 0));
+  info->variableLength = (info->compressed || info->variableTail) ? 1 : 0;
+}
+
 }  // namespace
 
 ReaderStatus DecodeLayout(const uint8_t* copy1, ControlInfo* info) {
@@ -46,6 +70,7 @@ ReaderStatus DecodeLayout(const uint8_t* copy1, ControlInfo* info) {
   } else if (signature == kSignatureFc) {
     versionOffset = kControlVersionFcOffset;
     info->slotDataOffset = kFcSlotDataOffset;
+    info->fcLayout = true;
   } else {
     return kReaderUnusable;
   }
@@ -58,25 +83,21 @@ uint32_t OldPageSize(const uint8_t* copy1) {
   return DecodeLE16(copy1 + kControlPageSizeOffset);
 }
 
-ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
-                              const uint8_t* copy2, ControlInfo* info) {
+namespace {
+
+// Versions below 0x0800: the fields every copy but the current one's count
+// comes from (copy 1).
+void DecodeOldFields(const uint8_t* copy1, ControlInfo* info) {
   info->variableLength = copy1[kControlVariableFlagOffset];
   info->slotLength = DecodeLE16(copy1 + kControlSlotLengthOffset);
   info->recordLength = DecodeLE16(copy1 + kControlRecordLengthOffset);
+  info->storedRecordLength = info->recordLength;
   info->pageSize = OldPageSize(copy1);
-  // A page must hold a page header and a map page at least one entry; a
-  // slot length of zero gives no slots.  Such a control page is damaged.
-  if (info->pageSize < kMinPageSize || info->slotLength == 0) return kReaderUnusable;
+}
 
-  // Greater counter wins; equal counters select copy 2.  A plain unsigned
-  // comparison: 0xFFFF beats 0.
-  const uint8_t* current = copy1;
-  info->currentCopy = 1;
-  if (copy2 != nullptr && DecodeLE16(copy1 + kControlCounterOffset) <=
-                              DecodeLE16(copy2 + kControlCounterOffset)) {
-    current = copy2;
-    info->currentCopy = 2;
-  }
+// ... and the count and the owner, from the current copy; the compression
+// flag, from copy 1.
+void DecodeOldCurrent(const uint8_t* copy1, const uint8_t* current, ControlInfo* info) {
   info->recordCount = DecodeSwappedCount(current + kControlRecordCountOffset);
   DecodeOwner(current,
               info->slotDataOffset == 0 ? kControlVersionPlainOffset : kControlVersionFcOffset,
@@ -90,6 +111,27 @@ ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
     info->variableLength = 1;
     info->recordLength = DecodeLE16(copy1 + kControlFixedLengthOffset);
   }
+}
+
+}  // namespace
+
+ReaderStatus DecodeOldControl(const VersionRules& rules, const uint8_t* copy1,
+                              const uint8_t* copy2, ControlInfo* info) {
+  DecodeOldFields(copy1, info);
+  // A page must hold a page header and a map page at least one entry; a
+  // slot length of zero gives no slots.  Such a control page is damaged.
+  if (info->pageSize < kMinPageSize || info->slotLength == 0) return kReaderUnusable;
+
+  // Greater counter wins; equal counters select copy 2.  A plain unsigned
+  // comparison: 0xFFFF beats 0.
+  const uint8_t* current = copy1;
+  info->currentCopy = 1;
+  if (copy2 != nullptr && DecodeLE16(copy1 + kControlCounterOffset) <=
+                              DecodeLE16(copy2 + kControlCounterOffset)) {
+    current = copy2;
+    info->currentCopy = 2;
+  }
+  DecodeOldCurrent(copy1, current, info);
   if (rules.pageMap == PageMapRule::PairsAdjusted) {
     info->mapEntriesPerPage = static_cast<int32_t>((info->pageSize - 8) / 4);
   }
@@ -134,25 +176,7 @@ ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
     info->version = AbsoluteVersion(activeWord);
   }
 
-  DecodeOwner(active, kV8VersionOffset, info);
-  info->flags = DecodeLE16(active + kV8FlagsOffset);
-  info->compressed = (info->flags & kV8FlagCompressed) != 0;
-  info->variableTail = !info->compressed && (info->flags & kV8FlagVariable) != 0;
-  info->systemData = (info->flags & kV8FlagSystemData) != 0 &&
-                     (info->flags & kV8FlagNoSystemData) == 0;
-  info->chunkedTail = info->variableTail && (info->flags & kV8FlagChunkedTail) != 0 &&
-                      FindVersionRules(info->version)->chunkedTails;
-  info->duplicatePairs = DecodeLE16(active + kV8DuplicatePairsOffset);
-  info->slotLength = DecodeLE16(active + kV8SlotLengthOffset);
-  info->recordCount = DecodeSwappedCount(active + kV8RecordCountOffset);
-  // A compressed file keeps no record bytes in its slots; its record length
-  // word is 0 and the decoded length sits at 402 (0x0950: the fixed part of
-  // the decoded record; the reader counts decoded bytes and expects neither).
-  info->recordLength = DecodeLE16(
-      active + (info->compressed ? kV8DecodedLengthOffset : kV8RecordLengthOffset));
-  info->slotDataOffset = static_cast<uint8_t>(
-      info->compressed ? 0 : kV8SlotWordSize + (info->systemData ? kV8SystemDataSize : 0));
-  info->variableLength = (info->compressed || info->variableTail) ? 1 : 0;
+  DecodeV8Fields(*FindVersionRules(info->version), active, info);
 
   // Not one slot fits into a page: the control page is damaged.
   const uint32_t reserve = FindVersionRules(info->version)->slotCountReserve;
@@ -160,4 +184,18 @@ ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
     return kReaderUnusable;
   }
   return kReaderOk;
+}
+
+void DecodeControlCopy(const VersionRules& rules, const uint8_t* copy, ControlInfo* info) {
+  if (ChoosesActiveCopy(rules.control)) {
+    info->pageSize = copy[kV8PageSizeBy256Offset] * 256u;
+    info->copyBytes = V8ControlCopyBytes(info->pageSize);
+    info->kindMarked = copy[kV8ControlKindOffset] == kV8ControlKind;
+    info->usage = ControlUsage(rules.control, copy);
+    DecodeV8Fields(rules, copy, info);
+    return;
+  }
+  DecodeOldFields(copy, info);
+  DecodeOldCurrent(copy, copy, info);
+  info->usage = DecodeLE16(copy + kControlCounterOffset);
 }

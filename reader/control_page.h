@@ -18,10 +18,12 @@ struct ControlInfo {
   uint16_t version = 0;          // absolute value of the stored word
   uint16_t storedVersion = 0;    // the word as stored (copy 1; from 0x0800
                                  // the active copy's)
+  bool fcLayout = false;         // the "FC" signature
   uint8_t slotDataOffset = 0;    // 0 plain, 2 "FC"; from 0x0800 2, 10 with
                                  // system data, 0 when compressed
   uint32_t pageSize = 0;
   uint16_t recordLength = 0;     // for a compressed file, decoded
+  uint16_t storedRecordLength = 0;  // word 22 as stored (0 in compressed files)
   uint16_t slotLength = 0;
   uint32_t recordCount = 0;      // from the current copy
   uint8_t variableLength = 0;    // byte 56; from 0x0800 1 for a tail or
@@ -40,7 +42,9 @@ struct ControlInfo {
   bool variableTail = false;
   bool systemData = false;
   bool chunkedTail = false;      // the tail goes through a chunk table
-  uint32_t usage = 0;            // the active copy's usage counter
+  uint32_t usage = 0;            // the active copy's usage counter (and, from
+                                 // DecodeControlCopy, word 4 before 0x0800)
+  bool kindMarked = false;       // the copy's kind byte is 'C' 
   uint16_t duplicatePairs = 0;
   uint32_t copyBytes = 0;        // F: copy 2 lies at this offset
 };
@@ -68,5 +72,12 @@ uint32_t V8CopyBytes(const uint8_t* copy1);
 // 2 when not one slot fits a page.
 ReaderStatus DecodeV8Control(const uint8_t* copy1, const uint8_t* copy2,
                              ControlInfo* info);
+
+// One copy decoded alone, whatever it holds, after DecodeLayout on the same
+// bytes: every field where the row `rules` keeps it, the count and owner
+// from this copy, the usage counter, no copy chosen and nothing checked.
+// `copy` holds kControlBytesConsole bytes (kV8ControlBytes from 0x0800).
+// Salvage weighs each copy by this decode (salvage/geometry.h).
+void DecodeControlCopy(const VersionRules& rules, const uint8_t* copy, ControlInfo* info);
 
 #endif  // GANDREL_READER_CONTROL_PAGE_H_

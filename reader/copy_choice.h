@@ -19,4 +19,21 @@ int ChooseControlCopyOnCounters(const VersionRules& rules, uint32_t counter1,
 // copy that could not be read loses.
 int ChooseMapPairCopy(bool readable0, uint16_t counter0, bool readable1, uint16_t counter1);
 
+// A copy of allocation table k counts only when it names itself: the
+// signature with k, kind 'P' (reader/v8_layout.h).  `copy` holds at least
+// the table's header.
+bool TableCopyNamesItself(const uint8_t* copy, uint64_t k);
+// The usage counter of a table copy, where and as wide as the row keeps it.
+uint32_t TableCopyUsage(const AllocationTableRules& rules, const uint8_t* copy);
+
+// Of the copies of a page allocation table (0x0800 on) that name
+// themselves, whether one of usage `usage` is to be preferred to the one of
+// `chosenUsage` taken so far.  By the greater usage (0x0800, 0x0900); by the
+// rule of 0x0950 a copy newer than the active control page (its usage
+// `controlUsage`) belongs to a change that was never committed, and when
+// every copy is newer, the older of them is the nearer to the committed
+// state.
+bool PreferTableCopy(const AllocationTableRules& rules, uint32_t controlUsage, uint32_t usage,
+                     uint32_t chosenUsage);
+
 #endif  // GANDREL_READER_COPY_CHOICE_H_

@@ -1,7 +1,9 @@
 #include "reader/page_map.h"
 
+#include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/page_directory.h"
+#include "reader/page_geometry.h"
 #include "reader/reader_state.h"
 #include "reader/stream.h"
 
@@ -14,14 +16,13 @@ namespace {
 const uint32_t* MapPairEntries(DataFile* dataFile, uint32_t pair) {
   ReaderState* state = dataFile->state;
   const uint32_t pageSize = dataFile->pageSize;
-  const uint32_t entriesPerPage = pageSize / 4 - 2;
+  const uint32_t entriesPerPage = MapEntriesPerPage(pageSize);
   if (state->mapPairStart.size() <= pair) state->mapPairStart.resize(pair + 1, -1);
   if (state->mapPairStart[pair] >= 0) {
     return state->mapEntries.data() + state->mapPairStart[pair];
   }
 
-  const int64_t first =
-      PhysicalPageOffset(dataFile, 2 + static_cast<uint64_t>(pair) * (pageSize / 4));
+  const int64_t first = PhysicalPageOffset(dataFile, MapPairFirstPage(pageSize, pair));
   state->mapPageBytes.resize(2 * static_cast<size_t>(pageSize));
   uint8_t* copy1 = state->mapPageBytes.data();
   uint8_t* copy2 = copy1 + pageSize;
@@ -42,8 +43,8 @@ const uint32_t* MapPairEntries(DataFile* dataFile, uint32_t pair) {
     }
     return entries;
   }
-  const bool useFirst = DecodeLE16(copy1 + kMapCounterOffset) >
-                        DecodeLE16(copy2 + kMapCounterOffset);
+  const bool useFirst = ChooseMapPairCopy(true, DecodeLE16(copy1 + kMapCounterOffset), true,
+                                          DecodeLE16(copy2 + kMapCounterOffset)) == 0;
   const uint8_t* chosen = useFirst ? copy1 : copy2;
   const uint32_t got = useFirst ? got1 : got2;
   for (uint32_t j = 1; j <= entriesPerPage; ++j) {
@@ -56,21 +57,15 @@ const uint32_t* MapPairEntries(DataFile* dataFile, uint32_t pair) {
 
 // Map pairs whose first copy can lie inside the file.
 int64_t PairCount(const DataFile* dataFile) {
-  const int64_t stride = dataFile->pageSize / 4;
+  const int64_t stride = MapPairStride(dataFile->pageSize);
   return dataFile->pageCount / stride + 2;
 }
 
 }  // namespace
 
 int64_t PhysicalPageOffset(const DataFile* dataFile, uint64_t physicalPage) {
-  const uint64_t offset = physicalPage * dataFile->pageSize;
-  if (dataFile->state->plan.adjust4096) {
-    const uint64_t threshold =
-        (static_cast<uint64_t>(dataFile->mapEntriesPerPage) * kAdjustmentPair + 62) *
-        dataFile->pageSize;
-    if (offset >= threshold) return static_cast<int64_t>(offset + kAdjustmentBytes);
-  }
-  return static_cast<int64_t>(offset);
+  return static_cast<int64_t>(
+      PhysicalPageStart(dataFile->pageSize, dataFile->state->plan.adjust4096, physicalPage));
 }
 
 int64_t PageOffset(DataFile* dataFile, int32_t logicalPage) {
@@ -88,7 +83,7 @@ int64_t PageOffset(DataFile* dataFile, int32_t logicalPage) {
   }
   uint32_t physical = static_cast<uint32_t>(logicalPage);
   if (plan.walksMap) {
-    const uint32_t entriesPerPage = dataFile->pageSize / 4 - 2;
+    const uint32_t entriesPerPage = MapEntriesPerPage(dataFile->pageSize);
     const uint32_t pair = (physical - 1) / entriesPerPage;
     const uint32_t j = physical - pair * entriesPerPage;
     // A pair whose first copy lies beyond the end of the file cannot be

@@ -70,6 +70,7 @@ constexpr VersionRules kMiddleClass = {
     .consoleChecksPageNumber = true,
     .consoleChecksZeroHeader = false,
     .recordLength32 = false,
+    .freeChain = FreeChainRule::PageAndOffset,
 };
 
 // 0x0610 differs from 0x0600 only in that the console trusts the map.
@@ -114,6 +115,9 @@ constexpr VersionRules kNewClass = {
     .consoleChecksPageNumber = false,
     .consoleChecksZeroHeader = false,
     .recordLength32 = true,
+    .freeChain = FreeChainRule::PageAndSlot,
+    .usageBit15MarksData = true,
+    .slotWords = true,
 };
 
 // 0x0950 (and -0x0950 in owner-protected files): the usage counters of
@@ -156,6 +160,14 @@ const VersionRules* FindVersionRules(uint16_t version) {
     if (rules.version == version) return &rules;
   }
   return nullptr;
+}
+
+bool SameVersionClass(const VersionRules& a, const VersionRules& b) {
+  return a.versionClass == b.versionClass;
+}
+
+uint32_t OldCompressedMarkerBytes(const VersionRules& rules) {
+  return rules.emptySlotCompressed == EmptySlotRule::UsedByteAt4 ? 1 : 3;
 }
 
 VersionRowList InferenceVersionRows() {

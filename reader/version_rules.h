@@ -96,6 +96,19 @@ enum class PageMapRule : uint8_t {
   AllocationTables,  // 0x0800 tables, resolved into the page directory
 };
 
+// Where the chain of free data page slots starts (in the current control
+// page copy) and how its links name a slot (salvage/free_chain.h).
+enum class FreeChainRule : uint8_t {
+  FileOffset,     // head at kFreeHeadOldOffset; a link (halves swapped) is
+                  // the slot's file offset, at 0 in the slot
+  PageAndOffset,  // head at kFreeHeadMiddleOffset; a link (halves swapped) is
+                  // logical page x page size + offset in the page, at 2 in
+                  // the slot (0 when compressed)
+  PageAndSlot,    // head at kFreeHeadNewOffset; a link (a plain u32) is the
+                  // logical page above the slot number's bits, at 2 in the
+                  // slot (0 when compressed)
+};
+
 struct VersionRules {
   uint16_t version;
   uint8_t versionClass;         // 1, 2 or 3
@@ -126,11 +139,31 @@ struct VersionRules {
   uint8_t firstFragmentOffset = 16;  // ... and where fragment 0 starts
   AllocationTableRules tables = {};
   bool chunkedTails = false;     // flag 0x0800: tails through a chunk table
+  FreeChainRule freeChain = FreeChainRule::FileOffset;
+  bool usageBit15MarksData = false;  // bit 15 of a page header's usage word
+                                     // is set on data pages, on no other
+  bool slotWords = false;        // every slot starts with a slot word (0 free,
+                                 // small when used); a compressed slot's used
+                                 // marker at 6 reads 01 01 00 or 01 02 00
 };
 
 // The row of an accepted version (absolute value of the stored word), or
 // null for any other version.
 const VersionRules* FindVersionRules(uint16_t version);
+
+// True for the rows that write a changed page to a new physical page and
+// leave the old copy behind (those with a page map or allocation tables).
+inline bool KeepsOldPageCopies(const VersionRules& rules) {
+  return rules.pageMap != PageMapRule::None;
+}
+
+// True when two rows are of one version class (see above): the class a
+// damaged copy's version word still names, or a candidate the pages find.
+bool SameVersionClass(const VersionRules& a, const VersionRules& b);
+
+// Bytes of the used marker behind the pointer in a compressed record's slot
+// before 0x0800: one byte in the oldest class, three in the middle one.
+uint32_t OldCompressedMarkerBytes(const VersionRules& rules);
 
 // The rows that inference from the data pages may try when no control page
 // copy can be believed: one row per way of telling a page header (0x0400,

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "reader/chain.h"
+#include "reader/input_stream.h"
 #include "salvage/geometry.h"
-#include "salvage/input_file.h"
 #include "salvage/page_scan.h"
 
 struct ChainWalker {

@@ -8,7 +8,7 @@ uint32_t ReadU32(const uint8_t* p, bool swapped) {
   return swapped ? DecodeSwappedCount(p) : DecodeLE32(p);
 }
 
-// Where the chain is kept for the version class.
+// Where the chain is kept, by the row's rule.
 struct ChainPlan {
   uint32_t headOffset;
   bool swapped;          // halves swapped (below 0x0800)
@@ -17,9 +17,9 @@ struct ChainPlan {
 };
 
 ChainPlan PlanChain(const Geometry& g, uint32_t slotsPerPage) {
-  const int versionClass = g.layout->versionClass;
-  if (versionClass == 1) return ChainPlan{kFreeHeadOldOffset, true, 0, 0};
-  if (versionClass == 2) {
+  const FreeChainRule rule = g.layout->freeChain;
+  if (rule == FreeChainRule::FileOffset) return ChainPlan{kFreeHeadOldOffset, true, 0, 0};
+  if (rule == FreeChainRule::PageAndOffset) {
     return ChainPlan{kFreeHeadMiddleOffset, true, g.compressed ? 0u : 2u, 0};
   }
   uint32_t bits = 0;
@@ -34,7 +34,7 @@ int64_t SlotOffsetOf(const Geometry& g, const ScanResult& scan, const ChainPlan&
   const uint32_t header = g.layout->dataPageHeaderSize;
   uint64_t logical = 0;
   uint32_t inPage = 0;
-  if (g.layout->versionClass == 3) {
+  if (g.layout->freeChain == FreeChainRule::PageAndSlot) {
     logical = address >> plan.slotShift;
     const uint32_t slot = address & ((1u << plan.slotShift) - 1);
     if (slot >= slotsPerPage) return -1;
@@ -47,7 +47,7 @@ int64_t SlotOffsetOf(const Geometry& g, const ScanResult& scan, const ChainPlan&
       return -1;
     }
   }
-  if (g.layout->versionClass == 1) return static_cast<int64_t>(address);
+  if (g.layout->freeChain == FreeChainRule::FileOffset) return static_cast<int64_t>(address);
   if (logical == 0 || logical >= scan.directory.data.size()) return -1;
   const uint32_t physical = scan.directory.data[static_cast<size_t>(logical)];
   if (physical == kNoPhysicalPage) return -1;

@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "reader/input_stream.h"
 #include "salvage/geometry.h"
-#include "salvage/input_file.h"
 #include "salvage/page_scan.h"
 
 constexpr uint32_t kFreeChainEnd = 0xFFFFFFFF;

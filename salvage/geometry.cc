@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "reader/chain.h"
+#include "reader/control_page.h"
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/owner_protection.h"
+#include "reader/page_geometry.h"
 #include "reader/page_header.h"
 #include "reader/v8_layout.h"
 #include "salvage/geometry_score.h"
@@ -62,124 +64,118 @@ int64_t SecondCopyOffset(const VersionRules& layout, uint32_t pageSize) {
   return -1;
 }
 
-uint16_t AbsoluteVersion(uint16_t stored) {
-  const int16_t word = static_cast<int16_t>(stored);
-  return static_cast<uint16_t>(word < 0 ? -static_cast<int32_t>(word) : word);
+// Bytes of a page that slots cannot use, as the copy checks count them: the
+// page header from 0x0800 (8 bytes, also for 0x0950's 10), the row's
+// reserve before.
+uint32_t SlotReserve(const VersionRules& layout) {
+  return ChoosesActiveCopy(layout.control) ? kV8PageHeaderSize : layout.slotCountReserve;
 }
 
-uint32_t SlotReserve(int versionClass) { return versionClass == 3 ? kV8PageHeaderSize : 2; }
+// The bytes a slot must hold at least: the record (a
+// compressed record's pointer and used marker), the slot word and system
+// data from 0x0800, the tail pointer, the duplicate pointer pairs.
+uint32_t NeededSlotBytes(const VersionRules& layout, const ControlCopy& copy) {
+  if (ChoosesActiveCopy(layout.control)) {
+    const uint32_t system = copy.systemData ? kV8SystemDataSize : 0;
+    const uint32_t needed =
+        copy.compressed ? kV8UsedMarkerOffset + kV8UsedMarkerSize + system
+                        : kV8SlotWordSize + system + copy.recordLength +
+                              (copy.variable ? kV8PointerSize : 0);
+    return needed + 8u * copy.duplicatePairs;
+  }
+  // An old compressed slot holds the pointer and a used marker.
+  if (copy.compressed) return kOldPointerBytes + OldCompressedMarkerBytes(layout);
+  return (copy.fcLayout ? kFcSlotDataOffset : 0) + copy.recordLength +
+         (copy.variable ? kOldPointerBytes : 0);
+}
 
-// Decodes one copy and checks it.  `expectedOffset` is where this copy was
-// looked for (0 for copy 1); copy 2 must lie where its own page size puts it.
-void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset,
-                int64_t fileSize, ControlCopy* copy) {
-  *copy = ControlCopy{};
-  copy->offset = offset;
-  copy->read = length >= kMinCopyBytes;
-  if (!copy->read) {
-    copy->problem = "cut short";
-    return;
+// The fields of one copy as the reader decodes a copy alone
+// (reader/control_page.h).
+void TakeFields(const ControlInfo& info, ControlCopy* copy) {
+  copy->fcLayout = info.fcLayout;
+  copy->version = info.version;
+  copy->pageSize = info.pageSize;
+  copy->counter = info.usage;
+  copy->recordLength = info.recordLength;
+  copy->slotLength = info.slotLength;
+  copy->recordCount = info.recordCount;
+  copy->compressed = info.compressed;
+  copy->variable = !info.compressed && info.variableLength != 0;
+  copy->systemData = info.systemData;
+  copy->duplicatePairs = info.duplicatePairs;
+  copy->chunkedTails = info.chunkedTail;
+  // An owner mode can claim that every page is encrypted; the pages decide
+  // (DecideGeometry).
+  copy->encrypted = info.encrypted;
+}
+
+// The first check the decoded copy fails, or nothing.  `offset` is where it
+// was looked for: copy 2 must lie where its own page size puts it.
+std::string CopyProblem(const VersionRules& layout, const ControlInfo& info, int64_t offset,
+                        int64_t fileSize, ControlCopy* copy) {
+  if (ChoosesActiveCopy(layout.control) && info.compressed && info.storedRecordLength != 0) {
+    // Nothing of this copy is believed: it keeps the word as stored, and no
+    // owner's claim.
+    copy->recordLength = info.storedRecordLength;
+    copy->encrypted = false;
+    return Format("record length %u in a compressed file", info.storedRecordLength);
   }
-  const uint32_t signature = DecodeLE32(bytes + kControlSignatureOffset);
-  if (signature != kSignaturePlain && signature != kSignatureFc) {
-    copy->problem = "no control page signature";
-    return;
+  if (!PageSizeAllowed(layout, copy->pageSize)) {
+    return Format("page size %u not allowed", copy->pageSize);
   }
-  copy->fcLayout = signature == kSignatureFc;
-  const uint16_t stored = DecodeLE16(
-      bytes + (copy->fcLayout ? kControlVersionFcOffset : kControlVersionPlainOffset));
-  copy->version = AbsoluteVersion(stored);
-  const VersionRules* layout = FindVersionRules(copy->version);
-  if (layout == nullptr) {
-    copy->problem = Format("version word 0x%04x not accepted", stored);
-    return;
-  }
-  const bool v8 = layout->versionClass == 3;
-  if (v8 && length < kCopyBytes) {
-    copy->problem = "cut short";
-    return;
-  }
-  if (v8 && bytes[kV8ControlKindOffset] != kV8ControlKind) {
-    copy->problem = "kind byte is not 'C'";
-    return;
-  }
-  copy->pageSize = v8 ? bytes[kV8PageSizeBy256Offset] * 256u
-                      : DecodeLE16(bytes + kControlPageSizeOffset);
-  copy->counter = layout->control == ControlRule::ActiveCopyByLong8
-                      ? DecodeLE32(bytes + kV95ControlUsageOffset)
-                      : DecodeLE16(bytes + (v8 ? kV8ControlUsageOffset : kControlCounterOffset));
-  copy->recordLength = DecodeLE16(bytes + kControlRecordLengthOffset);
-  copy->slotLength = DecodeLE16(bytes + kControlSlotLengthOffset);
-  copy->recordCount = DecodeSwappedCount(bytes + kControlRecordCountOffset);
-  uint32_t needed = 0;
-  if (v8) {
-    const uint16_t flags = DecodeLE16(bytes + kV8FlagsOffset);
-    copy->compressed = (flags & kV8FlagCompressed) != 0;
-    copy->variable = !copy->compressed && (flags & kV8FlagVariable) != 0;
-    copy->systemData = (flags & kV8FlagSystemData) != 0 && (flags & kV8FlagNoSystemData) == 0;
-    copy->duplicatePairs = DecodeLE16(bytes + kV8DuplicatePairsOffset);
-    copy->chunkedTails = layout->chunkedTails && (flags & kV8FlagChunkedTail) != 0;
-    const uint32_t system = copy->systemData ? kV8SystemDataSize : 0;
-    if (copy->compressed) {
-      if (copy->recordLength != 0) {
-        copy->problem = Format("record length %u in a compressed file", copy->recordLength);
-        return;
-      }
-      copy->recordLength = DecodeLE16(bytes + kV8DecodedLengthOffset);
-      needed = kV8UsedMarkerOffset + kV8UsedMarkerSize + system;
-    } else {
-      needed = kV8SlotWordSize + system + copy->recordLength +
-               (copy->variable ? kV8PointerSize : 0);
-    }
-    needed += 8u * copy->duplicatePairs;
-  } else if (copy->recordLength == 0 &&
-             (DecodeLE16(bytes + kControlFileFlagsOffset) & kFileFlagCompressed) != 0) {
-    // Every record a run-length stream in a chain: the slot holds the
-    // pointer and a used marker; the fixed-part length is kept at 270.
-    copy->compressed = true;
-    copy->recordLength = DecodeLE16(bytes + kControlFixedLengthOffset);
-    needed = kOldPointerBytes + (layout->versionClass == 1 ? 1 : kV8UsedMarkerSize);
-  } else {
-    copy->variable = bytes[kControlVariableFlagOffset] != 0;
-    needed = (copy->fcLayout ? kFcSlotDataOffset : 0) + copy->recordLength +
-             (copy->variable ? kOldPointerBytes : 0);
-  }
-  // An owner name is set when the version word is negative; its mode can
-  // claim that every page is encrypted.  The pages decide (DecideGeometry).
-  copy->encrypted = static_cast<int16_t>(stored) < 0 &&
-                    OwnerModeEncrypts(bytes[kControlOwnerModeOffset]);
-  if (!PageSizeAllowed(layout->versionClass, copy->pageSize)) {
-    copy->problem = Format("page size %u not allowed", copy->pageSize);
-    return;
-  }
-  if (offset != 0) {
-    if (SecondCopyOffset(*layout, copy->pageSize) != offset) {
-      copy->problem = "page size does not place the copy here";
-      return;
-    }
+  if (offset != 0 && SecondCopyOffset(layout, copy->pageSize) != offset) {
+    return "page size does not place the copy here";
   }
   // A record length of 0 is a file whose records are all variable tail.
-  if (copy->recordLength == 0 && !copy->compressed && !copy->variable) {
-    copy->problem = "record length 0";
-    return;
+  if (copy->recordLength == 0 && !copy->compressed && !copy->variable) return "record length 0";
+  if (copy->slotLength < NeededSlotBytes(layout, *copy) || copy->slotLength == 0) {
+    return Format("slot length %u shorter than the record", copy->slotLength);
   }
-  if (copy->slotLength < needed || copy->slotLength == 0) {
-    copy->problem = Format("slot length %u shorter than the record", copy->slotLength);
-    return;
-  }
-  const uint32_t reserve = SlotReserve(layout->versionClass);
+  const uint32_t reserve = SlotReserve(layout);
   if (copy->slotLength > copy->pageSize - reserve) {
-    copy->problem = Format("slot length %u does not fit a page", copy->slotLength);
-    return;
+    return Format("slot length %u does not fit a page", copy->slotLength);
   }
   const uint64_t slots = (copy->pageSize - reserve) / copy->slotLength;
   const uint64_t pages = static_cast<uint64_t>(fileSize) / copy->pageSize;
   if (copy->recordCount > slots * pages) {
-    copy->problem = Format("record count %u beyond what the file holds", copy->recordCount);
     copy->onlyCountWrong = true;
-    return;
+    return Format("record count %u beyond what the file holds", copy->recordCount);
   }
-  copy->sound = true;
+  return std::string();
+}
+
+// Decodes one copy and checks it.
+void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset, int64_t fileSize,
+                ControlCopy* copy) {
+  *copy = ControlCopy{};
+  copy->offset = offset;
+  copy->read = length >= kMinCopyBytes;
+  ControlInfo info;
+  const VersionRules* layout = nullptr;
+  if (!copy->read) {
+    copy->problem = "cut short";
+  } else if (DecodeLayout(bytes, &info) != kReaderOk) {
+    copy->problem = "no control page signature";
+  } else if ((layout = FindVersionRules(info.version)) == nullptr) {
+    copy->fcLayout = info.fcLayout;
+    copy->version = info.version;
+    copy->problem = Format("version word 0x%04x not accepted", info.storedVersion);
+  } else if (ChoosesActiveCopy(layout->control) && length < kCopyBytes) {
+    copy->fcLayout = info.fcLayout;
+    copy->version = info.version;
+    copy->problem = "cut short";
+  } else {
+    DecodeControlCopy(*layout, bytes, &info);
+    if (ChoosesActiveCopy(layout->control) && !info.kindMarked) {
+      copy->fcLayout = info.fcLayout;
+      copy->version = info.version;
+      copy->problem = "kind byte is not 'C'";
+      return;
+    }
+    TakeFields(info, copy);
+    copy->problem = CopyProblem(*layout, info, offset, fileSize, copy);
+    copy->sound = copy->problem.empty();
+  }
 }
 
 bool ReadCopy(InputFile* input, int64_t offset, ControlCopy* copy) {
@@ -197,7 +193,7 @@ std::vector<int64_t> SecondCopyPlaces(int64_t first) {
   const VersionRowList rows = InferenceVersionRows();
   for (uint32_t ps = 512; ps <= 16384; ps += 512) {
     for (uint32_t r = 0; r < rows.count; ++r) {
-      const int64_t at = PageSizeAllowedFor(*rows.rows[r], ps)
+      const int64_t at = PageSizeAllowed(*rows.rows[r], ps)
                              ? SecondCopyOffset(*rows.rows[r], ps) : -1;
       if (at > 0 && std::find(offsets.begin(), offsets.end(), at) == offsets.end()) {
         offsets.push_back(at);
@@ -225,7 +221,7 @@ int64_t PredictedSecondCopy(const ControlCopy& copy1, const GeometryOverrides& o
                                                                       : copy1.version);
   if (layout == nullptr) return -1;
   const uint32_t ps = overrides.pageSize != 0 ? overrides.pageSize : copy1.pageSize;
-  return PageSizeAllowedFor(*layout, ps) ? SecondCopyOffset(*layout, ps) : -1;
+  return PageSizeAllowed(*layout, ps) ? SecondCopyOffset(*layout, ps) : -1;
 }
 
 // Copy 1, then copy 2 wherever it is.  A version that keeps no copy 2 and
@@ -239,7 +235,7 @@ void ReadControlCopies(InputFile* input, const GeometryOverrides& overrides, Geo
 }
 
 bool SameClassAndSize(const ControlCopy& a, const ControlCopy& b) {
-  return FindVersionRules(a.version)->versionClass == FindVersionRules(b.version)->versionClass &&
+  return SameVersionClass(*FindVersionRules(a.version), *FindVersionRules(b.version)) &&
          a.pageSize == b.pageSize;
 }
 
@@ -274,7 +270,7 @@ bool CopyFitsPages(InputFile* input, PageSample* sample, ControlCopy* copy) {
       best.score < own.score * kDisagreeFactor) {
     return true;
   }
-  if (best.layout->versionClass == layout.versionClass && best.pageSize == copy->pageSize) {
+  if (SameVersionClass(*best.layout, layout) && best.pageSize == copy->pageSize) {
     return true;
   }
   copy->sound = false;
@@ -336,7 +332,7 @@ bool InferVersionAndPageSize(InputFile* input, PageSample* sample, Geometry* g) 
     uint16_t version = g->best.layout->version;
     for (const ControlCopy& c : g->copies) {
       const VersionRules* l = FindVersionRules(c.version);
-      if (l != nullptr && l->versionClass == g->best.layout->versionClass) version = c.version;
+      if (l != nullptr && SameVersionClass(*l, *g->best.layout)) version = c.version;
     }
     g->version = version;
     g->layout = FindVersionRules(version);
@@ -374,7 +370,7 @@ bool DecideVersionAndPageSize(InputFile* input, PageSample* sample,
   if ((g->layout == nullptr || g->pageSize == 0) && !InferVersionAndPageSize(input, sample, g)) {
     return false;
   }
-  if (!PageSizeAllowedFor(*g->layout, g->pageSize)) {
+  if (!PageSizeAllowed(*g->layout, g->pageSize)) {
     Unusable(g, Format("page size %u not allowed", g->pageSize));
     return false;
   }
@@ -393,7 +389,7 @@ void DecideRecordLayout(const ControlCopy* chosen, Geometry* g) {
     g->recordCountKnown = true;
     g->controlUsage = chosen->counter;
     g->chunkedTails = chosen->chunkedTails;
-  } else if (copy1Layout != nullptr && copy1Layout->versionClass == g->layout->versionClass) {
+  } else if (copy1Layout != nullptr && SameVersionClass(*copy1Layout, *g->layout)) {
     g->variable = copy1.variable;
     g->compressed = copy1.compressed;
   }
@@ -429,6 +425,28 @@ bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandid
                         slot->slotLength, g->slotRunnerUp.slotLength) + kGiveOptions);
     return false;
   }
+  return true;
+}
+
+// Slots that keep a pointer and a used mark (`length` bytes of record or
+// fewer): the records are compressed streams.  The row's markers in every
+// sampled slot, and a pointer in every used one, tell it; each stream must
+// then decode whole (the record gate).  The fixed part's length is not
+// known: the stream gives each record's.  False (unusable) when the slots
+// do not look so.
+bool TakeCompressedSlots(const PageSample& sample, uint32_t length, Geometry* g) {
+  GeometryCandidate slots = ScoreHeaders(sample, *g->layout, g->pageSize);
+  slots.slotLength = g->slotLength;
+  if (!LooksCompressed(sample, slots)) {
+    Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
+                       length) + kGiveOptions);
+    return false;
+  }
+  g->compressed = true;
+  g->variable = false;
+  g->slotDataOffset = 0;
+  g->recordLength = 0;
+  g->recordLengthSource = ValueSource::Inferred;
   return true;
 }
 
@@ -469,25 +487,7 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
       length -= pointer;
     }
   }
-  if (!g->compressed && length <= kMaxTinyRecord) {
-    // A pointer and a used mark: the records are compressed streams.  The
-    // row's markers in every sampled slot, and a pointer in every used one,
-    // tell it; each stream must then decode whole (the record gate).  The
-    // fixed part's length is not known: the stream gives each record's.
-    GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
-    slots.slotLength = g->slotLength;
-    if (!LooksCompressed(*sample, slots)) {
-      Unusable(g, Format("the slots hold %u bytes of record each, as compressed records do; ",
-                         length) + kGiveOptions);
-      return false;
-    }
-    g->compressed = true;
-    g->variable = false;
-    g->slotDataOffset = 0;
-    g->recordLength = 0;
-    g->recordLengthSource = ValueSource::Inferred;
-    return true;
-  }
+  if (!g->compressed && length <= kMaxTinyRecord) return TakeCompressedSlots(*sample, length, g);
   if (!dups.clear) {
     Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or up to %u "
                         "when blank bytes at the end of the slots are record bytes); ",
@@ -502,6 +502,26 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
 // Rows whose slots may use the "FC" layout: the middle class, which keeps
 // copy 2 one page in.
 bool MayUseFcLayout(const VersionRules& layout) { return layout.secondCopyPage != 0; }
+
+// A record length from the command line without a control page: the slot
+// is measured on the pages.  Slots two bytes longer than the record,
+// starting with a small word, are "FC"; longer ones keep more behind the
+// record (duplicate pointers).
+void MeasureSlotOnPages(InputFile* input, PageSample* sample, bool noLayoutWord, Geometry* g) {
+  LoadPageSample(input, kSampleBytes, sample);
+  GeometryCandidate slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
+  GeometryCandidate ignored;
+  InferSlotLength(*sample, &slot, &ignored);
+  if (MayUseFcLayout(*g->layout) && noLayoutWord &&
+      slot.slotLength == g->slotLength + kFcSlotDataOffset &&
+      LooksFcLayout(*sample, slot, slot.slotLength)) {
+    g->slotDataOffset = kFcSlotDataOffset;
+    g->slotLength = slot.slotLength;
+  } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
+    g->slotLength = slot.slotLength;
+    g->slotLengthSource = ValueSource::Inferred;
+  }
+}
 
 // Slot length and record length: from the command line or the chosen copy,
 // derived from each other, or inferred from the record spacing.
@@ -525,24 +545,7 @@ bool DecideSlotLength(InputFile* input, PageSample* sample, const GeometryOverri
   } else if (g->recordLengthSource == ValueSource::CommandLine) {
     g->slotLength = static_cast<uint16_t>(g->slotDataOffset + g->recordLength + pointerBytes);
     g->slotLengthSource = ValueSource::Derived;
-    // Without a control page the slot is measured on the pages: slots two
-    // bytes longer than the record, starting with a small word, are "FC";
-    // longer ones keep more behind the record (duplicate pointers).
-    if (chosen == nullptr) {
-      LoadPageSample(input, kSampleBytes, sample);
-      slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
-      GeometryCandidate ignored;
-      InferSlotLength(*sample, &slot, &ignored);
-      if (MayUseFcLayout(*g->layout) && noLayoutWord &&
-          slot.slotLength == g->slotLength + kFcSlotDataOffset &&
-          LooksFcLayout(*sample, slot, slot.slotLength)) {
-        g->slotDataOffset = kFcSlotDataOffset;
-        g->slotLength = slot.slotLength;
-      } else if (slot.slotLength > g->slotLength && slot.slotScore >= kMinSlotScore) {
-        g->slotLength = slot.slotLength;
-        g->slotLengthSource = ValueSource::Inferred;
-      }
-    }
+    if (chosen == nullptr) MeasureSlotOnPages(input, sample, noLayoutWord, g);
   } else {
     if (!InferSlot(input, sample, g, &slot)) return false;
     g->slotLength = slot.slotLength;
@@ -604,11 +607,6 @@ bool OwnerPagesInClear(InputFile* input, const ControlCopy& copy) {
 }
 
 }  // namespace
-
-bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize) {
-  if (pageSize == 0 || pageSize % 512 != 0) return false;
-  return versionClass == 3 ? pageSize <= 16384 : pageSize <= 4096;
-}
 
 void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geometry* g) {
   *g = Geometry{};

@@ -1,5 +1,6 @@
 // The geometry of a data file as salvage decides it: every control page copy
-// the version keeps, decoded and checked; the soundest copy with the highest
+// the version keeps, decoded alone by the reader (DecodeControlCopy,
+// reader/control_page.h) and checked here; the soundest copy with the highest
 // counter; what no sound copy gives, inferred from the data pages; and the
 // command line over all of it.  Each value says where it came from.
 //
@@ -20,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "reader/input_stream.h"
 #include "reader/version_rules.h"
 #include "salvage/geometry_score.h"
-#include "salvage/input_file.h"
 
 enum class ValueSource : uint8_t {
   None = 0,
@@ -34,7 +35,8 @@ enum class ValueSource : uint8_t {
 };
 const char* ValueSourceName(ValueSource source);
 
-// One control page copy, decoded whatever it holds.
+// One control page copy, decoded whatever it holds, and the verdict of the
+// checks.
 struct ControlCopy {
   int64_t offset = -1;     // -1: not looked at (the version keeps none there)
   bool read = false;       // its bytes were there
@@ -111,9 +113,6 @@ struct GeometryOverrides {
   int32_t recordLength = -1;
   uint16_t version = 0;
 };
-
-// Page sizes a version allows.
-bool PageSizeAllowed(uint8_t versionClass, uint32_t pageSize);
 
 // Decides the geometry of `input`.  Reads the control page copies and, when
 // something is missing, a sample of the data pages.  Never fails outright:

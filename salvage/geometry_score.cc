@@ -2,6 +2,7 @@
 
 #include "reader/chain.h"
 #include "reader/format.h"
+#include "reader/page_geometry.h"
 #include "reader/slots.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
@@ -193,11 +194,6 @@ void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample) {
   sample->bytes.resize(ReadInputAt(input, 0, sample->bytes.data(), static_cast<uint32_t>(n)));
 }
 
-bool PageSizeAllowedFor(const VersionRules& layout, uint32_t pageSize) {
-  if (pageSize == 0 || pageSize % 512 != 0) return false;
-  return pageSize <= (layout.pageMap == PageMapRule::AllocationTables ? 16384u : 4096u);
-}
-
 GeometryCandidate ScoreHeaders(const PageSample& sample, const VersionRules& layout,
                                uint32_t pageSize) {
   GeometryCandidate c;
@@ -223,9 +219,9 @@ void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClas
   const VersionRowList rows = InferenceVersionRows();
   for (uint32_t r = 0; r < rows.count; ++r) {
     const VersionRules& row = *rows.rows[r];
-    if (onlyClassOf != nullptr && row.versionClass != onlyClassOf->versionClass) continue;
+    if (onlyClassOf != nullptr && !SameVersionClass(row, *onlyClassOf)) continue;
     for (uint32_t ps = 512; ps <= 16384; ps += 512) {
-      if ((pageSize != 0 && ps != pageSize) || !PageSizeAllowedFor(row, ps)) continue;
+      if ((pageSize != 0 && ps != pageSize) || !PageSizeAllowed(row, ps)) continue;
       const GeometryCandidate c = ScoreHeaders(sample, row, ps);
       if (c.score > best->score) {
         *runnerUp = *best;

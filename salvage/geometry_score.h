@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "reader/input_stream.h"
 #include "reader/version_rules.h"
-#include "salvage/input_file.h"
 
 // The first bytes of the file, read once and grown on demand.
 struct PageSample {
@@ -97,7 +97,5 @@ DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandi
 // hold), and some name a page: the records have a variable tail.
 bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at);
 
-// Page sizes a row allows.
-bool PageSizeAllowedFor(const VersionRules& layout, uint32_t pageSize);
 
 #endif  // GANDREL_SALVAGE_GEOMETRY_SCORE_H_

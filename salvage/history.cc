@@ -226,7 +226,7 @@ SalvageStatus RecoverHistory(const char* path, const HistoryOptions& options,
   HistoryPass pass;
   if (report->salvage.geometry.usable && OpenPass(path, options.overrides, &pass)) {
     CountFreeChain(&pass.input, pass.geometry, pass.scan, &report->freeChain);
-    report->copiesKept = pass.geometry.layout->versionClass >= 2;
+    report->copiesKept = KeepsOldPageCopies(*pass.geometry.layout);
     if (report->copiesKept) ReadOldCopies(&pass, options, live, report);
     CloseInputFile(&pass.input);
   }
@@ -242,7 +242,7 @@ bool SummarizeHistory(const char* path, const GeometryOverrides& overrides,
   if (!OpenPass(path, overrides, &pass)) return false;
   const Geometry& g = pass.geometry;
   CountFreeChain(&pass.input, g, pass.scan, &summary->freeChain);
-  summary->copiesKept = g.layout->versionClass >= 2;
+  summary->copiesKept = KeepsOldPageCopies(*g.layout);
   PageBuffer page;
   PreparePage(g, &page);
   for (const PageCopy& copy : pass.scan.superseded) {

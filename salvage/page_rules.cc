@@ -10,7 +10,7 @@ PageHeaderInfo ClassifyPageHeader(const VersionRules& rules, const uint8_t* page
   const PageKindResult kind = ClassifyPage(rules.kind, page);
   if (kind == PageKindResult::Neither) return info;
   const PageHeader header = DecodePageHeader(rules.pageNumber, page);
-  if (rules.versionClass == 1) {
+  if (rules.pageMap == PageMapRule::None) {
     // No page map: a data page sits at the position its number names, so
     // a header that names another page is not one.
     if (header.number != physical) return info;
@@ -22,7 +22,7 @@ PageHeaderInfo ClassifyPageHeader(const VersionRules& rules, const uint8_t* page
     // From 0x0800 the engine sets bit 15 of the usage word on every data
     // page and on no variable page.
     const size_t usageAt = rules.pageNumber == PageNumberRule::Number32UsageWord8 ? 8 : 6;
-    if (rules.versionClass == 3 &&
+    if (rules.usageBit15MarksData &&
         ((DecodeLE16(page + usageAt) & 0x8000) != 0) != (kind == PageKindResult::Data)) {
       return info;
     }

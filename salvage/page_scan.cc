@@ -5,6 +5,7 @@
 
 #include "reader/copy_choice.h"
 #include "reader/format.h"
+#include "reader/page_geometry.h"
 #include "reader/page_header.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
@@ -23,56 +24,19 @@ struct Candidate {
 };
 
 // The reserved areas and the map of one file.
-struct MapPlan {
-  int versionClass = 1;
-  uint32_t pageSize = 0;
-  // 0x0600-0x0700: map pairs every `stride` pages from physical page 2.
-  uint32_t stride = 0;
-  uint32_t entriesPerMap = 0;
-  // 0x0800-0x0900.
-  uint32_t copyPages = 0;
-  uint32_t firstTable = 0;
-  uint32_t extentPages = 0;
-};
-
-MapPlan PlanOf(const Geometry& g) {
-  MapPlan plan;
-  plan.versionClass = g.layout->versionClass;
-  plan.pageSize = g.pageSize;
-  if (plan.versionClass == 2) {
-    plan.stride = g.pageSize / 4;
-    plan.entriesPerMap = g.pageSize / 4 - 2;
-  } else if (plan.versionClass == 3) {
-    plan.copyPages = g.controlCopyBytes / g.pageSize;
-    plan.firstTable = 4 * plan.copyPages;
-    plan.extentPages = g.layout->tables.extentPagesPer2048 * g.controlCopyBytes / 2048;
-    plan.entriesPerMap = plan.extentPages - 2 * plan.copyPages;
-  }
-  return plan;
-}
-
-// Control page copies and map pages never hold a logical page, whatever
-// their bytes look like (the second half of a table copy can look like a
-// data page).
-bool IsReserved(const MapPlan& plan, uint64_t physical) {
-  switch (plan.versionClass) {
-    case 1: return physical == 0;
-    case 2: return physical < 2 || (physical - 2) % plan.stride < 2;
-    default:
-      if (physical < 2ull * plan.copyPages) return true;
-      if (physical < plan.firstTable) return false;
-      return (physical - plan.firstTable) % plan.extentPages < 2ull * plan.copyPages;
-  }
+PageGeometry PlanOf(const Geometry& g) {
+  return PageGeometryOf(*g.layout, g.pageSize, g.controlCopyBytes);
 }
 
 // Index pages keep a key number where data pages keep their kind: 0x80 +
 // key at byte 1 (0x0600-0x0700), the key at 4 and 0x80 at 5 (from 0x0800),
 // and a page number like any other page.  0x0300-0x0500 headers do not
 // tell an index page from a free one.
-bool IsIndexPage(const MapPlan& plan, const uint8_t* page, uint32_t number, uint64_t bound) {
+bool IsIndexPage(const VersionRules& rules, const uint8_t* page, uint32_t number,
+                 uint64_t bound) {
   if (number == 0 || number >= bound) return false;
-  if (plan.versionClass == 2) return (page[1] & 0x80) != 0;
-  if (plan.versionClass == 3) return page[kV8PageKindHighOffset] == 0x80;
+  if (rules.kind == KindRule::ByteAtOffset1) return (page[1] & 0x80) != 0;
+  if (rules.kind == KindRule::ByteAtOffset4NotIndex) return page[kV8PageKindHighOffset] == 0x80;
   return false;
 }
 
@@ -100,12 +64,12 @@ struct MapState {
 
 // 0x0600-0x0700: of the two copies of a pair the one with the greater
 // counter (equal: the second) holds the entries.
-void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
+void ReadPageMap(InputFile* input, const Geometry& g, const PageGeometry& plan,
                  uint64_t physicalPages, MapState* map) {
   map->entries.assign(1, kNotMapped);
   std::vector<uint8_t> copies(2 * static_cast<size_t>(g.pageSize));
   for (uint64_t pair = 0;; ++pair) {
-    const uint64_t first = 2 + pair * plan.stride;
+    const uint64_t first = MapPairFirstPage(g.pageSize, pair);
     if (first >= physicalPages) break;
     uint32_t got[2];
     for (int c = 0; c < 2; ++c) {
@@ -144,15 +108,15 @@ void ReadPageMap(InputFile* input, const Geometry& g, const MapPlan& plan,
   }
 }
 
-// 0x0800-0x0900: a table copy counts only when it names itself (table k,
-// kind 'P'); of two such copies the greater usage counter wins.
-void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& plan,
+// 0x0800-0x0950: a table copy counts only when it names itself (table k,
+// kind 'P'); of two such copies the row's rule chooses (reader/copy_choice.h).
+void ReadAllocationTables(InputFile* input, const Geometry& g, const PageGeometry& plan,
                           uint64_t physicalPages, MapState* map) {
   map->entries.assign(1, kNotMapped);
   const uint32_t copyBytes = g.controlCopyBytes;
   std::vector<uint8_t> copies(2 * static_cast<size_t>(copyBytes));
   for (uint64_t k = 1;; ++k) {
-    const uint64_t first = plan.firstTable + (k - 1) * plan.extentPages;
+    const uint64_t first = plan.tables.firstTable + (k - 1) * plan.tables.extentPages;
     if (first >= physicalPages) break;
     const AllocationTableRules& rules = g.layout->tables;
     const uint8_t* current = nullptr;
@@ -160,26 +124,12 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const MapPlan& pl
     int validCopies = 0;
     for (int c = 0; c < 2; ++c) {
       uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
-      const int64_t offset = PhysicalPageOffset(g, first + c * plan.copyPages);
+      const int64_t offset = PhysicalPageOffset(g, first + c * plan.tables.copyPages);
       if (ReadInputAt(input, offset, copy, copyBytes) != copyBytes) continue;
-      if (DecodeLE32(copy) != (kV8TableSignature | static_cast<uint32_t>(k)) ||
-          copy[kV8TableKindOffset] != kV8TableKind) {
-        continue;
-      }
+      if (!TableCopyNamesItself(copy, k)) continue;
       ++validCopies;
-      const uint32_t usage = rules.usage32 ? DecodeLE32(copy + rules.usageOffset)
-                                           : DecodeLE16(copy + rules.usageOffset);
-      // 0x0950 keeps the copy with the greatest counter not above the
-      // control page's: a greater one was written but never committed.
-      bool better = usage > currentUsage;
-      if (rules.choice == TableChoiceRule::GreatestNotAboveControl && current != nullptr) {
-        const bool committed = usage <= g.controlUsage;
-        const bool currentCommitted = currentUsage <= g.controlUsage;
-        better = committed != currentCommitted ? committed
-                 : committed                   ? usage > currentUsage
-                                               : usage < currentUsage;
-      }
-      if (current == nullptr || better) {
+      const uint32_t usage = TableCopyUsage(rules, copy);
+      if (current == nullptr || PreferTableCopy(rules, g.controlUsage, usage, currentUsage)) {
         current = copy;
         currentUsage = usage;
       }
@@ -221,7 +171,7 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
 // the copies stale.  Where the map's other copy was wiped, the one left may
 // be older than the pages it names, and a copy with a higher counter than
 // the one it names (or any copy, where it names none) is newer.
-const Candidate* ChooseOne(const MapPlan& plan, const MapState& map,
+const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
                            const std::vector<bool>& confirmed, const Candidate* first,
                            const Candidate* end) {
   const uint32_t logical = first->logical;
@@ -237,14 +187,14 @@ const Candidate* ChooseOne(const MapPlan& plan, const MapState& map,
     return named;
   }
   if (entry == kMapUnused) return olderMap ? first : nullptr;
-  if (plan.versionClass == 2 && entry != kNotMapped) return olderMap ? first : nullptr;
+  if (KeepsMapPairs(plan.pageMap) && entry != kNotMapped) return olderMap ? first : nullptr;
   // No map covers the page, or its entry names a page that does not carry
   // it: the copy written last is the best guess.
   return first;
 }
 
 // Fills the page directory with the current copy of every logical page.
-void ChooseCurrentCopies(const MapPlan& plan, const MapState& map,
+void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
                          const std::vector<bool>& confirmed, std::vector<Candidate>* candidates,
                          ScanResult* result) {
   // Per logical page, highest usage first, then file order: of two equal
@@ -291,7 +241,7 @@ struct PassState {
 };
 
 // Reads every physical page once, classifies and checks it.
-void PagePass(InputFile* input, const Geometry& g, const MapPlan& plan, const MapState& map,
+void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, const MapState& map,
               ProgressFunction progress, void* progressContext, PassState* pass,
               ScanResult* result) {
   PageCounts& counts = result->counts;
@@ -301,7 +251,7 @@ void PagePass(InputFile* input, const Geometry& g, const MapPlan& plan, const Ma
     const int64_t offset = PhysicalPageOffset(g, physical);
     // The pass is the first half of the work, the record walk the second.
     if ((physical & 1023) == 0 && progress != nullptr) progress(progressContext, offset / 2);
-    if (IsReserved(plan, physical)) {
+    if (IsReservedPage(plan, physical)) {
       ++counts.reserved;
       continue;
     }
@@ -319,13 +269,13 @@ void PagePass(InputFile* input, const Geometry& g, const MapPlan& plan, const Ma
     // carries the entry's logical number, whatever kind of page it is.
     const uint32_t number = RawPageNumber(*g.layout, page.data());
     pass->carriesNumber[physical] = number != 0 && number < bound;
-    if (plan.versionClass != 1 && number < map.entries.size() &&
+    if (plan.pageMap != PageMapRule::None && number < map.entries.size() &&
         map.entries[number] == physical) {
       pass->confirmed[number] = true;
     }
     if (info.kind == HeaderKind::Other) {
       ++counts.other;
-      if (IsIndexPage(plan, page.data(), number, bound)) ++counts.index;
+      if (IsIndexPage(*g.layout, page.data(), number, bound)) ++counts.index;
       continue;
     }
     if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
@@ -348,7 +298,7 @@ void PagePass(InputFile* input, const Geometry& g, const MapPlan& plan, const Ma
 // believed at all for its range (zeroed, or noise).  Healthy maps of
 // 0x0600-0x0700 do name pages that were freed and reused under another
 // number, so a few such entries say nothing.
-void DistrustUnconfirmedMaps(const MapPlan& plan, const std::vector<bool>& confirmed,
+void DistrustUnconfirmedMaps(const PageGeometry& plan, const std::vector<bool>& confirmed,
                              MapState* map) {
   const uint32_t perTable = plan.entriesPerMap;
   std::vector<uint32_t> agree(map->tableValid.size(), 0);
@@ -375,9 +325,9 @@ void DistrustUnconfirmedMaps(const MapPlan& plan, const std::vector<bool>& confi
 // map or allocation table names as a data page: read slot by slot, when
 // every slot word (from 0x0800) still has a value the engine writes.  The
 // entry's kind is the only word for it; the oldest class keeps none.
-bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan,
+bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry& plan,
                         uint32_t logical, uint32_t physical, ScanResult* result) {
-  if (IsReserved(plan, physical)) return false;
+  if (IsReservedPage(plan, physical)) return false;
   std::vector<uint8_t> page(g.pageSize);
   if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
       g.pageSize) {
@@ -405,7 +355,7 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const MapPlan& plan
 // where the map's other copy was wiped, the copy left may name older copies
 // of them, and where no readable map covers a logical page at all, the
 // current copies the page headers chose are taken instead.
-void FollowNewerVariablePages(const MapPlan& plan, const MapState& map, ScanResult* result) {
+void FollowNewerVariablePages(const PageGeometry& plan, const MapState& map, ScanResult* result) {
   const std::vector<uint32_t>& current = result->directory.variable;
   std::vector<uint32_t>& mapped = result->mapped;
   if (mapped.empty()) return;  // no page map in this version
@@ -423,7 +373,7 @@ void FollowNewerVariablePages(const MapPlan& plan, const MapState& map, ScanResu
 // Map entries that name a page which is not there, and for which no other
 // copy was found: that logical page is lost, unless its place is known and
 // its slots still read.
-void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
+void ReportLostPages(InputFile* input, const Geometry& g, const PageGeometry& plan,
                      const MapState& map, const PassState& pass, ScanResult* result) {
   std::vector<bool> hasCandidate(map.entries.size(), false);
   for (const Candidate& c : pass.candidates) {
@@ -441,13 +391,13 @@ void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
     // the end: there a lost page is not reported (it shows in the record
     // count), but a data page whose header alone was wiped is still read.
     if (entry < physicalPages && pass.carriesNumber[entry]) continue;
-    if (plan.versionClass == 2) {
+    if (KeepsMapPairs(plan.pageMap)) {
       if (entry < physicalPages && map.kinds[logical] == 'D') {
         TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result);
       }
       continue;
     }
-    if (plan.versionClass == 3 && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
+    if (plan.pageMap == PageMapRule::AllocationTables && map.kinds[logical] != 'D' && map.kinds[logical] != 'V') {
       continue;
     }
     const int64_t offset = PhysicalPageOffset(g, entry);
@@ -459,7 +409,7 @@ void ReportLostPages(InputFile* input, const Geometry& g, const MapPlan& plan,
     } else if (map.kinds[logical] == 'D' &&
                TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result)) {
       continue;
-    } else if (!IsReserved(plan, entry)) {
+    } else if (!IsReservedPage(plan, entry)) {
       Skip(result, SkippedPage{
           offset, static_cast<int64_t>(logical),
           PageReason("the page map places logical page %u at physical page %u, which does not hold it",
@@ -493,14 +443,13 @@ constexpr uint32_t kMostGridSearches = 256;
 // The header at `header` is one of physical page `physical`: without a page
 // map every page carries its own number; with one, a data, variable or
 // index page with a number the file can hold.
-bool HeaderFits(const Geometry& g, const MapPlan& plan, const uint8_t* header,
-                uint64_t physical, uint64_t bound) {
+bool HeaderFits(const Geometry& g, const uint8_t* header, uint64_t physical, uint64_t bound) {
   const uint32_t number = RawPageNumber(*g.layout, header);
   if (g.layout->pageMap == PageMapRule::None) return number != 0 && number == physical;
   if (ClassifyPageHeader(*g.layout, header, physical, bound).kind != HeaderKind::Other) {
     return true;
   }
-  return IsIndexPage(plan, header, number, bound);
+  return IsIndexPage(*g.layout, header, number, bound);
 }
 
 bool Blank(const uint8_t* bytes, uint32_t length) {
@@ -514,17 +463,17 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
 // lie `delta` bytes away from where the grid now puts them, as data or
 // variable pages (without a map: any page) carrying numbers not met twice;
 // `block` holds the file from `blockStart` on.
-uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uint8_t>& block,
+uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vector<uint8_t>& block,
                    int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
                    uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit) {
   uint32_t fits = 0;
   uint32_t numbers[kGridProbePages];
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
-    if (IsReserved(plan, p)) continue;
+    if (IsReservedPage(plan, p)) continue;
     const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
     if (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size())) continue;
     const uint8_t* header = block.data() + at;
-    if (Blank(header, kGridHeaderBytes) || !HeaderFits(g, plan, header, p, bound)) continue;
+    if (Blank(header, kGridHeaderBytes) || !HeaderFits(g, header, p, bound)) continue;
     // Index pages count for the walk, not here: record bytes mimic their
     // header too easily.  Nor does a number met already in the probe.
     const uint32_t number = RawPageNumber(*g.layout, header);
@@ -544,7 +493,7 @@ uint32_t CountFits(const Geometry& g, const MapPlan& plan, const std::vector<uin
 // Per physical page the logical number the map or tables give it, or
 // kNotMapped: read as the file stands before any shift is known, so the
 // entries that lie before the first damage are the ones to go by.
-std::vector<uint32_t> LogicalNumbers(InputFile* input, const Geometry& g, const MapPlan& plan,
+std::vector<uint32_t> LogicalNumbers(InputFile* input, const Geometry& g, const PageGeometry& plan,
                                      uint64_t pages) {
   std::vector<uint32_t> logicalOf;
   if (g.layout->pageMap == PageMapRule::None) return logicalOf;
@@ -572,7 +521,7 @@ bool MapNamesProbe(const std::vector<uint32_t>& logicalOf, uint64_t first) {
 
 // Looks for the shift that puts pages `first` on back on a grid.  True,
 // with the shift added to g->gridShifts, when one is clearly best.
-bool FindShiftAt(InputFile* input, Geometry* g, const MapPlan& plan, uint64_t first,
+bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64_t first,
                  uint64_t pages, uint64_t bound, const std::vector<uint32_t>& logicalOf) {
   // Whole-page shifts can be told apart where the pages carry their own
   // position or the map names them.
@@ -620,7 +569,7 @@ void FindGridShifts(InputFile* input, Geometry* g) {
   // header of every page once more.
   g->gridShifts.clear();
   if (!g->usable) return;
-  const MapPlan plan = PlanOf(*g);
+  const PageGeometry plan = PlanOf(*g);
   const uint64_t bound = LogicalBound(input->size / g->pageSize);
   uint64_t pages = CountPhysicalPages(*g, input->size);
   uint32_t searches = 0;
@@ -629,7 +578,7 @@ void FindGridShifts(InputFile* input, Geometry* g) {
   uint64_t firstMiss = 0;
   uint32_t misses = 0;
   for (uint64_t p = 0; p < pages; ++p) {
-    if (IsReserved(plan, p)) continue;
+    if (IsReservedPage(plan, p)) continue;
     uint8_t header[kGridHeaderBytes];
     if (ReadInputAt(input, PhysicalPageOffset(*g, p), header, kGridHeaderBytes) !=
         kGridHeaderBytes) {
@@ -642,7 +591,7 @@ void FindGridShifts(InputFile* input, Geometry* g) {
       if (page.empty()) page.resize(g->pageSize);
       const uint32_t got = ReadInputAt(input, PhysicalPageOffset(*g, p), page.data(), g->pageSize);
       if (Blank(page.data(), got)) continue;
-    } else if (HeaderFits(*g, plan, header, p, bound) &&
+    } else if (HeaderFits(*g, header, p, bound) &&
                (p >= logicalOf.size() || logicalOf[p] == kNotMapped ||
                 logicalOf[p] == RawPageNumber(*g->layout, header))) {
       misses = 0;
@@ -672,12 +621,8 @@ bool ScanFoundDamage(const Geometry& g, const ScanResult& result) {
 }
 
 int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
-  uint64_t offset = physical * g.pageSize;
-  if (g.layout->pageMap == PageMapRule::PairsAdjusted) {
-    const uint64_t threshold =
-        (static_cast<uint64_t>((g.pageSize - 8) / 4) * kAdjustmentPair + 62) * g.pageSize;
-    if (offset >= threshold) offset += kAdjustmentBytes;
-  }
+  const uint64_t offset =
+      PhysicalPageStart(g.pageSize, HasAdjustment(g.layout->pageMap), physical);
   for (size_t i = g.gridShifts.size(); i > 0; --i) {
     if (g.gridShifts[i - 1].fromPage <= physical) {
       return static_cast<int64_t>(offset) + g.gridShifts[i - 1].shift;
@@ -687,7 +632,7 @@ int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
 }
 
 bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
-  if (g.layout->versionClass != 3) return true;
+  if (!g.layout->slotWords) return true;
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
   for (uint32_t i = 0; i < slots; ++i) {
@@ -709,12 +654,14 @@ bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
 void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress,
                   void* progressContext, ScanResult* result) {
   *result = ScanResult{};
-  const MapPlan plan = PlanOf(g);
+  const PageGeometry plan = PlanOf(g);
   result->counts.physical = CountPhysicalPages(g, input->size);
   MapState map;
-  if (plan.versionClass == 2) ReadPageMap(input, g, plan, result->counts.physical, &map);
-  if (plan.versionClass == 3) ReadAllocationTables(input, g, plan, result->counts.physical, &map);
-  if (plan.versionClass == 2) {
+  if (KeepsMapPairs(plan.pageMap)) ReadPageMap(input, g, plan, result->counts.physical, &map);
+  if (plan.pageMap == PageMapRule::AllocationTables) {
+    ReadAllocationTables(input, g, plan, result->counts.physical, &map);
+  }
+  if (KeepsMapPairs(plan.pageMap)) {
     result->mapped.assign(map.entries.size(), kNoPhysicalPage);
     for (size_t i = 0; i < map.entries.size(); ++i) {
       const uint32_t e = map.entries[i];

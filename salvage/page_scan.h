@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "reader/input_stream.h"
 #include "salvage/geometry.h"
-#include "salvage/input_file.h"
 
 constexpr uint32_t kNoPhysicalPage = 0xFFFFFFFF;
 

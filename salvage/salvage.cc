@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "salvage/input_file.h"
+#include "reader/input_stream.h"
 #include "salvage/page_scan.h"
 #include "salvage/records.h"
 
@@ -14,6 +14,31 @@ const char* SalvageStatusName(SalvageStatus status) {
   }
   return "unknown";
 }
+
+namespace {
+
+// Whether the run met damage.  Copy 1 is always written by the engine, copy
+// 2 may never have been; and a copy older than the chosen one may hold stale
+// fields.  Damage is a copy 1 that is not a control page at all, or one not
+// older than the copy chosen; a count the records do not meet; pages off the
+// grid, skipped or held back, chains broken.
+bool FoundDamage(const SalvageReport& report) {
+  const Geometry& g = report.geometry;
+  const ControlCopy& copy1 = g.copies[0];
+  const ControlCopy* chosen = g.chosenCopy == 2 ? &g.copies[1] : nullptr;
+  const VersionRules* copy1Layout = FindVersionRules(copy1.version);
+  const bool copy1Damaged =
+      !copy1.sound && (copy1Layout == nullptr || chosen == nullptr ||
+                       !SameVersionClass(*copy1Layout, *g.layout) ||
+                       copy1.counter >= chosen->counter);
+  const uint64_t found = report.recordsSalvaged + report.recordsTooLong;
+  const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
+  return copy1Damaged || countsDiffer || !g.gridShifts.empty() || report.heldBack.total() > 0 ||
+         !report.skippedPages.empty() || !report.brokenChains.empty() ||
+         report.brokenNotListed > 0;
+}
+
+}  // namespace
 
 SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
                           const RecordSinkFunction& sink, SalvageReport* report) {
@@ -59,21 +84,6 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
   WalkRecords(&input, g, scan, sink, report);
   CloseInputFile(&input);
 
-  // Copy 1 is always written by the engine, copy 2 may never have been; and
-  // a copy older than the chosen one may hold stale fields.  Damage is a
-  // copy 1 that is not a control page at all, or one not older than the
-  // copy chosen.
-  const ControlCopy& copy1 = g.copies[0];
-  const ControlCopy* chosen = g.chosenCopy == 2 ? &g.copies[1] : nullptr;
-  const VersionRules* copy1Layout = FindVersionRules(copy1.version);
-  const bool copy1Damaged =
-      !copy1.sound && (copy1Layout == nullptr || chosen == nullptr ||
-                       copy1Layout->versionClass != g.layout->versionClass ||
-                       copy1.counter >= chosen->counter);
-  const uint64_t found = report->recordsSalvaged + report->recordsTooLong;
-  const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
-  const bool damaged = copy1Damaged || countsDiffer || !g.gridShifts.empty() || report->heldBack.total() > 0 || !report->skippedPages.empty() ||
-                       !report->brokenChains.empty() || report->brokenNotListed > 0;
-  if (!damaged) return finish(kSalvageHealthy);
+  if (!FoundDamage(*report)) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "gandrel/info_command.h"
 #include "tests/console/process_runner.h"
 #include "tests/fixture/fixture_v8.h"
 #include "tests/salvage/salvage_test_util.h"
@@ -126,6 +127,46 @@ TEST(GeometryCopyTest, TheOnlyCopyOfTheOldestClassDestroyedOrMisread) {
         EXPECT_EQ(report.geometry.pageSize, pageSize);
         EXPECT_EQ(report.status, kSalvageDamaged);
       }
+    }
+  }
+}
+
+// --- Two sound copies: which one is current -------------------------------------
+//
+// Both copies pass every check and announce different record counts, so the
+// count salvage takes shows which copy it chose.  The greater counter was
+// written last; on equal counters the middle class takes copy 2, the new
+// class copy 1, as the reader does.  Salvage and the reader (gandrel info
+// shows the reader's choice) must agree in every case.
+
+TEST(GeometryCopyTest, TheCurrentOfTwoSoundCopiesIsTheReadersOnEqualAndUnequalCounters) {
+  struct Counters {
+    uint16_t copy1, copy2;
+    int middleClass, newClass;  // the copy expected for 0x0600-0x0700, 0x0800 on
+  };
+  const Counters cases[] = {{5, 5, 2, 1}, {6, 5, 1, 1}, {5, 6, 2, 2}};
+  for (uint16_t version : {0x0600, 0x0610, 0x0700, 0x0800, 0x0900, 0x0950}) {
+    for (const Counters& c : cases) {
+      SCOPED_TRACE("version " + std::to_string(version) + " counters " +
+                   std::to_string(c.copy1) + "/" + std::to_string(c.copy2));
+      FixtureOptions o = Options(version, 1024, 40);
+      o.copy1Counter = c.copy1;
+      o.copy2Counter = c.copy2;
+      o.copy1RecordCount = 300;
+      o.copy2RecordCount = 299;
+      const BuiltFile built = Build(o, 300);
+      ScopedTempFile file(built.bytes);
+      SalvageReport report;
+      SalvageRecords(file.path(), &report);
+      const int expected = version >= 0x0800 ? c.newClass : c.middleClass;
+      EXPECT_TRUE(report.geometry.copies[0].sound && report.geometry.copies[1].sound);
+      EXPECT_EQ(report.geometry.chosenCopy, expected);
+      EXPECT_EQ(report.geometry.recordCount, expected == 1 ? 300u : 299u);
+      FileInfo info;
+      GatherFileInfo(file.path(), &info);
+      ASSERT_TRUE(info.controlDecoded) << info.controlProblem;
+      EXPECT_EQ(info.control.currentCopy, expected);
+      EXPECT_EQ(info.control.recordCount, expected == 1 ? 300u : 299u);
     }
   }
 }

@@ -1,4 +1,4 @@
-#include "salvage/input_file.h"
+#include "reader/input_stream.h"
 
 #include <cerrno>
 #include <cstdlib>

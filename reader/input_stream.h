@@ -1,7 +1,8 @@
-// The data file as salvage reads it: opened "rb", never written, read at
-// explicit offsets.  Reads past the end return what is there.
-#ifndef GANDREL_SALVAGE_INPUT_FILE_H_
-#define GANDREL_SALVAGE_INPUT_FILE_H_
+// The data file as salvage and gandrel info read it, outside a DataFile:
+// opened "rb", never written, read at explicit offsets through a large
+// stream buffer.  Reads past the end return what is there.
+#ifndef GANDREL_READER_INPUT_STREAM_H_
+#define GANDREL_READER_INPUT_STREAM_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -24,4 +25,4 @@ void CloseInputFile(InputFile* input);
 uint32_t ReadInputAt(InputFile* input, int64_t offset, uint8_t* buffer,
                      uint32_t length);
 
-#endif  // GANDREL_SALVAGE_INPUT_FILE_H_
+#endif  // GANDREL_READER_INPUT_STREAM_H_
