@@ -264,7 +264,7 @@ compare_hex_limit() {  # name target
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory; load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "runs per measurement: $REPS (medians; peak memory is the largest of the runs)"
+echo "runs per measurement: $REPS (median and minimum; peak memory is the largest of the runs)"
 for entry in $FILES; do
   IFS=: read -r name kind size <<<"$entry"
   echo "  $(sed -n 2p "$DATA/$name.info")"
