@@ -703,7 +703,10 @@ using CancelTest = WizardTest;
 // Enough files and records that the run is still going when the driver
 // reacts, even on a fast machine.
 constexpr int kLongRunFiles = 6;
-constexpr uint32_t kLongRunRecords = 300000;
+// Long enough that a run outlasts the clicks and answers below on a quiet
+// machine: the worker no longer waits for the window thread, and 300000
+// records a file were dumped before Back, No and Next were through.
+constexpr uint32_t kLongRunRecords = 1000000;
 
 std::vector<std::string> DumpFilesIn(const std::string& directory) {
   std::vector<std::string> names;
@@ -719,7 +722,10 @@ std::vector<std::string> DumpFilesIn(const std::string& directory) {
 uint64_t TotalSize(const std::string& directory) {
   uint64_t total = 0;
   for (const std::string& name : DumpFilesIn(directory)) {
-    total += fixture::ReadFileBytes(directory + "\\" + name).size();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA((directory + "\\" + name).c_str(), GetFileExInfoStandard, &data)) {
+      total += (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    }
   }
   return total;
 }
@@ -763,12 +769,17 @@ TEST_F(CancelTest, YesStopsTheRunNoLetsItFinish) {
   gui::ClickLater(Find("Button", "Back"));
   Answer("Are you sure you want to cancel?", IDNO);
   ASSERT_NE(gui::WaitForChild(main_, "Static", "Output - Setup"), nullptr);
+  // Next is ignored only while the run goes on; with a whole file still to
+  // write, it is still going when Next arrives.
+  const uint64_t fullSize = static_cast<uint64_t>(kLongRunFiles) * kLongRunRecords * 10;
+  if (TotalSize(out) + uint64_t{kLongRunRecords} * 10 > fullSize) {
+    GTEST_SKIP() << "the run left behind had all but finished before Next could be tried; "
+                    "kLongRunRecords is too small for this machine";
+  }
   Press("Next");
   EXPECT_NE(gui::FindChild(main_, "Static", "Output - Setup"), nullptr)
       << "a second run started while the first one was going";
-  ASSERT_TRUE(gui::WaitUntil(
-      [&] { return TotalSize(out) == static_cast<uint64_t>(kLongRunFiles) * kLongRunRecords * 10; },
-      300000))
+  ASSERT_TRUE(gui::WaitUntil([&] { return TotalSize(out) == fullSize; }, 300000))
       << "the run left behind did not finish all files";
 
   // Cancel answered No: the bars go and the button reads End, but the run
