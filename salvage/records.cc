@@ -129,6 +129,18 @@ void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t 
   }
 }
 
+// A fixed-length record is the slot's bytes: handed out from the page,
+// where no chain can break and no gate applies.
+void TakeFixedSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical) {
+  const uint8_t* bytes = slot + w.g->slotDataOffset;
+  const uint32_t length = w.g->recordLength;
+  ++w.report->recordsSalvaged;
+  if (w.sink->write != nullptr) w.sink->write(w.sink->context, bytes, length);
+  if (w.sink->writeWithPage != nullptr) {
+    w.sink->writeWithPage(w.sink->context, bytes, length, logical);
+  }
+}
+
 }  // namespace
 
 bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset) {
@@ -155,6 +167,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   const PageWalk walk{input, &g, &sink, report, &walker, &record,
                       LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
+  const bool fixedOnly = !g.variable && !g.compressed;
   for (size_t logical = 1; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
@@ -171,8 +184,12 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     for (uint32_t s = 0; s < slots; ++s) {
       const uint32_t slotOffset = header + s * g.slotLength;
       if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
-      TakeSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical),
-               offset + slotOffset);
+      if (fixedOnly) {
+        TakeFixedSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical));
+      } else {
+        TakeSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical),
+                 offset + slotOffset);
+      }
     }
   }
 }
