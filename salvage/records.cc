@@ -80,6 +80,15 @@ struct PageWalk {
   uint64_t logicalBound;
 };
 
+// Counts a record that passed and gives it to the sinks.
+void HandOut(const PageWalk& w, const uint8_t* bytes, uint32_t length, uint32_t logical) {
+  ++w.report->recordsSalvaged;
+  if (w.sink->write != nullptr) w.sink->write(w.sink->context, bytes, length);
+  if (w.sink->writeWithPage != nullptr) {
+    w.sink->writeWithPage(w.sink->context, bytes, length, logical);
+  }
+}
+
 // Reads the record of one used slot; hands it out, holds it back, or
 // leaves it out when it is longer than kMaxRecordBytes.
 void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t slotOffset) {
@@ -122,23 +131,13 @@ void TakeSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical, int64_t 
         BrokenChain{report->recordsSalvaged + 1, logical, slotOffset, out.length, reason});
   }
   if (gate != Gate::Pass) return HoldBack(gate, record.data(), length, *w.sink, report);
-  ++report->recordsSalvaged;
-  if (w.sink->write != nullptr) w.sink->write(w.sink->context, record.data(), length);
-  if (w.sink->writeWithPage != nullptr) {
-    w.sink->writeWithPage(w.sink->context, record.data(), length, logical);
-  }
+  HandOut(w, record.data(), length, logical);
 }
 
 // A fixed-length record is the slot's bytes: handed out from the page,
 // where no chain can break and no gate applies.
 void TakeFixedSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical) {
-  const uint8_t* bytes = slot + w.g->slotDataOffset;
-  const uint32_t length = w.g->recordLength;
-  ++w.report->recordsSalvaged;
-  if (w.sink->write != nullptr) w.sink->write(w.sink->context, bytes, length);
-  if (w.sink->writeWithPage != nullptr) {
-    w.sink->writeWithPage(w.sink->context, bytes, length, logical);
-  }
+  HandOut(w, slot + w.g->slotDataOffset, w.g->recordLength, logical);
 }
 
 }  // namespace
