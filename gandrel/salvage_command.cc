@@ -63,6 +63,44 @@ void WriteRecord(void* context, const uint8_t* bytes, uint32_t length) {
   WriteDumpRecord(&static_cast<DumpSink*>(context)->output, length, bytes);
 }
 
+// The dumps of one run, for a salvage that takes back the records it gave.
+struct RunDumps {
+  DumpSink* dump;
+  DumpSink* doubtful;  // null: none
+  const std::string* dumpPath;
+  const std::string* doubtfulPath;
+};
+
+// Empties a dump by opening it afresh; false (and no stream) when that fails.
+bool EmptyDump(DumpSink* sink, const std::string& path) {
+  sink->output.pending = 0;
+  sink->output.outputFile = freopen(path.c_str(), "wb", sink->output.outputFile);
+  return sink->output.outputFile != nullptr;
+}
+
+bool RestartDumps(void* context) {
+  RunDumps* dumps = static_cast<RunDumps*>(context);
+  const bool dump = EmptyDump(dumps->dump, *dumps->dumpPath);
+  const bool doubtful = dumps->doubtful == nullptr || EmptyDump(dumps->doubtful, *dumps->doubtfulPath);
+  return dump && doubtful;
+}
+
+// Only a dump that is a file can be emptied: what went to a pipe or a
+// device is gone.
+bool CanEmpty(const std::string& path) {
+  std::error_code ec;
+  return path.empty() || fs::is_regular_file(path, ec);
+}
+
+// Writes out and closes a dump; false when anything written was lost.
+bool CloseDump(DumpSink* sink) {
+  FILE* file = sink->output.outputFile;
+  if (file == nullptr) return false;  // emptying it failed
+  WriteDumpTrailer(&sink->output);
+  const bool written = ferror(file) == 0;
+  return fclose(file) == 0 && written;
+}
+
 void Progress(void* context, int64_t done) {
   StepProgress(static_cast<ProgressBar*>(context), done);
 }
@@ -120,17 +158,17 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
     sink.writeDoubtful = WriteRecord;
     sink.doubtfulContext = &doubtfulSink;
   }
+  RunDumps dumps{&dumpSink, doubtful != nullptr ? &doubtfulSink : nullptr, &dumpPath,
+                 &paths.doubtful};
+  if (CanEmpty(dumpPath) && CanEmpty(paths.doubtful)) {
+    sink.restart = RestartDumps;
+    sink.restartContext = &dumps;
+  }
   SalvageReport report;
   const SalvageStatus status = SalvageFile(file.c_str(), settings.overrides, sink, &report);
   EndProgress(&bar);
-  WriteDumpTrailer(&dumpSink.output);
-  bool writeFailed = ferror(dump) != 0;
-  bool closeFailed = fclose(dump) != 0;
-  if (doubtful != nullptr) {
-    WriteDumpTrailer(&doubtfulSink.output);
-    writeFailed = writeFailed || ferror(doubtful) != 0;
-    closeFailed = fclose(doubtful) != 0 || closeFailed;
-  }
+  bool writeFailed = !CloseDump(&dumpSink);
+  if (doubtful != nullptr) writeFailed = !CloseDump(&doubtfulSink) || writeFailed;
 
   if (!report.opened) {
     fprintf(stderr, "gandrel salvage: %s: %s\n", file.c_str(), report.error.c_str());
@@ -138,7 +176,7 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
     return kExitNothing;
   }
   if (!settings.quiet) PrintSalvageSummary(report, stderr);
-  if (writeFailed || closeFailed) {
+  if (writeFailed) {
     fprintf(stderr, "gandrel salvage: %s: error writing the dump\n", dumpPath.c_str());
   }
   if (!reportPath.empty() && !WriteTextFile(reportPath, SalvageReportJson(report))) {
@@ -148,7 +186,7 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
     // Nothing came out: no dump rather than an empty one.
     remove(dumpPath.c_str());
   }
-  if (writeFailed || closeFailed) return kExitNothing;
+  if (writeFailed) return kExitNothing;
   return status == kSalvageHealthy ? kExitOk
          : status == kSalvageDamaged ? kExitDamaged
                                      : kExitNothing;

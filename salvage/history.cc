@@ -46,11 +46,11 @@ bool OpenPass(const char* path, const GeometryOverrides& overrides, HistoryPass*
     CloseInputFile(&pass->input);
     return false;
   }
-  ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, &pass->scan);
+  ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, nullptr, &pass->scan);
   if (ScanFoundDamage(pass->geometry, pass->scan)) {
     FindGridShifts(&pass->input, &pass->geometry);
     if (!pass->geometry.gridShifts.empty()) {
-      ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, &pass->scan);
+      ScanDataFile(&pass->input, pass->geometry, nullptr, nullptr, nullptr, &pass->scan);
     }
   }
   return true;

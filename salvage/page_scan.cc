@@ -15,6 +15,7 @@ namespace {
 // Map entry states besides a physical page number.
 constexpr uint32_t kMapUnused = 0xFFFFFFFE;   // the map says: not in use
 constexpr uint32_t kNotMapped = 0xFFFFFFFF;   // no readable map covers it
+constexpr uint8_t kIndexKind = 0x80;          // a table entry of an index page
 
 struct Candidate {
   uint32_t logical;
@@ -55,9 +56,11 @@ uint64_t CountPhysicalPages(const Geometry& g, int64_t fileSize) {
 
 struct MapState {
   std::vector<uint32_t> entries;  // per logical page
-  std::vector<uint8_t> kinds;     // the entry's kind: 0x0800-0x0900 byte 4,
-                                  // 0x0600-0x0700 byte 1 ('D', 'V', ...; 0
-                                  // for a logical page not in use)
+  std::vector<uint8_t> kinds;     // the entry's kind: 0x0800-0x0900 byte 4
+                                  // (kIndexKind where byte 5 marks an index
+                                  // page), 0x0600-0x0700 byte 1 ('D', 'V',
+                                  // 0x80 + key; 0 for a logical page not in
+                                  // use, or a writer that leaves it out)
   std::vector<bool> tableValid;   // per map pair / table: a copy was readable
   std::vector<bool> oneCopyOnly;  // per table: the other copy was damaged
 };
@@ -144,7 +147,7 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const PageGeometr
       const uint8_t* e = current + rules.entriesOffset + rules.entrySize * j;
       const uint32_t physical = DecodeLE32(e);
       map->entries[base + j] = physical == kV8TableUnused ? kMapUnused : physical;
-      map->kinds[base + j] = e[5] == 0 ? e[4] : 0;
+      map->kinds[base + j] = e[5] == 0 ? e[4] : kIndexKind;
     }
   }
 }
@@ -238,7 +241,55 @@ struct PassState {
   std::vector<bool> confirmed;      // per logical page: the map's entry holds it
   std::vector<bool> carriesNumber;  // per physical page: its header has a number
   std::vector<Candidate> candidates;
+  // The proven-page sink's pages in the order given, the last logical
+  // number given, and whether the proof was given up.
+  const ProvenPageSink* proven = nullptr;
+  std::vector<uint32_t> provenPhysical;
+  uint32_t provenThrough = 0;
+  bool proofStopped = false;
 };
+
+// Whether the data page `physical`, just read and carrying `logical`, is
+// proven current with nothing lower still to come (ProvenPageSink).  The
+// first page that cannot be proven ends the proof: pages after it could be
+// given out of order.
+bool ProvenNow(const PageGeometry& plan, const MapState& map, uint32_t logical,
+               uint32_t physical, PassState* pass) {
+  if (pass->proofStopped || logical <= pass->provenThrough) return false;
+  if (plan.pageMap != PageMapRule::None) {
+    const size_t table = (logical - 1) / plan.entriesPerMap;
+    const bool named = logical < map.entries.size() && map.entries[logical] == physical &&
+                       table < map.tableValid.size() && map.tableValid[table] &&
+                       !map.oneCopyOnly[table];
+    // A lower logical page that the map does not cover, or that it names
+    // further on without saying it holds no data, may still bring records
+    // that come first.
+    for (uint32_t l = pass->provenThrough + 1; named && l < logical; ++l) {
+      const uint32_t entry = map.entries[l];
+      const bool maybeData = map.kinds[l] == 'D' || map.kinds[l] == 0;
+      if (entry == kNotMapped || (entry != kMapUnused && entry > physical && maybeData)) {
+        pass->proofStopped = true;
+      }
+    }
+    if (!named) pass->proofStopped = true;
+    if (pass->proofStopped) return false;
+  }
+  pass->provenThrough = logical;
+  pass->provenPhysical.push_back(physical);
+  return true;
+}
+
+// The proof holds when the directory names, logical page by logical page up
+// to the last one proven, exactly the pages proven.
+bool ProofHolds(const PassState& pass, const PageDirectory& dir) {
+  size_t k = 0;
+  for (size_t l = 1; l <= pass.provenThrough && l < dir.data.size(); ++l) {
+    if (dir.data[l] == kNoPhysicalPage) continue;
+    if (k >= pass.provenPhysical.size() || pass.provenPhysical[k] != dir.data[l]) return false;
+    ++k;
+  }
+  return k == pass.provenPhysical.size();
+}
 
 // Reads every physical page once, classifies and checks it.
 void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, const MapState& map,
@@ -290,6 +341,10 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     else ++counts.variable;
     pass->candidates.push_back(
         Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+    if (pass->proven != nullptr && info.kind == HeaderKind::Data &&
+        ProvenNow(plan, map, info.logical, static_cast<uint32_t>(physical), pass)) {
+      pass->proven->page(pass->proven->context, info.logical, offset, page.data());
+    }
   }
   if (progress != nullptr) progress(progressContext, input->size / 2);
 }
@@ -652,7 +707,7 @@ bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
 }
 
 void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress,
-                  void* progressContext, ScanResult* result) {
+                  void* progressContext, const ProvenPageSink* proven, ScanResult* result) {
   *result = ScanResult{};
   const PageGeometry plan = PlanOf(g);
   result->counts.physical = CountPhysicalPages(g, input->size);
@@ -671,11 +726,15 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   PassState pass;
   pass.confirmed.assign(map.entries.size(), false);
   pass.carriesNumber.assign(result->counts.physical, false);
+  pass.proven = proven;
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
+  result->provenPages = pass.provenPhysical.size();
+  result->provenThrough = pass.provenThrough;
+  result->provenHolds = ProofHolds(pass, result->directory);
   std::stable_sort(result->skipped.begin(), result->skipped.end(),
                    [](const SkippedPage& a, const SkippedPage& b) { return a.offset < b.offset; });
 }

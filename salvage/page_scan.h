@@ -63,6 +63,20 @@ struct PageCopy {
   bool variable;    // a variable page, else a data page
 };
 
+// Receives, during the page pass, each data page the pass already proves
+// to be the current copy of its logical page, with no data page of a lower
+// logical number still to come: a page whose number is its position
+// (0x0300-0x0500), or one that a sound map or table names, both copies of
+// it intact, and every lower logical page the map names for data already
+// read.  Pages come in ascending logical order; `page` holds the page's
+// bytes during the call only.  The pass checks the proof against the
+// directory it ends with (ScanResult::provenHolds): damage found later in
+// the file can undo it.
+struct ProvenPageSink {
+  void (*page)(void* context, uint32_t logical, int64_t offset, const uint8_t* page) = nullptr;
+  void* context = nullptr;
+};
+
 struct ScanResult {
   PageDirectory directory;
   // Every copy not chosen, by logical page, highest usage first (then file
@@ -75,6 +89,13 @@ struct ScanResult {
   PageCounts counts;
   std::vector<SkippedPage> skipped;  // in file order, at most 10000
   uint64_t skippedNotListed = 0;     // skipped beyond those listed
+  // With a proven-page sink: how many pages it was given, the highest
+  // logical number among them, and whether the directory agrees with them
+  // (every logical page up to that number has the page given, or none was
+  // given and the directory names none).
+  uint64_t provenPages = 0;
+  uint32_t provenThrough = 0;
+  bool provenHolds = false;
 };
 
 // Follows the page grid of `g` (usable) through the file and records in
@@ -91,9 +112,9 @@ bool ScanFoundDamage(const Geometry& g, const ScanResult& result);
 // 0x0600 and 0x0610.
 int64_t PhysicalPageOffset(const Geometry& geometry, uint64_t physical);
 
-// Scans `input` with the usable `geometry`.
+// Scans `input` with the usable `geometry`; `proven` may be null.
 void ScanDataFile(InputFile* input, const Geometry& geometry, ProgressFunction progress,
-                  void* progressContext, ScanResult* result);
+                  void* progressContext, const ProvenPageSink* proven, ScanResult* result);
 
 // True when the slots of a data page are consistent with the geometry: for
 // 0x0800-0x0900 every slot word (uncompressed) or used marker (compressed)

@@ -1,5 +1,6 @@
 #include "salvage/records.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -148,26 +149,70 @@ bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset
   return !SlotIsEmpty(rule, page, g.pageSize, slotOffset, g.slotLength);
 }
 
-void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
-                 const RecordSinkFunction& sink, SalvageReport* report) {
-  const uint32_t pageSize = g.pageSize;
+namespace {
+
+// The slot loop of one data page, read whole into `page` (the walk's bytes
+// beyond the page are zeros where its last slot reaches past it).
+void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int64_t offset) {
+  const Geometry& g = *w.g;
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = (pageSize - g.layout->slotCountReserve) / g.slotLength;
-  const uint32_t pointerBytes = ChainPointerSize(g.layout->chain);
-  // The last slot of a page may reach a few bytes past it, and a record
-  // with its pointer past its slot: such bytes read as zeros, as the reader
-  // supplies them.
-  std::vector<uint8_t> page(static_cast<size_t>(pageSize) + g.slotLength + g.recordLength +
-                                pointerBytes + 16,
-                            0);
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const bool fixedOnly = !g.variable && !g.compressed;
+  ++w.report->dataPagesWalked;
+  for (uint32_t s = 0; s < slots; ++s) {
+    const uint32_t slotOffset = header + s * g.slotLength;
+    if (!SlotHoldsRecord(g, page, slotOffset)) continue;
+    if (fixedOnly) TakeFixedSlot(w, page + slotOffset, logical);
+    else TakeSlot(w, page + slotOffset, logical, offset + slotOffset);
+  }
+}
+
+// Bytes a page is read into: the last slot of a page may reach a few bytes
+// past it, and a record with its pointer past its slot; such bytes read as
+// zeros, as the reader supplies them.
+size_t PageAreaBytes(const Geometry& g) {
+  return static_cast<size_t>(g.pageSize) + g.slotLength + g.recordLength +
+         ChainPointerSize(g.layout->chain) + 16;
+}
+
+}  // namespace
+
+void BeginEarlyWalk(EarlyWalk* early, const Geometry& g, const RecordSinkFunction& sink,
+                    SalvageReport* report) {
+  early->geometry = &g;
+  early->sink = &sink;
+  early->report = report;
+  // The furthest byte a fixed slot's record takes: the page is walked where
+  // it lies when that is inside it.
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint64_t last = g.layout->dataPageHeaderSize +
+                        static_cast<uint64_t>(slots > 0 ? slots - 1 : 0) * g.slotLength;
+  const uint64_t reach = last + std::max<uint64_t>(g.slotLength, g.slotDataOffset + g.recordLength);
+  early->page.assign(reach > g.pageSize ? PageAreaBytes(g) : 0, 0);
+}
+
+void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8_t* page) {
+  EarlyWalk* early = static_cast<EarlyWalk*>(context);
+  const Geometry& g = *early->geometry;
+  if (!early->page.empty()) {
+    memcpy(early->page.data(), page, g.pageSize);
+    page = early->page.data();
+  }
+  const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0};
+  WalkDataPage(walk, page, logical, offset);
+}
+
+void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
+                 uint32_t firstLogical, const RecordSinkFunction& sink, SalvageReport* report) {
+  const uint32_t pageSize = g.pageSize;
+  std::vector<uint8_t> page(PageAreaBytes(g), 0);
   std::vector<uint8_t> record(kRecordArea);
   ChainWalker walker;
   PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
   const PageWalk walk{input, &g, &sink, report, &walker, &record,
                       LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
-  const bool fixedOnly = !g.variable && !g.compressed;
-  for (size_t logical = 1; logical < data.size(); ++logical) {
+  for (size_t logical = firstLogical; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
                     input->size / 2 + static_cast<int64_t>(input->size / 2 * logical / data.size()));
@@ -179,16 +224,6 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
           SkippedPage{offset, static_cast<int64_t>(logical), "cannot be read"});
       continue;
     }
-    ++report->dataPagesWalked;
-    for (uint32_t s = 0; s < slots; ++s) {
-      const uint32_t slotOffset = header + s * g.slotLength;
-      if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
-      if (fixedOnly) {
-        TakeFixedSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical));
-      } else {
-        TakeSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical),
-                 offset + slotOffset);
-      }
-    }
+    WalkDataPage(walk, page.data(), static_cast<uint32_t>(logical), offset);
   }
 }

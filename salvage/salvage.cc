@@ -38,6 +38,34 @@ bool FoundDamage(const SalvageReport& report) {
          report.brokenNotListed > 0;
 }
 
+// Forgets the records counted so far, when the sink has taken them back.
+void ForgetRecords(SalvageReport* report) {
+  report->recordsSalvaged = 0;
+  report->recordsTooLong = 0;
+  report->heldBack = HeldBackCounts{};
+  report->brokenChains.clear();
+  report->brokenNotListed = 0;
+  report->dataPagesWalked = 0;
+  report->restarted = true;
+}
+
+// The pass gave `given` pages to the early walk.  Where its proof held, the
+// record walk goes on after the last of them; where it did not, the sink
+// takes their records back and the walk starts from the first page.  False
+// when the sink could not take them back.
+bool ContinueAfterEarlyWalk(uint64_t given, bool holds, uint32_t through,
+                            const RecordSinkFunction& sink, SalvageReport* report,
+                            uint32_t* firstLogical) {
+  *firstLogical = 1;
+  if (given == 0) return true;
+  if (holds) {
+    *firstLogical = through + 1;
+    return true;
+  }
+  ForgetRecords(report);
+  return sink.restart(sink.restartContext);
+}
+
 }  // namespace
 
 SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
@@ -72,16 +100,34 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
     return finish(kSalvageNothing);
   }
 
+  // Fixed-length records need no other page than their own: where the sink
+  // can take records back, they go out as the page pass proves their pages.
+  EarlyWalk early;
+  const bool walkEarly = sink.restart != nullptr && !g.variable && !g.compressed;
+  if (walkEarly) BeginEarlyWalk(&early, g, sink, report);
+  const ProvenPageSink proven{WalkProvenPage, &early};
   ScanResult scan;
-  ScanDataFile(&input, g, sink.progress, sink.progressContext, &scan);
+  ScanDataFile(&input, g, sink.progress, sink.progressContext, walkEarly ? &proven : nullptr,
+               &scan);
+  const uint64_t given = scan.provenPages;
+  bool holds = scan.provenHolds;
   if (ScanFoundDamage(g, scan)) {
     FindGridShifts(&input, &report->geometry);
-    if (!g.gridShifts.empty()) ScanDataFile(&input, g, nullptr, nullptr, &scan);
+    if (!g.gridShifts.empty()) {
+      ScanDataFile(&input, g, nullptr, nullptr, nullptr, &scan);
+      holds = false;  // every page after the shift moved
+    }
   }
   report->pages = scan.counts;
   report->skippedPages = scan.skipped;
   report->skippedNotListed = scan.skippedNotListed;
-  WalkRecords(&input, g, scan, sink, report);
+  uint32_t firstLogical = 1;
+  if (!ContinueAfterEarlyWalk(given, holds, scan.provenThrough, sink, report, &firstLogical)) {
+    report->error = "the records given out during the page pass could not be taken back";
+    CloseInputFile(&input);
+    return finish(kSalvageNothing);
+  }
+  WalkRecords(&input, g, scan, firstLogical, sink, report);
   CloseInputFile(&input);
 
   if (!FoundDamage(*report)) return finish(kSalvageHealthy);

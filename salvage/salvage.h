@@ -66,6 +66,8 @@ struct SalvageReport {
   uint64_t dataPagesWalked = 0;
   std::vector<std::string> notes;  // damage that lost nothing (a bad copy...)
   std::string error;               // why nothing came out, when it did not
+  bool restarted = false;          // records given during the page pass were
+                                   // taken back and walked again
   double seconds = 0;
   SalvageStatus status = kSalvageNothing;
 };
@@ -88,6 +90,13 @@ struct RecordSinkFunction {
   // Optional: records the gate held back, for a person to look at.
   void (*writeDoubtful)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
   void* doubtfulContext = nullptr;
+  // Optional: takes back every record given so far (to any of the above),
+  // as if none had been; false when it could not.  Where it is given, the
+  // records of a file of fixed-length records go out during the page pass,
+  // each page read once, and are taken back in the rare damaged file where
+  // the pass learns too late that other pages hold them.
+  bool (*restart)(void* context) = nullptr;
+  void* restartContext = nullptr;
   // Told now and then how far the run is, in bytes of the file: the page
   // pass counts to half the size, the record walk on to the whole.
   ProgressFunction progress = nullptr;

@@ -64,17 +64,6 @@ TEST(GandrelCommandLineTest, BadArgumentsNameWhatWasWrong) {
   }
 }
 
-// The console writer's format '1' dump of `records`.
-std::vector<uint8_t> ButilDump(const Records& records, const std::string& path) {
-  FILE* f = fopen(path.c_str(), "wb");
-  char text[kDumpTextBufferSize];
-  DumpOutput out{f, text, kConsoleFormatButil};
-  for (const auto& r : records) WriteDumpRecord(&out, static_cast<uint32_t>(r.size()), r.data());
-  WriteDumpTrailer(&out);
-  fclose(f);
-  return fixture::ReadFileBytes(path);
-}
-
 TEST(GandrelProcessTest, SalvageExitCodesDumpsAndReports) {
   ScopedTempDir dir;
   fixture::FixtureOptions o;

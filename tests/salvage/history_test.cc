@@ -36,7 +36,7 @@ AddressMap LiveByAddress(const std::string& path) {
     return live;
   }
   ScanResult scan;
-  ScanDataFile(&input, g, nullptr, nullptr, &scan);
+  ScanDataFile(&input, g, nullptr, nullptr, nullptr, &scan);
   CopyChain chain;
   PrepareCopyChain(&chain, &input, &g, scan);
   for (std::vector<uint32_t>& copies : chain.copies) {

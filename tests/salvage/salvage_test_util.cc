@@ -1,5 +1,6 @@
 #include "tests/salvage/salvage_test_util.h"
 
+#include "dump/dump_writer.h"
 #include "reader/datafile.h"
 
 Records ReaderRecords(const std::string& path) {
@@ -23,14 +24,23 @@ void Collect(void* context, const uint8_t* bytes, uint32_t length) {
   static_cast<Records*>(context)->emplace_back(bytes, bytes + length);
 }
 
+bool Forget(void* context) {
+  static_cast<Records*>(context)->clear();
+  return true;
+}
+
 }  // namespace
 
 Records SalvageRecords(const std::string& path, SalvageReport* report,
-                       const GeometryOverrides& overrides) {
+                       const GeometryOverrides& overrides, bool takeBack) {
   Records records;
   RecordSinkFunction sink;
   sink.write = Collect;
   sink.context = &records;
+  if (takeBack) {
+    sink.restart = Forget;
+    sink.restartContext = &records;
+  }
   SalvageFile(path.c_str(), overrides, sink, report);
   return records;
 }
@@ -105,4 +115,15 @@ fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& o, uint32_t c
                                     uint32_t variableBytes, uint32_t seed) {
   return fixture::BuildDataFile(
       o, fixture::MakeRecords(count, o.recordLength, o.variableLength ? variableBytes : 0, seed));
+}
+
+// The console writer's format '1' dump of `records`.
+std::vector<uint8_t> ButilDump(const Records& records, const std::string& path) {
+  FILE* f = fopen(path.c_str(), "wb");
+  char text[kDumpTextBufferSize];
+  DumpOutput out{f, text, kConsoleFormatButil};
+  for (const auto& r : records) WriteDumpRecord(&out, static_cast<uint32_t>(r.size()), r.data());
+  WriteDumpTrailer(&out);
+  fclose(f);
+  return fixture::ReadFileBytes(path);
 }

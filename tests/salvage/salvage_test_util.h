@@ -22,13 +22,18 @@ Records ReaderRecords(const std::string& path);
 fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& options, uint32_t count,
                                     uint32_t variableBytes, uint32_t seed);
 
-// Salvages `path`; the records in order.
+// Salvages `path`; the records in order.  With `takeBack` the sink can
+// take back what it was given, as the salvage command's dump can: records of
+// fixed length then go out during the page pass.
 Records SalvageRecords(const std::string& path, SalvageReport* report,
-                       const GeometryOverrides& overrides = {});
+                       const GeometryOverrides& overrides = {}, bool takeBack = true);
 
 // Equal record lists; otherwise a failure naming the counts and the first
 // record that differs (not the bytes of every record).
 ::testing::AssertionResult SameRecords(const Records& got, const Records& expected);
+
+// The console writer's format '1' dump of `records`, written to `path`.
+std::vector<uint8_t> ButilDump(const Records& records, const std::string& path);
 
 // Fixture options for healthy files of every version class and layout.
 struct NamedOptions {
