@@ -241,10 +241,11 @@ struct PassState {
   std::vector<bool> confirmed;      // per logical page: the map's entry holds it
   std::vector<bool> carriesNumber;  // per physical page: its header has a number
   std::vector<Candidate> candidates;
-  // The proven-page sink's pages in the order given, the last logical
-  // number given, and whether the proof was given up.
+  // The proven-page sink's pages (per physical page: given), how many,
+  // the last logical number given, and whether the proof was given up.
   const ProvenPageSink* proven = nullptr;
-  std::vector<uint32_t> provenPhysical;
+  std::vector<bool> given;
+  uint64_t givenCount = 0;
   uint32_t provenThrough = 0;
   bool proofStopped = false;
 };
@@ -275,20 +276,25 @@ bool ProvenNow(const PageGeometry& plan, const MapState& map, uint32_t logical,
     if (pass->proofStopped) return false;
   }
   pass->provenThrough = logical;
-  pass->provenPhysical.push_back(physical);
+  pass->given[physical] = true;
+  ++pass->givenCount;
   return true;
 }
 
-// The proof holds when the directory names, logical page by logical page up
-// to the last one proven, exactly the pages proven.
+// The proof holds when the directory names, up to the last logical page
+// proven, the pages proven and no other.  A page given carries one number
+// and was given for it, and the directory names a page only for the number
+// it carries (a headerless page carries none, and none was given): the
+// same pages are then the same pairs, in the same logical order.
 bool ProofHolds(const PassState& pass, const PageDirectory& dir) {
-  size_t k = 0;
+  uint64_t named = 0;
   for (size_t l = 1; l <= pass.provenThrough && l < dir.data.size(); ++l) {
-    if (dir.data[l] == kNoPhysicalPage) continue;
-    if (k >= pass.provenPhysical.size() || pass.provenPhysical[k] != dir.data[l]) return false;
-    ++k;
+    const uint32_t physical = dir.data[l];
+    if (physical == kNoPhysicalPage) continue;
+    if (physical >= pass.given.size() || !pass.given[physical]) return false;
+    ++named;
   }
-  return k == pass.provenPhysical.size();
+  return named == pass.givenCount;
 }
 
 // Reads every physical page once, classifies and checks it.
@@ -727,12 +733,13 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   pass.confirmed.assign(map.entries.size(), false);
   pass.carriesNumber.assign(result->counts.physical, false);
   pass.proven = proven;
+  if (proven != nullptr) pass.given.assign(result->counts.physical, false);
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
-  result->provenPages = pass.provenPhysical.size();
+  result->provenPages = pass.givenCount;
   result->provenThrough = pass.provenThrough;
   result->provenHolds = ProofHolds(pass, result->directory);
   std::stable_sort(result->skipped.begin(), result->skipped.end(),
