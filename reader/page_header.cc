@@ -26,13 +26,16 @@ PageKindResult ClassifyPage(KindRule rule, const uint8_t* page) {
   return PageKindResult::Neither;
 }
 
+uint32_t PageUsageOffset(PageNumberRule rule) {
+  if (rule == PageNumberRule::Number32UsageWord8) return kV95PageUsageOffset;
+  return rule == PageNumberRule::Number32UsageWord6 ? 6 : 4;
+}
+
 PageHeader DecodePageHeader(PageNumberRule rule, const uint8_t* page) {
+  const uint16_t usage = DecodeLE16(page + PageUsageOffset(rule));
   if (rule == PageNumberRule::Number32UsageWord6 || rule == PageNumberRule::Number32UsageWord8) {
     // Bit 15 of the usage word marks data pages; it is not part of the count.
-    const size_t usageOffset =
-        rule == PageNumberRule::Number32UsageWord8 ? kV95PageUsageOffset : 6;
-    return PageHeader{DecodeLE32(page),
-                      static_cast<uint16_t>(DecodeLE16(page + usageOffset) & kV8UsageMask)};
+    return PageHeader{DecodeLE32(page), static_cast<uint16_t>(usage & kV8UsageMask)};
   }
-  return PageHeader{DecodePageNumber24(page), DecodeLE16(page + 4)};
+  return PageHeader{DecodePageNumber24(page), usage};
 }

@@ -23,6 +23,10 @@ struct PageHeader {
 };
 PageHeader DecodePageHeader(PageNumberRule rule, const uint8_t* page);
 
+// Offset of the usage word in the header: 4 below 0x0800, 6 from 0x0800,
+// 8 in 0x0950.  From 0x0800 its bit 15 marks a data page.
+uint32_t PageUsageOffset(PageNumberRule rule);
+
 // Classifies a page by its header.  `page` holds at least 8 bytes.
 PageKindResult PageKind(const DataFile* dataFile, const uint8_t* page);
 

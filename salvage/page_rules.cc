@@ -21,9 +21,8 @@ PageHeaderInfo ClassifyPageHeader(const VersionRules& rules, const uint8_t* page
     if (header.number == 0 || header.number >= logicalBound) return info;
     // From 0x0800 the engine sets bit 15 of the usage word on every data
     // page and on no variable page.
-    const size_t usageAt = rules.pageNumber == PageNumberRule::Number32UsageWord8 ? 8 : 6;
-    if (rules.usageBit15MarksData &&
-        ((DecodeLE16(page + usageAt) & 0x8000) != 0) != (kind == PageKindResult::Data)) {
+    const uint16_t usage = DecodeLE16(page + PageUsageOffset(rules.pageNumber));
+    if (rules.usageBit15MarksData && ((usage & 0x8000) != 0) != (kind == PageKindResult::Data)) {
       return info;
     }
   }

@@ -16,11 +16,9 @@ struct PageHeaderInfo {
   uint16_t usage = 0;    // usage counter (bit 15 of 0x0800 data pages removed)
 };
 
-// Bytes every header rule looks at.
-constexpr uint32_t kHeaderBytes = 8;
-
-// Classifies the page at physical page `physical` (its first kHeaderBytes
-// bytes at `page`) by the rules of `layout`.  A header only counts as a data
+// Classifies the page at physical page `physical` (its first
+// kPageHeaderBytes bytes at `page`, reader/page_header.h) by the rules of
+// `layout`.  A header only counts as a data
 // or variable page when it is plausible:
 //   0x0300-0x0500  bit 15 of the word at 4, and the page number equal to the
 //                  physical page (these versions have no page map); 0x0300
