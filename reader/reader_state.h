@@ -12,6 +12,7 @@
 #include "reader/chain.h"
 #include "reader/datafile.h"
 #include "reader/hash_index.h"
+#include "reader/read_ahead.h"
 #include "reader/read_plan.h"
 #include "reader/report.h"
 
@@ -23,22 +24,18 @@ struct ReaderState {
   int64_t fileSize = 0;
   int64_t streamPosition = -1;      // where the stream stands, -1 unknown
   char* streamBuffer = nullptr;     // the stream's buffer (malloc)
-  // The cursor's data pages are read into a read-ahead window, and
-  // pageBuffer points at the loaded page inside it: the page is not copied
-  // out of a buffer again.  pageBytes is the page buffer allocated at open;
-  // pageBuffer points there before the first page is loaded and whenever a
-  // page's header must be changed (the window holds the file's bytes as
-  // they are).
+  // The cursor's data pages are read into the read-ahead window
+  // (reader/read_ahead.h), and pageBuffer points at the loaded page inside
+  // it: the page is not copied out of a buffer again.  The window has an
+  // unbuffered stream of its own, so that its reads go from the file
+  // straight into it: the buffered stream's buffer, which the map and
+  // variable page reads fill, would otherwise stand between them.
+  // pageBytes is the page buffer allocated at open; pageBuffer points there
+  // before the first page is loaded, whenever a page's header must be
+  // changed (the window holds the file's bytes as they are), and where the
+  // window cannot serve.
   uint8_t* pageBytes = nullptr;     // pageSize bytes (malloc)
-  uint8_t* window = nullptr;        // kReadAheadBytes (malloc), on first use
-  int64_t windowStart = 0;          // file offset of window[0]
-  uint32_t windowBytes = 0;         // bytes of the file in the window
-  // The window is read through an unbuffered stream of its own, so that
-  // its reads go from the file straight into it: the buffered stream's
-  // buffer, which the map and variable page reads fill, would otherwise
-  // stand between them.  Null: the window is read through the main stream.
-  FILE* windowFile = nullptr;
-  int64_t windowFilePosition = -1;  // where windowFile stands, -1 unknown
+  ReadAheadWindow window;
 
   // The page directory (reader/page_directory.h).
   uint32_t dataCapacity = 0;        // allocated entries of dataPages

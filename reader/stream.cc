@@ -8,16 +8,6 @@
 
 namespace {
 
-// The read-ahead window: large enough that the cursor's data pages, read
-// in file order, reach the disk in big pieces.  Sanitizer builds ask for
-// less: their allocator maps and unmaps a block this large on every open,
-// some milliseconds each, and the damage tests and the fuzzer open files by
-// the ten thousand.  Only the size of the reads changes.
-#ifndef GANDREL_STREAM_BUFFER_SIZE
-#define GANDREL_STREAM_BUFFER_SIZE (1 << 20)
-#endif
-constexpr uint32_t kReadAheadBytes = GANDREL_STREAM_BUFFER_SIZE;
-
 // The buffered stream serves what is read a page or two at a time away from
 // the cursor: control pages, map pairs, variable pages, the open passes'
 // single pages.  Every read elsewhere refills its buffer, so it is kept to
@@ -38,23 +28,19 @@ bool OpenStream(DataFile* dataFile, const char* path) {
     setvbuf(dataFile->file, state->streamBuffer, _IOFBF, kStreamBufferSize);
   }
   SkipStreamLocking(dataFile->file);
-  state->windowFile = fopen(path, "rb");
-  if (state->windowFile != nullptr) {
-    setvbuf(state->windowFile, nullptr, _IONBF, 0);
-    SkipStreamLocking(state->windowFile);
-  }
   if (fseek(dataFile->file, 0, SEEK_END) != 0) return false;
   state->fileSize = TellFile(dataFile->file);
   state->streamPosition = -1;
-  return state->fileSize >= 0;
+  if (state->fileSize < 0) return false;
+  OpenReadAheadWindow(&state->window, path, state->fileSize);
+  return true;
 }
 
 void CloseStream(DataFile* dataFile) {
   if (dataFile->file != nullptr) fclose(dataFile->file);
   dataFile->file = nullptr;
   if (dataFile->state != nullptr) {
-    if (dataFile->state->windowFile != nullptr) fclose(dataFile->state->windowFile);
-    dataFile->state->windowFile = nullptr;
+    CloseReadAheadWindow(&dataFile->state->window);
     free(dataFile->state->streamBuffer);
     dataFile->state->streamBuffer = nullptr;
   }
@@ -92,65 +78,20 @@ uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
   return ReadFileAt(dataFile, offset, buffer, want) ? want : 0;
 }
 
-namespace {
-
-// Fills the window from `offset` on, as far as the file goes; returns how
-// many bytes it holds, 0 when the read failed.
-uint32_t ReadWindow(DataFile* dataFile, int64_t offset) {
-  ReaderState* state = dataFile->state;
-  if (state->windowFile == nullptr) {
-    return ReadFileUpTo(dataFile, offset, state->window, kReadAheadBytes);
-  }
-  if (offset < 0 || offset >= state->fileSize) return 0;
-  const int64_t available = state->fileSize - offset;
-  const uint32_t want =
-      available < kReadAheadBytes ? static_cast<uint32_t>(available) : kReadAheadBytes;
-  if (state->windowFilePosition != offset && !SeekFile(state->windowFile, offset)) {
-    state->windowFilePosition = -1;
-    return 0;
-  }
-  const size_t got = fread(state->window, 1, want, state->windowFile);
-  if (got != want) {
-    clearerr(state->windowFile);
-    state->windowFilePosition = -1;
-    return 0;
-  }
-  state->windowFilePosition = offset + want;
-  return want;
-}
-
-}  // namespace
-
 bool LoadPage(DataFile* dataFile, int64_t offset) {
   ReaderState* state = dataFile->state;
-  const uint32_t pageSize = dataFile->pageSize;
-  if (state->window != nullptr && offset >= state->windowStart &&
-      offset - state->windowStart <= static_cast<int64_t>(state->windowBytes) - pageSize) {
-    dataFile->pageBuffer = state->window + (offset - state->windowStart);
+  const uint8_t* view = ViewWindow(&state->window, offset, dataFile->pageSize);
+  if (view != nullptr) {
+    // The window holds the file's bytes; only WritablePage's copy is changed.
+    dataFile->pageBuffer = const_cast<uint8_t*>(view);
     return true;
   }
-  if (state->window == nullptr && pageSize <= kReadAheadBytes) {
-    state->window = static_cast<uint8_t*>(malloc(kReadAheadBytes));
-  }
-  if (state->window == nullptr) {
-    // Without the memory the page goes through the page bytes, as a copy.
-    dataFile->pageBuffer = state->pageBytes;
-    if (ReadFileAt(dataFile, offset, state->pageBytes, pageSize)) return true;
-    memset(state->pageBytes, 0, pageSize);
-    return false;
-  }
-  state->windowStart = offset;
-  state->windowBytes = ReadWindow(dataFile, offset);
-  if (state->windowBytes >= pageSize) {
-    dataFile->pageBuffer = state->window;
-    return true;
-  }
-  // A window that could not be read (an error further on, not only the end
-  // of the file) still leaves the page itself to be read alone.
-  state->windowBytes = 0;
+  // Without the window (no memory, no stream of its own, a read that failed
+  // further on, not only at the end of the file) the page itself is still
+  // read alone, as a copy.
   dataFile->pageBuffer = state->pageBytes;
-  if (ReadFileAt(dataFile, offset, state->pageBytes, pageSize)) return true;
-  memset(state->pageBytes, 0, pageSize);
+  if (ReadFileAt(dataFile, offset, state->pageBytes, dataFile->pageSize)) return true;
+  memset(state->pageBytes, 0, dataFile->pageSize);
   return false;
 }
 
@@ -165,8 +106,6 @@ uint8_t* WritablePage(DataFile* dataFile) {
 
 void FreePageBuffers(DataFile* dataFile) {
   if (dataFile->state == nullptr) return;
-  free(dataFile->state->window);
   free(dataFile->state->pageBytes);
-  dataFile->state->window = nullptr;
   dataFile->state->pageBytes = nullptr;
 }

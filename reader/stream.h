@@ -11,7 +11,8 @@
 // Opens `path` for reading ("rb") with a large stream buffer and measures
 // it; false when it cannot be opened or measured.
 bool OpenStream(DataFile* dataFile, const char* path);
-// Closes the stream and frees its buffer (only once the stream is closed).
+// Closes the stream and frees its buffer (only once the stream is closed),
+// and the read-ahead window.
 void CloseStream(DataFile* dataFile);
 
 // Reads `length` bytes at `offset` into `buffer`; false when the seek fails
@@ -34,7 +35,7 @@ bool LoadPage(DataFile* dataFile, int64_t offset);
 // page when it was in the window, so that the page may be changed.
 uint8_t* WritablePage(DataFile* dataFile);
 
-// Frees the window and the page bytes of open.
+// Frees the page bytes of open (the window goes with the stream).
 void FreePageBuffers(DataFile* dataFile);
 
 #endif  // GANDREL_READER_STREAM_H_
