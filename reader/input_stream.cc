@@ -37,10 +37,12 @@ bool OpenInputFile(const char* path, InputFile* input, std::string* error) {
     CloseInputFile(input);
     return false;
   }
+  OpenReadAheadWindow(&input->window, path, input->size);
   return true;
 }
 
 void CloseInputFile(InputFile* input) {
+  CloseReadAheadWindow(&input->window);
   if (input->file != nullptr) fclose(input->file);
   free(input->streamBuffer);  // only after the stream is closed
   *input = InputFile{};
@@ -65,4 +67,8 @@ uint32_t ReadInputAt(InputFile* input, int64_t offset, uint8_t* buffer,
     input->position = offset + static_cast<int64_t>(got);
   }
   return static_cast<uint32_t>(got);
+}
+
+const uint8_t* ViewInputAt(InputFile* input, int64_t offset, uint32_t length) {
+  return ViewWindow(&input->window, offset, length);
 }

@@ -312,7 +312,9 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
       ++counts.reserved;
       continue;
     }
-    const uint32_t got = ReadInputAt(input, offset, page.data(), g.pageSize);
+    const uint8_t* bytes = ViewInputAt(input, offset, g.pageSize);
+    const uint32_t got =
+        bytes != nullptr ? g.pageSize : ReadInputAt(input, offset, page.data(), g.pageSize);
     if (got < g.pageSize) {
       // A cut page is not trusted at all: its slots would run into
       // bytes that are not there.
@@ -321,10 +323,11 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
           offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
       continue;
     }
-    const PageHeaderInfo info = ClassifyPageHeader(*g.layout, page.data(), physical, bound);
+    if (bytes == nullptr) bytes = page.data();
+    const PageHeaderInfo info = ClassifyPageHeader(*g.layout, bytes, physical, bound);
     // A page confirms its map entry when it sits where the entry says and
     // carries the entry's logical number, whatever kind of page it is.
-    const uint32_t number = RawPageNumber(*g.layout, page.data());
+    const uint32_t number = RawPageNumber(*g.layout, bytes);
     pass->carriesNumber[physical] = number != 0 && number < bound;
     if (plan.pageMap != PageMapRule::None && number < map.entries.size() &&
         map.entries[number] == physical) {
@@ -332,10 +335,10 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     }
     if (info.kind == HeaderKind::Other) {
       ++counts.other;
-      if (IsIndexPage(*g.layout, page.data(), number, bound)) ++counts.index;
+      if (IsIndexPage(*g.layout, bytes, number, bound)) ++counts.index;
       continue;
     }
-    if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, page.data())) {
+    if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, bytes)) {
       ++counts.implausible;
       Skip(result, SkippedPage{
           offset, info.logical,
@@ -349,7 +352,7 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
         Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
     if (pass->proven != nullptr && info.kind == HeaderKind::Data &&
         ProvenNow(plan, map, info.logical, static_cast<uint32_t>(physical), pass)) {
-      pass->proven->page(pass->proven->context, info.logical, offset, page.data());
+      pass->proven->page(pass->proven->context, info.logical, offset, bytes);
     }
   }
   if (progress != nullptr) progress(progressContext, input->size / 2);

@@ -175,6 +175,22 @@ size_t PageAreaBytes(const Geometry& g) {
          ChainPointerSize(g.layout->chain) + 16;
 }
 
+// True when the walk of every slot stays inside the page (its fixed part,
+// the tail or stream pointer after it or at its start): the page can then
+// be walked where it lies, with no copy padded with zeros.
+bool WalkStaysInPage(const Geometry& g) {
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint64_t last = g.layout->dataPageHeaderSize +
+                        static_cast<uint64_t>(slots > 0 ? slots - 1 : 0) * g.slotLength;
+  uint64_t reach = std::max<uint64_t>(g.slotLength, g.slotDataOffset + g.recordLength);
+  if (g.variable) {
+    reach = std::max<uint64_t>(reach, g.slotDataOffset + g.recordLength +
+                                          ChainPointerSize(g.layout->chain));
+  }
+  if (g.compressed) reach = std::max<uint64_t>(reach, ChainPointerSize(g.layout->compressedChain));
+  return last + reach <= g.pageSize;
+}
+
 }  // namespace
 
 void BeginEarlyWalk(EarlyWalk* early, const Geometry& g, const RecordSinkFunction& sink,
@@ -182,13 +198,7 @@ void BeginEarlyWalk(EarlyWalk* early, const Geometry& g, const RecordSinkFunctio
   early->geometry = &g;
   early->sink = &sink;
   early->report = report;
-  // The furthest byte a fixed slot's record takes: the page is walked where
-  // it lies when that is inside it.
-  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
-  const uint64_t last = g.layout->dataPageHeaderSize +
-                        static_cast<uint64_t>(slots > 0 ? slots - 1 : 0) * g.slotLength;
-  const uint64_t reach = last + std::max<uint64_t>(g.slotLength, g.slotDataOffset + g.recordLength);
-  early->page.assign(reach > g.pageSize ? PageAreaBytes(g) : 0, 0);
+  early->page.assign(WalkStaysInPage(g) ? 0 : PageAreaBytes(g), 0);
 }
 
 void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8_t* page) {
@@ -212,6 +222,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   const PageWalk walk{input, &g, &sink, report, &walker, &record,
                       LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
+  const bool inPlace = WalkStaysInPage(g);
   for (size_t logical = firstLogical; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
@@ -219,11 +230,15 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     }
     if (data[logical] == kNoPhysicalPage) continue;
     const int64_t offset = PhysicalPageOffset(g, data[logical]);
-    if (ReadInputAt(input, offset, page.data(), pageSize) != pageSize) {
+    const uint8_t* bytes = inPlace ? ViewInputAt(input, offset, pageSize) : nullptr;
+    if (bytes == nullptr && ReadInputAt(input, offset, page.data(), pageSize) == pageSize) {
+      bytes = page.data();
+    }
+    if (bytes == nullptr) {
       report->skippedPages.push_back(
           SkippedPage{offset, static_cast<int64_t>(logical), "cannot be read"});
       continue;
     }
-    WalkDataPage(walk, page.data(), static_cast<uint32_t>(logical), offset);
+    WalkDataPage(walk, bytes, static_cast<uint32_t>(logical), offset);
   }
 }
