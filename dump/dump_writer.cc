@@ -147,14 +147,34 @@ bool WizardLayout(uint8_t format, EntryLayout* layout) {
   return true;
 }
 
+// An entry of format '2' or '4' that fits in what is left of the block:
+// gathered straight, the commonest entry of all.  False for any other,
+// which goes by pieces.
+bool PutWholeEntry(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
+  const bool hex = output->format == kConsoleFormatHex;
+  if (!hex && output->format != kConsoleFormatButilNoLen) return false;
+  const size_t size = (hex ? 2 * size_t{length} : length) + 2;
+  if (output->blockSize < kDumpTextBufferSize || size > output->blockSize - output->pending) {
+    return false;
+  }
+  char* at = output->textBuffer + output->pending;
+  if (hex) {
+    EncodeHex(bytes, length, at);
+  } else if (length > 0) {
+    memcpy(at, bytes, length);
+  }
+  memcpy(at + size - 2, "\r\n", 2);
+  output->pending += size;
+  return true;
+}
+
 }  // namespace
 
 void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
   EntryLayout layout;
-  if (output == nullptr || output->outputFile == nullptr ||
-      output->textBuffer == nullptr || !ConsoleLayout(output->format, &layout)) {
-    return;
-  }
+  if (output == nullptr || output->outputFile == nullptr || output->textBuffer == nullptr) return;
+  if (PutWholeEntry(output, length, bytes)) return;
+  if (!ConsoleLayout(output->format, &layout)) return;
   const bool gathers = output->blockSize >= kDumpTextBufferSize;
   Pieces pieces = {output->textBuffer, gathers ? output->blockSize : kDumpTextBufferSize,
                    output->pending, output->outputFile};

@@ -60,14 +60,15 @@ Bytes Reference(const Format& format, const Bytes& record) {
   return entry;
 }
 
-// Writes `records` one after the other in `format` into a real file.
-Bytes Written(const Format& format, const std::vector<Bytes>& records) {
+// Writes `records` one after the other in `format` into a real file; the
+// console writer gathers whole entries in blocks of `blockSize` (0: none).
+Bytes Written(const Format& format, const std::vector<Bytes>& records, size_t blockSize = 0) {
   fixture::ScopedTempFile file({}, ".dump");
   FILE* stream = fopen(file.path().c_str(), "wb");
   EXPECT_NE(stream, nullptr);
   if (stream == nullptr) return {};
-  std::vector<char> text(kDumpTextBufferSize);
-  DumpOutput output = {stream, text.data(), static_cast<char>(format.number)};
+  std::vector<char> text(std::max(blockSize, kDumpTextBufferSize));
+  DumpOutput output = {stream, text.data(), static_cast<char>(format.number), blockSize};
   for (const Bytes& record : records) {
     const uint32_t length = static_cast<uint32_t>(record.size());
     const uint8_t* bytes = record.empty() ? nullptr : record.data();
@@ -77,6 +78,7 @@ Bytes Written(const Format& format, const std::vector<Bytes>& records) {
       WriteDumpRecord(static_cast<uint8_t>(format.number), length, bytes, stream);
     }
   }
+  if (format.console) FlushDumpOutput(&output);
   EXPECT_EQ(fclose(stream), 0);
   return fixture::ReadFileBytes(file.path());
 }
@@ -119,17 +121,23 @@ TEST(DumpPiecesTest, EveryFormatAtLengthsAroundTheBufferSize) {
       expected.insert(expected.end(), one.begin(), one.end());
       ends.push_back(expected.size());
     }
-    const Bytes written = Written(format, records);
-    size_t same = 0;
-    while (same < written.size() && same < expected.size() && written[same] == expected[same]) {
-      ++same;
+    // The console writer also gathers whole entries in blocks: of the
+    // buffer's size, and of an odd size three times as large.
+    for (size_t blockSize : {size_t{0}, kDumpTextBufferSize, 3 * kDumpTextBufferSize + 5}) {
+      if (!format.console && blockSize > 0) continue;
+      SCOPED_TRACE(blockSize);
+      const Bytes written = Written(format, records, blockSize);
+      size_t same = 0;
+      while (same < written.size() && same < expected.size() && written[same] == expected[same]) {
+        ++same;
+      }
+      size_t entry = 0;
+      while (entry < ends.size() && ends[entry] <= same) ++entry;
+      EXPECT_EQ(written.size(), expected.size());
+      EXPECT_EQ(same, expected.size())
+          << "first wrong byte in the entry of the record of length "
+          << (entry < records.size() ? records[entry].size() : 0);
     }
-    size_t entry = 0;
-    while (entry < ends.size() && ends[entry] <= same) ++entry;
-    EXPECT_EQ(written.size(), expected.size());
-    EXPECT_EQ(same, expected.size())
-        << "first wrong byte in the entry of the record of length "
-        << (entry < records.size() ? records[entry].size() : 0);
   }
 }
 
