@@ -66,6 +66,41 @@ bool ContinueAfterEarlyWalk(uint64_t given, bool holds, uint32_t through,
   return sink.restart(sink.restartContext);
 }
 
+// The page pass, the search for a moved grid where it found damage, and
+// the record walk, with the geometry in `report` usable.  Fixed-length
+// records need no other page than their own: where the sink can take
+// records back, they go out as the page pass proves their pages.  False
+// when records given out could not be taken back.
+bool ScanAndWalk(InputFile* input, const RecordSinkFunction& sink, SalvageReport* report) {
+  const Geometry& g = report->geometry;
+  EarlyWalk early;
+  const bool walkEarly = sink.restart != nullptr && !g.variable && !g.compressed;
+  if (walkEarly) BeginEarlyWalk(&early, g, sink, report);
+  const ProvenPageSink proven{WalkProvenPage, &early};
+  ScanResult scan;
+  ScanDataFile(input, g, sink.progress, sink.progressContext, walkEarly ? &proven : nullptr,
+               &scan);
+  const uint64_t given = scan.provenPages;
+  bool holds = scan.provenHolds;
+  if (ScanFoundDamage(g, scan)) {
+    FindGridShifts(input, &report->geometry);
+    if (!g.gridShifts.empty()) {
+      ScanDataFile(input, g, nullptr, nullptr, nullptr, &scan);
+      holds = false;  // every page after the shift moved
+    }
+  }
+  report->pages = scan.counts;
+  report->skippedPages = scan.skipped;
+  report->skippedNotListed = scan.skippedNotListed;
+  uint32_t firstLogical = 1;
+  if (!ContinueAfterEarlyWalk(given, holds, scan.provenThrough, sink, report, &firstLogical)) {
+    report->error = "the records given out during the page pass could not be taken back";
+    return false;
+  }
+  WalkRecords(input, g, scan, firstLogical, sink, report);
+  return true;
+}
+
 }  // namespace
 
 SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
@@ -100,36 +135,9 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
     return finish(kSalvageNothing);
   }
 
-  // Fixed-length records need no other page than their own: where the sink
-  // can take records back, they go out as the page pass proves their pages.
-  EarlyWalk early;
-  const bool walkEarly = sink.restart != nullptr && !g.variable && !g.compressed;
-  if (walkEarly) BeginEarlyWalk(&early, g, sink, report);
-  const ProvenPageSink proven{WalkProvenPage, &early};
-  ScanResult scan;
-  ScanDataFile(&input, g, sink.progress, sink.progressContext, walkEarly ? &proven : nullptr,
-               &scan);
-  const uint64_t given = scan.provenPages;
-  bool holds = scan.provenHolds;
-  if (ScanFoundDamage(g, scan)) {
-    FindGridShifts(&input, &report->geometry);
-    if (!g.gridShifts.empty()) {
-      ScanDataFile(&input, g, nullptr, nullptr, nullptr, &scan);
-      holds = false;  // every page after the shift moved
-    }
-  }
-  report->pages = scan.counts;
-  report->skippedPages = scan.skipped;
-  report->skippedNotListed = scan.skippedNotListed;
-  uint32_t firstLogical = 1;
-  if (!ContinueAfterEarlyWalk(given, holds, scan.provenThrough, sink, report, &firstLogical)) {
-    report->error = "the records given out during the page pass could not be taken back";
-    CloseInputFile(&input);
-    return finish(kSalvageNothing);
-  }
-  WalkRecords(&input, g, scan, firstLogical, sink, report);
+  const bool walked = ScanAndWalk(&input, sink, report);
   CloseInputFile(&input);
-
+  if (!walked) return finish(kSalvageNothing);
   if (!FoundDamage(*report)) return finish(kSalvageHealthy);
   return finish(report->recordsSalvaged > 0 ? kSalvageDamaged : kSalvageNothing);
 }
