@@ -260,13 +260,20 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
   }
   if (best <= 0) return;
   // The best spacing is the slot length or a multiple of it: the smallest
-  // divisor that scores nearly as well (and whose slot words fit) is taken.
-  // A shorter spacing that divides no good one is a field repeating within
-  // the record, not the slot.
+  // divisor that scores nearly as well, stands out from the spacings beside
+  // it (and whose slot words fit) is taken.  A shorter spacing that divides
+  // no good one is a field repeating within the record, not the slot; one
+  // that scores no better than its neighbours is filler (records padded
+  // with spaces score alike at every short spacing).
+  auto peak = [&](uint32_t length) {
+    return length > 4 && length < maxSlot && score[length] > score[length - 1] &&
+           score[length] > score[length + 1];
+  };
   for (uint32_t top = maxSlot; top >= 4 && c->slotLength == 0; --top) {
     if (score[top] < best) continue;
     for (uint32_t length = 4; length <= top && c->slotLength == 0; ++length) {
       if (top % length == 0 && score[length] >= best * kSlotShare &&
+          (length == top || peak(length)) &&
           SlotWordsFit(sample, *c, static_cast<uint16_t>(length))) {
         c->slotLength = static_cast<uint16_t>(length);
         c->slotScore = score[length];
@@ -278,7 +285,7 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
   }
   for (uint32_t length = 4; length <= maxSlot && c->slotLength != 0; ++length) {
     const bool related = length % c->slotLength == 0 || c->slotLength % length == 0;
-    if (!related && score[length] > runnerUp->slotScore) {
+    if (!related && peak(length) && score[length] > runnerUp->slotScore) {
       runnerUp->slotLength = static_cast<uint16_t>(length);
       runnerUp->slotScore = score[length];
     }
