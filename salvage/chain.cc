@@ -27,7 +27,20 @@ bool LoadPage(ChainWalker* w, int64_t offset) {
   const uint32_t pageSize = w->geometry->pageSize;
   if (ReadInputAt(w->input, offset, w->page.data(), pageSize) != pageSize) return false;
   w->pageOffset = offset;
+  w->zeroed = FindZeroedSectors(w->page.data(), pageSize, offset);
   return true;
+}
+
+// True when the data of the fragment the walk reads next touches a sector
+// of zeros: the page's table still names it, but its bytes are gone.
+bool NextFragmentZeroed(const ChainWalker* w, const ChainWalk& walk) {
+  if (w->zeroed.bits == 0) return false;
+  Fragment fragment;
+  if (!LocateFragment(walk.layout, w->page.data(), walk.pageSize, walk.pointer.fragment,
+                      &fragment)) {
+    return false;  // the walk itself finds the table damaged
+  }
+  return TouchesZeroedSector(w->zeroed, w->pageOffset, fragment.dataStart, fragment.dataLength);
 }
 
 // Found by its position (0x0300-0x0500) a page may hold anything after
@@ -81,6 +94,12 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
     }
     if (!LooksLikeVariablePage(g, w->page.data(), page)) {
       *reason = "page " + std::to_string(page) + " is not a variable page";
+      EndChain(&walk, ChainEnd::MissingPage);
+      break;
+    }
+    if (NextFragmentZeroed(w, walk)) {
+      *reason = "fragment " + std::to_string(walk.pointer.fragment) + " of variable page " +
+                std::to_string(page) + " lies over a sector of zeros";
       EndChain(&walk, ChainEnd::MissingPage);
       break;
     }

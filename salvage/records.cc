@@ -8,6 +8,7 @@
 #include "reader/slots.h"
 #include "salvage/chain.h"
 #include "salvage/page_rules.h"
+#include "salvage/zeroed_sectors.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
-enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact };
+enum class Gate : uint8_t {
+  Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact, ZeroedSector
+};
 
 // The record gate, besides the empty-slot rule that found the slot used: a
 // tail pointer must name a page a file of this size can hold, and a chain
@@ -65,6 +68,7 @@ void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSink
   if (gate == Gate::TailOutsideFile) ++report->heldBack.tailOutsideFile;
   else if (gate == Gate::BrokenChain) ++report->heldBack.brokenChain;
   else if (gate == Gate::StreamNotExact) ++report->heldBack.streamNotExact;
+  else if (gate == Gate::ZeroedSector) ++report->heldBack.zeroedSector;
   else ++report->heldBack.endlessChain;
   if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
 }
@@ -167,6 +171,9 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
                       LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
   const bool fixedOnly = !g.variable && !g.compressed;
+  // Where the page pass met damage, a slot over any sector of zeros is
+  // held back; elsewhere only over one whose run of zeros meets the grid.
+  const bool damaged = ScanFoundDamage(g, scan);
   for (size_t logical = 1; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
@@ -180,9 +187,15 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
       continue;
     }
     ++report->dataPagesWalked;
+    const ZeroedSectors zeroed = FindZeroedSectors(page.data(), pageSize, offset, damaged);
     for (uint32_t s = 0; s < slots; ++s) {
       const uint32_t slotOffset = header + s * g.slotLength;
       if (!SlotHoldsRecord(g, page.data(), slotOffset)) continue;
+      if (TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength)) {
+        HoldBack(Gate::ZeroedSector, page.data() + slotOffset + g.slotDataOffset,
+                 fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, sink, report);
+        continue;
+      }
       if (fixedOnly) {
         TakeFixedSlot(walk, page.data() + slotOffset, static_cast<uint32_t>(logical));
       } else {
