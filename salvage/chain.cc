@@ -59,6 +59,36 @@ bool LooksLikeVariablePage(const Geometry& g, const uint8_t* page, int64_t numbe
   return false;
 }
 
+// A variable page of 0x0800 on whose header was wiped reaches the walker
+// only where a sound allocation table names it (salvage/page_scan.h).  Its
+// fragment count went with the header; the table at the page's end still
+// rises from fragment 0's place to the start of the free space, and the
+// last entry of that rise is entry n.  The count is written back into the
+// walker's copy of the page, and from then on every sector of zeros in it
+// counts as lost.  False, the page refused, when no table rises there.
+bool TakeHeaderlessVariablePage(ChainWalker* w) {
+  const Geometry& g = *w->geometry;
+  if (g.layout->pageMap != PageMapRule::AllocationTables) return false;
+  uint8_t* page = w->page.data();
+  const uint32_t first = g.layout->firstFragmentOffset;
+  const uint32_t countAt = g.layout->fragmentCountOffset;
+  uint32_t count = 0;
+  uint32_t last = 0;
+  for (uint32_t k = 0; 2 * k + 2 <= g.pageSize - first; ++k) {
+    const uint32_t at = g.pageSize - 2 - 2 * k;
+    const uint16_t entry = DecodeLE16(page + at);
+    if (entry == kV8NoFragment) continue;  // a deleted fragment
+    if (entry < first || entry > at || (last != 0 && entry <= last)) break;
+    last = entry;
+    count = k;
+  }
+  if (count == 0) return false;
+  page[countAt] = static_cast<uint8_t>(count & 0xFF);
+  page[countAt + 1] = static_cast<uint8_t>(count >> 8);
+  w->zeroed = FindZeroedSectors(page, g.pageSize, w->pageOffset, true);
+  return true;
+}
+
 }  // namespace
 
 void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* geometry,
@@ -92,7 +122,7 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
       EndChain(&walk, ChainEnd::Unreadable);
       break;
     }
-    if (!LooksLikeVariablePage(g, w->page.data(), page)) {
+    if (!LooksLikeVariablePage(g, w->page.data(), page) && !TakeHeaderlessVariablePage(w)) {
       *reason = "page " + std::to_string(page) + " is not a variable page";
       EndChain(&walk, ChainEnd::MissingPage);
       break;

@@ -351,6 +351,37 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
   return true;
 }
 
+// A variable page whose header was destroyed but which a sound allocation
+// table names as one (0x0800 on): taken where its header alone is blank and
+// bytes are left behind it.  The chain walker restores its fragment count
+// from the table at the page's end and reads no fragment over a sector of
+// zeros (salvage/chain.h).
+bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                                uint32_t logical, uint32_t physical, ScanResult* result) {
+  if (IsReservedPage(plan, physical)) return false;
+  std::vector<uint8_t> page(g.pageSize);
+  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
+      g.pageSize) {
+    return false;
+  }
+  const uint32_t header = g.layout->firstFragmentOffset;
+  for (uint32_t i = 0; i < header; ++i) {
+    if (page[i] != 0) return false;  // not a wiped header: something else
+  }
+  bool left = false;
+  for (uint32_t i = header; i < g.pageSize && !left; ++i) left = page[i] != 0;
+  if (!left) return false;
+  PageDirectory& dir = result->directory;
+  if (dir.variable.size() <= logical) {
+    dir.data.resize(logical + 1, kNoPhysicalPage);
+    dir.variable.resize(logical + 1, kNoPhysicalPage);
+  }
+  dir.variable[logical] = physical;
+  ++result->counts.currentVariable;
+  ++result->counts.headerlessVariable;
+  return true;
+}
+
 // 0x0600 and 0x0610 find variable pages through the map as it stands;
 // where the map's other copy was wiped, the copy left may name older copies
 // of them, and where no readable map covers a logical page at all, the
@@ -408,6 +439,10 @@ void ReportLostPages(InputFile* input, const Geometry& g, const PageGeometry& pl
                      static_cast<unsigned>(logical), entry)});
     } else if (map.kinds[logical] == 'D' &&
                TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result)) {
+      continue;
+    } else if (map.kinds[logical] == 'V' &&
+               TakeHeaderlessVariablePage(input, g, plan, static_cast<uint32_t>(logical), entry,
+                                          result)) {
       continue;
     } else if (!IsReservedPage(plan, entry)) {
       Skip(result, SkippedPage{

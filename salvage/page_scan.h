@@ -40,6 +40,9 @@ struct PageCounts {
   uint64_t headerless = 0;   // of them: data pages whose header was wiped,
                              // read where a sound table places them
   uint64_t currentVariable = 0;
+  uint64_t headerlessVariable = 0;  // of them: variable pages whose header
+                                    // was wiped, read where a sound
+                                    // allocation table places them
 };
 
 struct PageDirectory {
