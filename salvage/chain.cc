@@ -5,6 +5,9 @@
 
 namespace {
 
+// Header bytes that are zero on a page whose header was wiped.
+constexpr uint32_t kPageHeaderProbe = 8;
+
 // File offset of a variable page, -1 when there is none.  0x0300-0x0500:
 // the page's number is its position (where the grid puts it); 0x0600 and 0x0610: the page map as it
 // stands; 0x0700 on: the current copy that carries the number.
@@ -32,13 +35,15 @@ bool LoadPage(ChainWalker* w, int64_t offset) {
 }
 
 // True when the data of the fragment the walk reads next touches a sector
-// of zeros: the page's table still names it, but its bytes are gone.
-bool NextFragmentZeroed(const ChainWalker* w, const ChainWalk& walk) {
-  if (w->zeroed.bits == 0) return false;
+// of zeros: the page's table still names it, but its bytes are gone.  On a
+// page whose header was wiped (`headerless`) a fragment its table does not
+// hold is lost too: the walk would take it for the chain's own end.
+bool NextFragmentLost(const ChainWalker* w, const ChainWalk& walk, bool headerless) {
+  if (w->zeroed.bits == 0 && !headerless) return false;
   Fragment fragment;
   if (!LocateFragment(walk.layout, w->page.data(), walk.pageSize, walk.pointer.fragment,
                       &fragment)) {
-    return false;  // the walk itself finds the table damaged
+    return headerless;  // else the walk itself finds the table damaged
   }
   return TouchesZeroedSector(w->zeroed, w->pageOffset, fragment.dataStart, fragment.dataLength);
 }
@@ -59,23 +64,15 @@ bool LooksLikeVariablePage(const Geometry& g, const uint8_t* page, int64_t numbe
   return false;
 }
 
-// A variable page of 0x0800 on whose header was wiped reaches the walker
-// only where a sound allocation table names it (salvage/page_scan.h).  Its
-// fragment count went with the header; the table at the page's end still
-// rises from fragment 0's place to the start of the free space, and the
-// last entry of that rise is entry n.  The count is written back into the
-// walker's copy of the page, and from then on every sector of zeros in it
-// counts as lost.  False, the page refused, when no table rises there.
-bool TakeHeaderlessVariablePage(ChainWalker* w) {
-  const Geometry& g = *w->geometry;
-  if (g.layout->pageMap != PageMapRule::AllocationTables) return false;
-  uint8_t* page = w->page.data();
-  const uint32_t first = g.layout->firstFragmentOffset;
-  const uint32_t countAt = g.layout->fragmentCountOffset;
+// Writes back the fragment count of a counted table whose header was
+// wiped: the table at the page's end still rises from fragment 0's place to
+// the start of the free space, and the last entry of that rise is entry n.
+// False when no table rises there.
+bool RestoreFragmentCount(uint8_t* page, uint32_t pageSize, uint32_t countAt, uint32_t first) {
   uint32_t count = 0;
   uint32_t last = 0;
-  for (uint32_t k = 0; 2 * k + 2 <= g.pageSize - first; ++k) {
-    const uint32_t at = g.pageSize - 2 - 2 * k;
+  for (uint32_t k = 0; 2 * k + 2 <= pageSize - first; ++k) {
+    const uint32_t at = pageSize - 2 - 2 * k;
     const uint16_t entry = DecodeLE16(page + at);
     if (entry == kV8NoFragment) continue;  // a deleted fragment
     if (entry < first || entry > at || (last != 0 && entry <= last)) break;
@@ -85,6 +82,35 @@ bool TakeHeaderlessVariablePage(ChainWalker* w) {
   if (count == 0) return false;
   page[countAt] = static_cast<uint8_t>(count & 0xFF);
   page[countAt + 1] = static_cast<uint8_t>(count >> 8);
+  return true;
+}
+
+// A variable page whose header was wiped: from 0x0800 one a sound
+// allocation table names (salvage/page_scan.h), before 0x0600 the page a
+// chain's pointer names by its position.  Its table at the end is read as
+// it stands (from 0x0800 with its count restored), and from then on every
+// sector of zeros in the page counts as lost.  The middle class is not
+// read so: its map leads healthy chains to pages of other kinds.
+bool TakeHeaderlessVariablePage(ChainWalker* w) {
+  const Geometry& g = *w->geometry;
+  const PageMapRule map = g.layout->pageMap;
+  if (map != PageMapRule::AllocationTables && map != PageMapRule::None) return false;
+  uint8_t* page = w->page.data();
+  for (uint32_t i = 0; i < kPageHeaderProbe; ++i) {
+    if (page[i] != 0) return false;  // a header of another page, not a wiped one
+  }
+  const ChainRule rule = g.compressed ? g.layout->compressedChain : g.layout->chain;
+  if (map == PageMapRule::AllocationTables &&
+      !RestoreFragmentCount(page, g.pageSize, g.layout->fragmentCountOffset,
+                            g.layout->firstFragmentOffset)) {
+    return false;
+  }
+  // The counted tables of compressed files before 0x0800 need not rise
+  // with the fragment number: their count cannot be restored so.
+  if (map == PageMapRule::None && (rule == ChainRule::Pointer24Bit15Counted ||
+                                   rule == ChainRule::Pointer24Header4Counted)) {
+    return false;
+  }
   w->zeroed = FindZeroedSectors(page, g.pageSize, w->pageOffset, true);
   return true;
 }
@@ -122,14 +148,19 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
       EndChain(&walk, ChainEnd::Unreadable);
       break;
     }
-    if (!LooksLikeVariablePage(g, w->page.data(), page) && !TakeHeaderlessVariablePage(w)) {
+    const bool headerless =
+        !LooksLikeVariablePage(g, w->page.data(), page) && TakeHeaderlessVariablePage(w);
+    if (!headerless && !LooksLikeVariablePage(g, w->page.data(), page)) {
       *reason = "page " + std::to_string(page) + " is not a variable page";
       EndChain(&walk, ChainEnd::MissingPage);
       break;
     }
-    if (NextFragmentZeroed(w, walk)) {
+    if (NextFragmentLost(w, walk, headerless)) {
       *reason = "fragment " + std::to_string(walk.pointer.fragment) + " of variable page " +
-                std::to_string(page) + " lies over a sector of zeros";
+                std::to_string(page) +
+                (headerless ? ", whose header was wiped, is not in its table or lies over a "
+                              "sector of zeros"
+                            : " lies over a sector of zeros");
       EndChain(&walk, ChainEnd::MissingPage);
       break;
     }
