@@ -500,8 +500,10 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
 // `block` holds the file from `blockStart` on.
 uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vector<uint8_t>& block,
                    int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
-                   uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit) {
+                   uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit,
+                   uint32_t* named) {
   uint32_t fits = 0;
+  *named = 0;
   uint32_t numbers[kGridProbePages];
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
     if (IsReservedPage(plan, p)) continue;
@@ -519,6 +521,7 @@ uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vecto
     if (std::find(numbers, numbers + fits, number) != numbers + fits) continue;
     // Where the map names the page, its header must carry that number.
     if (p < logicalOf.size() && logicalOf[p] != kNotMapped && logicalOf[p] != number) continue;
+    if (p < logicalOf.size() && logicalOf[p] == number) ++*named;
     numbers[fits] = number;
     if (fits++ == 0) *firstFit = p;
   }
@@ -570,28 +573,37 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
       PhysicalPageOffset(*g, first + kGridProbePages) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
-  uint32_t best = 0, second = 0;
+  uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0;
   int64_t bestDelta = 0;
   uint64_t bestFirst = first;
   for (int64_t delta = lowest; delta <= highest; ++delta) {
     uint64_t firstFit = first;
+    uint32_t named = 0;
     const uint32_t fits =
         delta == 0 ? 0
                    : CountFits(*g, plan, block, start, first, pages, delta, bound, logicalOf,
-                               &firstFit);
+                               &firstFit, &named);
     if (fits > best) {
       second = best;
+      secondNamed = bestNamed;
       best = fits;
+      bestNamed = named;
       bestDelta = delta;
       bestFirst = firstFit;
     } else if (fits > second) {
       second = fits;
+      secondNamed = named;
     }
   }
   uint64_t ignored;
+  uint32_t hereNamed;
   const uint32_t here =
-      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored);
-  if (best < 3 || best < 2 * second + 1 || best <= 2 * here) return false;
+      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored, &hereNamed);
+  // A shift one page off the true one reads the same headers at the places
+  // of their neighbours: where the map names pages, only the true one finds
+  // them where the map says, and that tells the two apart.
+  const bool mapDecides = best > second && bestNamed >= 2 && secondNamed == 0;
+  if (best < 3 || (best < 2 * second + 1 && !mapDecides) || best <= 2 * here) return false;
   const int64_t total = (g->gridShifts.empty() ? 0 : g->gridShifts.back().shift) + bestDelta;
   g->gridShifts.push_back(GridShift{bestFirst, total});
   return true;

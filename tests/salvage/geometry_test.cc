@@ -541,3 +541,44 @@ TEST(GeometryGridTest, InsertedAndLostBytesMoveTheGridAndThePagesAreFound) {
     }
   }
 }
+
+namespace {
+
+// Half a page inserted at a page boundary of a file some of whose data
+// pages the tables do not name (their entries point past the end): a shift
+// of half a page either way reads the same headers, one page apart, and the
+// unnamed pages fit both.  Only the true one finds the named pages where the
+// tables name them, and that decides it: every record comes back.
+TEST(GeometryGridTest, HalfAPageInsertedIsToldFromItsNeighbourShiftByTheTables) {
+  for (uint16_t pageSize : {1024, 2048}) {
+    SCOPED_TRACE(pageSize);
+    const FixtureOptions o = Options(0x0800, pageSize, 60);
+    const BuiltFile built = Build(o, pageSize == 1024 ? 900 : 1800);
+    const Records all = AllRecords(built);
+    const size_t half = built.dataPages.size() / 2;
+    const uint32_t middle = built.dataPages[half];
+    std::vector<uint8_t> bytes = built.bytes;
+    // Every other data page from the middle on: its table entries (u32
+    // physical page, 'D', 0) in both table copies name a page past the end.
+    const std::set<uint32_t> pages(built.dataPages.begin(), built.dataPages.end());
+    for (size_t d = half + 1; d < built.dataPages.size(); d += 2) {
+      const uint32_t q = built.dataPages[d];
+      const uint8_t entry[6] = {static_cast<uint8_t>(q), static_cast<uint8_t>(q >> 8),
+                                static_cast<uint8_t>(q >> 16), static_cast<uint8_t>(q >> 24),
+                                'D', 0};
+      for (size_t at = 0; at + 6 <= bytes.size(); ++at) {
+        if (pages.count(static_cast<uint32_t>(at / pageSize)) > 0) continue;
+        if (std::equal(entry, entry + 6, bytes.begin() + at)) bytes[at + 2] = 0xF0;
+      }
+    }
+    bytes.insert(bytes.begin() + static_cast<int64_t>(middle) * pageSize, pageSize / 2, 0x5A);
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    ASSERT_FALSE(report.geometry.gridShifts.empty());
+    EXPECT_EQ(report.geometry.gridShifts[0].shift, pageSize / 2);
+    EXPECT_TRUE(SameRecords(got, all));
+  }
+}
+
+}  // namespace
