@@ -115,6 +115,40 @@ bool TakeHeaderlessVariablePage(ChainWalker* w) {
   return true;
 }
 
+// Locates, reads and checks the page of the walk's next fragment; false,
+// with the walk ended and `reason` set, when the chain breaks there.
+bool ReadyChainPage(ChainWalker* w, ChainWalk* walk, int64_t page, std::string* reason) {
+  const Geometry& g = *w->geometry;
+  const int64_t offset = LocatePage(w, page);
+  if (offset < 0) {
+    *reason = "variable page " + std::to_string(page) + " not found";
+    EndChain(walk, ChainEnd::MissingPage);
+    return false;
+  }
+  if (!LoadPage(w, offset)) {
+    *reason = "variable page " + std::to_string(page) + " cannot be read";
+    EndChain(walk, ChainEnd::Unreadable);
+    return false;
+  }
+  const bool headerless =
+      !LooksLikeVariablePage(g, w->page.data(), page) && TakeHeaderlessVariablePage(w);
+  if (!headerless && !LooksLikeVariablePage(g, w->page.data(), page)) {
+    *reason = "page " + std::to_string(page) + " is not a variable page";
+    EndChain(walk, ChainEnd::MissingPage);
+    return false;
+  }
+  if (NextFragmentLost(w, *walk, headerless)) {
+    *reason = "fragment " + std::to_string(walk->pointer.fragment) + " of variable page " +
+              std::to_string(page) +
+              (headerless ? ", whose header was wiped, is not in its table or lies over a "
+                            "sector of zeros"
+                          : " lies over a sector of zeros");
+    EndChain(walk, ChainEnd::MissingPage);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* geometry,
@@ -137,33 +171,7 @@ bool WalkChain(ChainWalker* w, const uint8_t* pointerBytes, ByteSink* sink,
   BeginChain(&walk, layout, g.pageSize, DecodeChainPointer(rule, pointerBytes), &w->visited);
   int64_t page = 0;
   while (NextChainPage(&walk, *sink, &page)) {
-    const int64_t offset = LocatePage(w, page);
-    if (offset < 0) {
-      *reason = "variable page " + std::to_string(page) + " not found";
-      EndChain(&walk, ChainEnd::MissingPage);
-      break;
-    }
-    if (!LoadPage(w, offset)) {
-      *reason = "variable page " + std::to_string(page) + " cannot be read";
-      EndChain(&walk, ChainEnd::Unreadable);
-      break;
-    }
-    const bool headerless =
-        !LooksLikeVariablePage(g, w->page.data(), page) && TakeHeaderlessVariablePage(w);
-    if (!headerless && !LooksLikeVariablePage(g, w->page.data(), page)) {
-      *reason = "page " + std::to_string(page) + " is not a variable page";
-      EndChain(&walk, ChainEnd::MissingPage);
-      break;
-    }
-    if (NextFragmentLost(w, walk, headerless)) {
-      *reason = "fragment " + std::to_string(walk.pointer.fragment) + " of variable page " +
-                std::to_string(page) +
-                (headerless ? ", whose header was wiped, is not in its table or lies over a "
-                              "sector of zeros"
-                            : " lies over a sector of zeros");
-      EndChain(&walk, ChainEnd::MissingPage);
-      break;
-    }
+    if (!ReadyChainPage(w, &walk, page, reason)) break;
     // Every fragment the chain layer locates lies inside the page
     // (tests/reader/fragment_bounds_test.cc): the walker copies it as it is.
     TakeChainPage(&walk, w->page.data(), sink);
