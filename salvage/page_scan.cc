@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "reader/chain.h"
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/page_geometry.h"
 #include "reader/page_header.h"
+#include "reader/slots.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
 
@@ -609,7 +611,106 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
   return true;
 }
 
+// --- The page a shift runs through --------------------------------------------
+//
+// Bytes inserted into a page or lost from it leave its header in place and
+// move the slots behind them: those slots read as record bytes moved by the
+// shift.  That page is the last before the shift whose header fits the grid
+// before it.  Where the slots keep duplicate pointers, a used slot whose
+// pointers are no pointers shows the move, and the page is not walked
+// (skipped, with the reason).  Without them, or where every pointer fits,
+// it cannot be told from a page the shift left whole (bytes inserted at its
+// end) and is walked.
+
+// A duplicate pointer as the version stores it: none (0 or 0xFFFFFFFF), a
+// record address (logical page << s | slot, from 0x0800 on) or the file
+// offset of a slot with its 16-bit halves swapped (before 0x0800).
+bool DuplicatePointerFits(const Geometry& g, const uint8_t* bytes, int64_t fileSize,
+                          uint32_t slots) {
+  const uint32_t word = DecodeLE32(bytes);
+  if (word == 0 || word == 0xFFFFFFFFu) return true;
+  if (g.layout->slotWords) {
+    uint32_t shift = 4;
+    while ((1u << shift) < slots) ++shift;
+    const uint64_t page = word >> shift;
+    return page > 0 && page < LogicalBound(fileSize / g.pageSize) &&
+           (word & ((1u << shift) - 1)) < slots;
+  }
+  const uint64_t offset = DecodeSwappedCount(bytes);
+  const uint32_t within = static_cast<uint32_t>(offset % g.pageSize);
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  return offset < static_cast<uint64_t>(fileSize) + g.pageSize && within >= header &&
+         (within - header) % g.slotLength == 0 && (within - header) / g.slotLength < slots;
+}
+
+// True when a used slot of `page` holds a duplicate pointer that is none.
+bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  if (8u * pairs >= g.slotLength) return false;
+  for (uint32_t s = 0; s < slots; ++s) {
+    const uint32_t at = header + s * g.slotLength;
+    if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
+      continue;
+    }
+    for (uint32_t w = 0; w < 2 * pairs; ++w) {
+      const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
+      if (!DuplicatePointerFits(g, word, fileSize, slots)) return true;
+    }
+  }
+  return false;
+}
+
+// The last page before `fromPage` (and from `lowest` on) whose header fits
+// the grid before the shift, or kNoPhysicalPage.
+uint64_t PageBeforeShift(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                         uint64_t lowest, uint64_t fromPage) {
+  const uint64_t bound = LogicalBound(input->size / g.pageSize);
+  for (uint64_t q = fromPage; q > lowest && fromPage - q < kGridProbePages;) {
+    --q;
+    if (IsReservedPage(plan, q)) continue;
+    uint8_t header[kGridHeaderBytes];
+    if (ReadInputAt(input, PhysicalPageOffset(g, q), header, kGridHeaderBytes) !=
+        kGridHeaderBytes) {
+      continue;
+    }
+    if (!Blank(header, kGridHeaderBytes) && HeaderFits(g, header, q, bound)) return q;
+  }
+  return kNoPhysicalPage;
+}
+
 }  // namespace
+
+void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result) {
+  if (g.gridShifts.empty() || g.slotLength == 0 || g.compressed) return;
+  // The pairs end the slot, behind the record and its tail pointer.
+  const uint32_t kept = g.slotDataOffset + g.recordLength +
+                        (g.variable ? ChainPointerSize(g.layout->chain) : 0);
+  const uint32_t pairs = g.slotLength > kept ? (g.slotLength - kept) / 8 : 0;
+  if (pairs == 0) return;
+  const PageGeometry plan = PlanOf(g);
+  std::vector<uint8_t> page(g.pageSize);
+  std::vector<uint32_t>& data = result->directory.data;
+  for (size_t i = 0; i < g.gridShifts.size(); ++i) {
+    const uint64_t lowest = i == 0 ? 0 : g.gridShifts[i - 1].fromPage;
+    const uint64_t q = PageBeforeShift(input, g, plan, lowest, g.gridShifts[i].fromPage);
+    if (q == kNoPhysicalPage) continue;
+    const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
+    if (current == data.end()) continue;
+    const int64_t offset = PhysicalPageOffset(g, q);
+    if (ReadInputAt(input, offset, page.data(), g.pageSize) != g.pageSize ||
+        !SlotsShowShift(g, page.data(), input->size, pairs)) {
+      continue;
+    }
+    *current = kNoPhysicalPage;
+    --result->counts.currentData;
+    Skip(result, SkippedPage{offset, current - data.begin(),
+                             "bytes inserted or lost inside the page moved its slots: a "
+                             "duplicate pointer of a used slot is none"});
+  }
+}
 
 void FindGridShifts(InputFile* input, Geometry* g) {
   // Only called on a file whose page pass found damage: the walk reads a
@@ -723,6 +824,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
+  DropPagesAcrossShifts(input, g, result);
   std::stable_sort(result->skipped.begin(), result->skipped.end(),
                    [](const SkippedPage& a, const SkippedPage& b) { return a.offset < b.offset; });
 }

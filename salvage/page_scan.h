@@ -86,6 +86,13 @@ struct ScanResult {
 // page's header: call it where a page pass found damage, then scan again.
 void FindGridShifts(InputFile* input, Geometry* g);
 
+// Where g->gridShifts moved the grid and the slots keep duplicate
+// pointers: takes out of the directory the data page before each shift
+// (the last whose header fits the grid before it) when a used slot of it
+// holds a duplicate pointer that is none, and lists it as skipped.  Bytes
+// inserted or lost inside that page moved its later slots.
+void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result);
+
 // True when a page pass passed over pages (skipped, implausible or cut) or
 // found fewer data pages than the header's record count needs.
 bool ScanFoundDamage(const Geometry& g, const ScanResult& result);

@@ -582,3 +582,45 @@ TEST(GeometryGridTest, HalfAPageInsertedIsToldFromItsNeighbourShiftByTheTables) 
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes inserted inside a data page move its later slots: where the slots
+// keep duplicate pointers, those slots show it (their pointers are none),
+// and the page is skipped, its records neither handed out nor invented.
+// Inserted at the page's start, the page before is whole and walked.
+TEST(GeometryGridTest, PageTheInsertRunsThroughIsSkippedWhereItsPointersShowIt) {
+  for (uint16_t version : {0x0400, 0x0800}) {
+    for (size_t within : {size_t{0}, size_t{300}}) {
+      SCOPED_TRACE(std::to_string(version) + " at +" + std::to_string(within));
+      FixtureOptions o = Options(version, 1024, 60);
+      if (version < 0x0800) o.slotLength = 68;  // the record and one pair
+      else o.duplicatePairs = 1;
+      const BuiltFile built = Build(o, 900);
+      const Records all = AllRecords(built);
+      const uint32_t middle = built.dataPages[built.dataPages.size() / 2];
+      std::vector<uint8_t> bytes = built.bytes;
+      const size_t at = PhysicalPageOffset(o, middle) + within;
+      bytes.insert(bytes.begin() + static_cast<int64_t>(at), 37, 0x5A);
+      ScopedTempFile file(bytes);
+      SalvageReport report;
+      const Records got = SalvageRecords(file.path(), &report);
+      ASSERT_FALSE(report.geometry.gridShifts.empty());
+      Records expected;
+      for (size_t i = 0; i < all.size(); ++i) {
+        if (within == 0 || built.recordPages[i][0] != middle) expected.push_back(all[i]);
+      }
+      EXPECT_TRUE(SameRecords(got, expected));
+      // Listed as skipped; from 0x0800 its slot words alone already show it.
+      bool listed = false;
+      for (const SkippedPage& p : report.skippedPages) {
+        listed = listed || (p.offset == static_cast<int64_t>(PhysicalPageOffset(o, middle)) &&
+                            (version >= 0x0800 ||
+                             p.reason.find("moved its slots") != std::string::npos));
+      }
+      EXPECT_EQ(listed, within != 0);
+    }
+  }
+}
+
+}  // namespace
