@@ -341,6 +341,7 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
   // A page zeroed whole is lost, not read: something must be left.
   bool left = false;
   for (uint32_t i = g.layout->dataPageHeaderSize; i < g.pageSize && !left; ++i) left = page[i] != 0;
+  if (left) ++result->counts.wipedHeaders;
   if (!left || !DataPageSlotsPlausible(g, page.data())) return false;
   PageDirectory& dir = result->directory;
   if (dir.data.size() <= logical) {
@@ -373,6 +374,7 @@ bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageG
   bool left = false;
   for (uint32_t i = header; i < g.pageSize && !left; ++i) left = page[i] != 0;
   if (!left) return false;
+  ++result->counts.wipedHeaders;
   PageDirectory& dir = result->directory;
   if (dir.variable.size() <= logical) {
     dir.data.resize(logical + 1, kNoPhysicalPage);

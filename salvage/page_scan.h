@@ -43,6 +43,9 @@ struct PageCounts {
   uint64_t headerlessVariable = 0;  // of them: variable pages whose header
                                     // was wiped, read where a sound
                                     // allocation table places them
+  uint64_t wipedHeaders = 0;  // data or variable pages the map or tables
+                              // name whose header alone reads as zeros,
+                              // read or not: the mark of lost sectors
 };
 
 struct PageDirectory {

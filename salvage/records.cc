@@ -171,9 +171,10 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
                       LogicalBound(input->size / pageSize)};
   const std::vector<uint32_t>& data = scan.directory.data;
   const bool fixedOnly = !g.variable && !g.compressed;
-  // Where the page pass met damage, a slot over any sector of zeros is
-  // held back; elsewhere only over one whose run of zeros meets the grid.
-  const bool damaged = ScanFoundDamage(g, scan);
+  // Where the page pass found headers wiped (lost sectors), a slot over any
+  // sector of zeros is held back; elsewhere only over one whose run of
+  // zeros meets the grid.
+  const bool damaged = scan.counts.wipedHeaders > 0;
   for (size_t logical = 1; logical < data.size(); ++logical) {
     if ((logical & 1023) == 0 && sink.progress != nullptr) {
       sink.progress(sink.progressContext,
