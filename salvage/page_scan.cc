@@ -561,6 +561,38 @@ bool MapNamesProbe(const std::vector<uint32_t>& logicalOf, uint64_t first) {
   return false;
 }
 
+// True when a file of `fileSize` bytes ends on the page grid once the
+// total shift `total` is taken off.
+bool EndsOnGrid(const Geometry& g, int64_t fileSize, int64_t total) {
+  const int64_t end = fileSize - total;
+  if (end <= 0) return false;
+  const bool adjusted = HasAdjustment(g.layout->pageMap);
+  const uint64_t near = static_cast<uint64_t>(end) / g.pageSize;
+  for (uint64_t n = near > 2 ? near - 2 : 0; n <= near; ++n) {
+    if (PhysicalPageStart(g.pageSize, adjusted, n) == static_cast<uint64_t>(end)) return true;
+  }
+  return false;
+}
+
+// Two shifts that fit the probe pages alike: without a map, pointers at the
+// start of fragments carry page numbers too and can fit one shift as well
+// as the headers fit the true one.  Bytes inserted or lost by a count that
+// is no multiple of the page size also move the end of the file off the
+// grid: where exactly one of the two puts it back, that one is taken (into
+// *delta, *firstFit).  False when the end does not tell them apart.
+bool EndDecidesTie(const Geometry& g, int64_t fileSize, int64_t* delta, uint64_t* firstFit,
+                   int64_t otherDelta, uint64_t otherFirst) {
+  const int64_t before = g.gridShifts.empty() ? 0 : g.gridShifts.back().shift;
+  const bool mine = EndsOnGrid(g, fileSize, before + *delta);
+  const bool other = EndsOnGrid(g, fileSize, before + otherDelta);
+  if (mine == other) return false;
+  if (other) {
+    *delta = otherDelta;
+    *firstFit = otherFirst;
+  }
+  return true;
+}
+
 // Looks for the shift that puts pages `first` on back on a grid.  True,
 // with the shift added to g->gridShifts, when one is clearly best.
 bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64_t first,
@@ -577,9 +609,9 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
       PhysicalPageOffset(*g, first + kGridProbePages) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
-  uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0;
-  int64_t bestDelta = 0;
-  uint64_t bestFirst = first;
+  uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0, ties = 0;
+  int64_t bestDelta = 0, tieDelta = 0;
+  uint64_t bestFirst = first, tieFirst = first;
   for (int64_t delta = lowest; delta <= highest; ++delta) {
     uint64_t firstFit = first;
     uint32_t named = 0;
@@ -594,10 +626,19 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
       bestNamed = named;
       bestDelta = delta;
       bestFirst = firstFit;
+      ties = 0;
     } else if (fits > second) {
       second = fits;
       secondNamed = named;
     }
+    if (fits == best && delta != bestDelta) {
+      ++ties;
+      tieDelta = delta;
+      tieFirst = firstFit;
+    }
+  }
+  if (ties == 1 && EndDecidesTie(*g, input->size, &bestDelta, &bestFirst, tieDelta, tieFirst)) {
+    second = 0;
   }
   uint64_t ignored;
   uint32_t hereNamed;

@@ -624,3 +624,46 @@ TEST(GeometryGridTest, PageTheInsertRunsThroughIsSkippedWhereItsPointersShowIt) 
 }
 
 }  // namespace
+
+namespace {
+
+// Before 0x0600 a page is found by the number it carries.  Bytes that read
+// as the number of the page before (as fragment pointers do) at the same
+// place in every page make a second shift fit the pages as well as the true
+// one; the end of the file, off the grid by the bytes lost, tells them apart.
+TEST(GeometryGridTest, FileEndDecidesBetweenShiftsThatFitAlike) {
+  const FixtureOptions o = Options(0x0400, 512, 40);
+  const BuiltFile built = Build(o, 900);
+  std::vector<uint8_t> bytes = built.bytes;
+  for (uint32_t q : built.dataPages) {
+    const size_t at = PhysicalPageOffset(o, q) + 11;
+    bytes[at] = 0;
+    bytes[at + 1] = 0x77;
+    bytes[at + 2] = static_cast<uint8_t>((q - 1) & 0xFF);
+    bytes[at + 3] = static_cast<uint8_t>((q - 1) >> 8);
+  }
+  const Records all = [&] {
+    ScopedTempFile whole(bytes);
+    return ReaderRecords(whole.path());
+  }();
+  const uint32_t middle = built.dataPages[built.dataPages.size() / 2];
+  const size_t from = PhysicalPageOffset(o, middle) + 170;
+  for (size_t lost : {size_t{1024}, size_t{37}}) {
+    SCOPED_TRACE(lost);
+    std::vector<uint8_t> damaged = bytes;
+    damaged.erase(damaged.begin() + static_cast<int64_t>(from),
+                  damaged.begin() + static_cast<int64_t>(from + lost));
+    ScopedTempFile file(damaged);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    ASSERT_FALSE(report.geometry.gridShifts.empty());
+    EXPECT_EQ(report.geometry.gridShifts.back().shift, -static_cast<int64_t>(lost));
+    // The pages hit: the one the bytes were lost from and those they took.
+    const size_t slotsPerPage = (o.pageSize - 6) / built.slotLength;
+    EXPECT_GE(got.size() + (lost / o.pageSize + 2) * slotsPerPage, all.size());
+    // Only on the page the bytes were lost from (no pointers show it here).
+    EXPECT_LE(Invented(got, all), slotsPerPage);
+  }
+}
+
+}  // namespace
