@@ -98,9 +98,10 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
     fprintf(out,
             "  records held back by the gate: %" PRIu64 " (tail pointer outside the file %" PRIu64
             ", chain that does not end %" PRIu64 ", chain broken short %" PRIu64
-            ", compressed stream that does not decode whole %" PRIu64 ")\n",
+            ", compressed stream that does not decode whole %" PRIu64
+            ", slot over a sector of zeros %" PRIu64 ")\n",
             r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain,
-            r.heldBack.brokenChain, r.heldBack.streamNotExact);
+            r.heldBack.brokenChain, r.heldBack.streamNotExact, r.heldBack.zeroedSector);
   }
   for (const GridShift& s : g.gridShifts) {
     fprintf(out, "  page grid moved by %+" PRId64 " bytes from physical page %" PRIu64
@@ -194,6 +195,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "unreadable", static_cast<int64_t>(r.pages.unreadable));
   Field(j, "currentData", static_cast<int64_t>(r.pages.currentData));
   Field(j, "headerless", static_cast<int64_t>(r.pages.headerless));
+  Field(j, "headerlessVariable", static_cast<int64_t>(r.pages.headerlessVariable));
   Field(j, "currentVariable", static_cast<int64_t>(r.pages.currentVariable));
   Field(j, "dataPagesWalked", static_cast<int64_t>(r.dataPagesWalked));
   JsonEndObject(j);
@@ -237,6 +239,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "endlessChain", static_cast<int64_t>(r.heldBack.endlessChain));
   Field(j, "brokenChain", static_cast<int64_t>(r.heldBack.brokenChain));
   Field(j, "streamNotExact", static_cast<int64_t>(r.heldBack.streamNotExact));
+  Field(j, "zeroedSector", static_cast<int64_t>(r.heldBack.zeroedSector));
   JsonEndObject(j);
   Field(j, "headerCountKnown", g.recordCountKnown);
   Field(j, "headerCount", static_cast<int64_t>(g.recordCount));

@@ -14,6 +14,7 @@
 #include "reader/input_stream.h"
 #include "salvage/geometry.h"
 #include "salvage/page_scan.h"
+#include "salvage/zeroed_sectors.h"
 
 struct ChainWalker {
   InputFile* input = nullptr;
@@ -22,6 +23,7 @@ struct ChainWalker {
   const std::vector<uint32_t>* mapped = nullptr;  // ScanResult::mapped
   std::vector<uint8_t> page;      // the variable page last loaded
   int64_t pageOffset = -1;
+  ZeroedSectors zeroed;           // of the page last loaded
   VisitedFragments visited;
   std::vector<uint8_t> chunkTable;  // the chunk table of the record at hand
   ChainEnd lastEnd = ChainEnd::Running;  // how the last chain walked ended
@@ -33,6 +35,7 @@ void PrepareChainWalker(ChainWalker* walker, InputFile* input, const Geometry* g
 // Follows the chain whose first pointer is stored at `pointer` and appends
 // every fragment's data to `sink`.  True when the chain ended at its end;
 // false with `reason` set when it broke (the sink keeps what came before).
+// A fragment whose data touches a sector of zeros breaks the chain there.
 bool WalkChain(ChainWalker* walker, const uint8_t* pointer, ByteSink* sink,
                std::string* reason);
 

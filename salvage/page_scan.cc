@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "reader/chain.h"
 #include "reader/copy_choice.h"
 #include "reader/format.h"
 #include "reader/page_geometry.h"
 #include "reader/page_header.h"
+#include "reader/slots.h"
 #include "reader/v8_layout.h"
 #include "salvage/page_rules.h"
 
@@ -403,6 +405,7 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
   // A page zeroed whole is lost, not read: something must be left.
   bool left = false;
   for (uint32_t i = g.layout->dataPageHeaderSize; i < g.pageSize && !left; ++i) left = page[i] != 0;
+  if (left) ++result->counts.wipedHeaders;
   if (!left || !DataPageSlotsPlausible(g, page.data())) return false;
   PageDirectory& dir = result->directory;
   if (dir.data.size() <= logical) {
@@ -412,6 +415,38 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
   dir.data[logical] = physical;
   ++result->counts.currentData;
   ++result->counts.headerless;
+  return true;
+}
+
+// A variable page whose header was destroyed but which a sound allocation
+// table names as one (0x0800 on): taken where its header alone is blank and
+// bytes are left behind it.  The chain walker restores its fragment count
+// from the table at the page's end and reads no fragment over a sector of
+// zeros (salvage/chain.h).
+bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                                uint32_t logical, uint32_t physical, ScanResult* result) {
+  if (IsReservedPage(plan, physical)) return false;
+  std::vector<uint8_t> page(g.pageSize);
+  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
+      g.pageSize) {
+    return false;
+  }
+  const uint32_t header = g.layout->firstFragmentOffset;
+  for (uint32_t i = 0; i < header; ++i) {
+    if (page[i] != 0) return false;  // not a wiped header: something else
+  }
+  bool left = false;
+  for (uint32_t i = header; i < g.pageSize && !left; ++i) left = page[i] != 0;
+  if (!left) return false;
+  ++result->counts.wipedHeaders;
+  PageDirectory& dir = result->directory;
+  if (dir.variable.size() <= logical) {
+    dir.data.resize(logical + 1, kNoPhysicalPage);
+    dir.variable.resize(logical + 1, kNoPhysicalPage);
+  }
+  dir.variable[logical] = physical;
+  ++result->counts.currentVariable;
+  ++result->counts.headerlessVariable;
   return true;
 }
 
@@ -473,6 +508,10 @@ void ReportLostPages(InputFile* input, const Geometry& g, const PageGeometry& pl
     } else if (map.kinds[logical] == 'D' &&
                TakeHeaderlessPage(input, g, plan, static_cast<uint32_t>(logical), entry, result)) {
       continue;
+    } else if (map.kinds[logical] == 'V' &&
+               TakeHeaderlessVariablePage(input, g, plan, static_cast<uint32_t>(logical), entry,
+                                          result)) {
+      continue;
     } else if (!IsReservedPage(plan, entry)) {
       Skip(result, SkippedPage{
           offset, static_cast<int64_t>(logical),
@@ -529,8 +568,10 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
 // `block` holds the file from `blockStart` on.
 uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vector<uint8_t>& block,
                    int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
-                   uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit) {
+                   uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit,
+                   uint32_t* named) {
   uint32_t fits = 0;
+  *named = 0;
   uint32_t numbers[kGridProbePages];
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
     if (IsReservedPage(plan, p)) continue;
@@ -548,6 +589,7 @@ uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vecto
     if (std::find(numbers, numbers + fits, number) != numbers + fits) continue;
     // Where the map names the page, its header must carry that number.
     if (p < logicalOf.size() && logicalOf[p] != kNotMapped && logicalOf[p] != number) continue;
+    if (p < logicalOf.size() && logicalOf[p] == number) ++*named;
     numbers[fits] = number;
     if (fits++ == 0) *firstFit = p;
   }
@@ -583,6 +625,38 @@ bool MapNamesProbe(const std::vector<uint32_t>& logicalOf, uint64_t first) {
   return false;
 }
 
+// True when a file of `fileSize` bytes ends on the page grid once the
+// total shift `total` is taken off.
+bool EndsOnGrid(const Geometry& g, int64_t fileSize, int64_t total) {
+  const int64_t end = fileSize - total;
+  if (end <= 0) return false;
+  const bool adjusted = HasAdjustment(g.layout->pageMap);
+  const uint64_t near = static_cast<uint64_t>(end) / g.pageSize;
+  for (uint64_t n = near > 2 ? near - 2 : 0; n <= near; ++n) {
+    if (PhysicalPageStart(g.pageSize, adjusted, n) == static_cast<uint64_t>(end)) return true;
+  }
+  return false;
+}
+
+// Two shifts that fit the probe pages alike: without a map, pointers at the
+// start of fragments carry page numbers too and can fit one shift as well
+// as the headers fit the true one.  Bytes inserted or lost by a count that
+// is no multiple of the page size also move the end of the file off the
+// grid: where exactly one of the two puts it back, that one is taken (into
+// *delta, *firstFit).  False when the end does not tell them apart.
+bool EndDecidesTie(const Geometry& g, int64_t fileSize, int64_t* delta, uint64_t* firstFit,
+                   int64_t otherDelta, uint64_t otherFirst) {
+  const int64_t before = g.gridShifts.empty() ? 0 : g.gridShifts.back().shift;
+  const bool mine = EndsOnGrid(g, fileSize, before + *delta);
+  const bool other = EndsOnGrid(g, fileSize, before + otherDelta);
+  if (mine == other) return false;
+  if (other) {
+    *delta = otherDelta;
+    *firstFit = otherFirst;
+  }
+  return true;
+}
+
 // Looks for the shift that puts pages `first` on back on a grid.  True,
 // with the shift added to g->gridShifts, when one is clearly best.
 bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64_t first,
@@ -599,34 +673,151 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
       PhysicalPageOffset(*g, first + kGridProbePages) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
-  uint32_t best = 0, second = 0;
-  int64_t bestDelta = 0;
-  uint64_t bestFirst = first;
+  uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0, ties = 0;
+  int64_t bestDelta = 0, tieDelta = 0;
+  uint64_t bestFirst = first, tieFirst = first;
   for (int64_t delta = lowest; delta <= highest; ++delta) {
     uint64_t firstFit = first;
+    uint32_t named = 0;
     const uint32_t fits =
         delta == 0 ? 0
                    : CountFits(*g, plan, block, start, first, pages, delta, bound, logicalOf,
-                               &firstFit);
+                               &firstFit, &named);
     if (fits > best) {
       second = best;
+      secondNamed = bestNamed;
       best = fits;
+      bestNamed = named;
       bestDelta = delta;
       bestFirst = firstFit;
+      ties = 0;
     } else if (fits > second) {
       second = fits;
+      secondNamed = named;
+    }
+    if (fits == best && delta != bestDelta) {
+      ++ties;
+      tieDelta = delta;
+      tieFirst = firstFit;
     }
   }
+  if (ties == 1 && EndDecidesTie(*g, input->size, &bestDelta, &bestFirst, tieDelta, tieFirst)) {
+    second = 0;
+  }
   uint64_t ignored;
+  uint32_t hereNamed;
   const uint32_t here =
-      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored);
-  if (best < 3 || best < 2 * second + 1 || best <= 2 * here) return false;
+      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored, &hereNamed);
+  // A shift one page off the true one reads the same headers at the places
+  // of their neighbours: where the map names pages, only the true one finds
+  // them where the map says, and that tells the two apart.
+  const bool mapDecides = best > second && bestNamed >= 2 && secondNamed == 0;
+  if (best < 3 || (best < 2 * second + 1 && !mapDecides) || best <= 2 * here) return false;
   const int64_t total = (g->gridShifts.empty() ? 0 : g->gridShifts.back().shift) + bestDelta;
   g->gridShifts.push_back(GridShift{bestFirst, total});
   return true;
 }
 
+// --- The page a shift runs through --------------------------------------------
+//
+// Bytes inserted into a page or lost from it leave its header in place and
+// move the slots behind them: those slots read as record bytes moved by the
+// shift.  That page is the last before the shift whose header fits the grid
+// before it.  Where the slots keep duplicate pointers, a used slot whose
+// pointers are no pointers shows the move, and the page is not walked
+// (skipped, with the reason).  Without them, or where every pointer fits,
+// it cannot be told from a page the shift left whole (bytes inserted at its
+// end) and is walked.
+
+// A duplicate pointer as the version stores it: none (0 or 0xFFFFFFFF), a
+// record address (logical page << s | slot, from 0x0800 on) or the file
+// offset of a slot with its 16-bit halves swapped (before 0x0800).
+bool DuplicatePointerFits(const Geometry& g, const uint8_t* bytes, int64_t fileSize,
+                          uint32_t slots) {
+  const uint32_t word = DecodeLE32(bytes);
+  if (word == 0 || word == 0xFFFFFFFFu) return true;
+  if (g.layout->slotWords) {
+    uint32_t shift = 4;
+    while ((1u << shift) < slots) ++shift;
+    const uint64_t page = word >> shift;
+    return page > 0 && page < LogicalBound(fileSize / g.pageSize) &&
+           (word & ((1u << shift) - 1)) < slots;
+  }
+  const uint64_t offset = DecodeSwappedCount(bytes);
+  const uint32_t within = static_cast<uint32_t>(offset % g.pageSize);
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  return offset < static_cast<uint64_t>(fileSize) + g.pageSize && within >= header &&
+         (within - header) % g.slotLength == 0 && (within - header) / g.slotLength < slots;
+}
+
+// True when a used slot of `page` holds a duplicate pointer that is none.
+bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  if (8u * pairs >= g.slotLength) return false;
+  for (uint32_t s = 0; s < slots; ++s) {
+    const uint32_t at = header + s * g.slotLength;
+    if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
+      continue;
+    }
+    for (uint32_t w = 0; w < 2 * pairs; ++w) {
+      const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
+      if (!DuplicatePointerFits(g, word, fileSize, slots)) return true;
+    }
+  }
+  return false;
+}
+
+// The last page before `fromPage` (and from `lowest` on) whose header fits
+// the grid before the shift, or kNoPhysicalPage.
+uint64_t PageBeforeShift(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                         uint64_t lowest, uint64_t fromPage) {
+  const uint64_t bound = LogicalBound(input->size / g.pageSize);
+  for (uint64_t q = fromPage; q > lowest && fromPage - q < kGridProbePages;) {
+    --q;
+    if (IsReservedPage(plan, q)) continue;
+    uint8_t header[kGridHeaderBytes];
+    if (ReadInputAt(input, PhysicalPageOffset(g, q), header, kGridHeaderBytes) !=
+        kGridHeaderBytes) {
+      continue;
+    }
+    if (!Blank(header, kGridHeaderBytes) && HeaderFits(g, header, q, bound)) return q;
+  }
+  return kNoPhysicalPage;
+}
+
 }  // namespace
+
+void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result) {
+  if (g.gridShifts.empty() || g.slotLength == 0 || g.compressed) return;
+  // The pairs end the slot, behind the record and its tail pointer.
+  const uint32_t kept = g.slotDataOffset + g.recordLength +
+                        (g.variable ? ChainPointerSize(g.layout->chain) : 0);
+  const uint32_t pairs = g.slotLength > kept ? (g.slotLength - kept) / 8 : 0;
+  if (pairs == 0) return;
+  const PageGeometry plan = PlanOf(g);
+  std::vector<uint8_t> page(g.pageSize);
+  std::vector<uint32_t>& data = result->directory.data;
+  for (size_t i = 0; i < g.gridShifts.size(); ++i) {
+    const uint64_t lowest = i == 0 ? 0 : g.gridShifts[i - 1].fromPage;
+    const uint64_t q = PageBeforeShift(input, g, plan, lowest, g.gridShifts[i].fromPage);
+    if (q == kNoPhysicalPage) continue;
+    const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
+    if (current == data.end()) continue;
+    const int64_t offset = PhysicalPageOffset(g, q);
+    if (ReadInputAt(input, offset, page.data(), g.pageSize) != g.pageSize ||
+        !SlotsShowShift(g, page.data(), input->size, pairs)) {
+      continue;
+    }
+    *current = kNoPhysicalPage;
+    --result->counts.currentData;
+    Skip(result, SkippedPage{offset, current - data.begin(),
+                             "bytes inserted or lost inside the page moved its slots: a "
+                             "duplicate pointer of a used slot is none"});
+  }
+}
 
 void FindGridShifts(InputFile* input, Geometry* g) {
   // Only called on a file whose page pass found damage: the walk reads a
@@ -742,6 +933,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
+  DropPagesAcrossShifts(input, g, result);
   result->provenPages = pass.givenCount;
   result->provenThrough = pass.provenThrough;
   result->provenHolds = ProofHolds(pass, result->directory);

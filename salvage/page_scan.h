@@ -40,6 +40,12 @@ struct PageCounts {
   uint64_t headerless = 0;   // of them: data pages whose header was wiped,
                              // read where a sound table places them
   uint64_t currentVariable = 0;
+  uint64_t headerlessVariable = 0;  // of them: variable pages whose header
+                                    // was wiped, read where a sound
+                                    // allocation table places them
+  uint64_t wipedHeaders = 0;  // data or variable pages the map or tables
+                              // name whose header alone reads as zeros,
+                              // read or not: the mark of lost sectors
 };
 
 struct PageDirectory {
@@ -103,6 +109,13 @@ struct ScanResult {
 // the map names must carry the number it gives.  The walk reads every
 // page's header: call it where a page pass found damage, then scan again.
 void FindGridShifts(InputFile* input, Geometry* g);
+
+// Where g->gridShifts moved the grid and the slots keep duplicate
+// pointers: takes out of the directory the data page before each shift
+// (the last whose header fits the grid before it) when a used slot of it
+// holds a duplicate pointer that is none, and lists it as skipped.  Bytes
+// inserted or lost inside that page moved its later slots.
+void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result);
 
 // True when a page pass passed over pages (skipped, implausible or cut) or
 // found fewer data pages than the header's record count needs.

@@ -9,6 +9,7 @@
 #include "reader/slots.h"
 #include "salvage/chain.h"
 #include "salvage/page_rules.h"
+#include "salvage/zeroed_sectors.h"
 
 namespace {
 
@@ -37,7 +38,9 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 // Broken chains listed one by one; beyond that only counted.
 constexpr size_t kMaxListedChains = 10000;
 
-enum class Gate : uint8_t { Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact };
+enum class Gate : uint8_t {
+  Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact, ZeroedSector
+};
 
 // The record gate, besides the empty-slot rule that found the slot used: a
 // tail pointer must name a page a file of this size can hold, and a chain
@@ -66,6 +69,7 @@ void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSink
   if (gate == Gate::TailOutsideFile) ++report->heldBack.tailOutsideFile;
   else if (gate == Gate::BrokenChain) ++report->heldBack.brokenChain;
   else if (gate == Gate::StreamNotExact) ++report->heldBack.streamNotExact;
+  else if (gate == Gate::ZeroedSector) ++report->heldBack.zeroedSector;
   else ++report->heldBack.endlessChain;
   if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
 }
@@ -79,6 +83,10 @@ struct PageWalk {
   ChainWalker* walker;
   std::vector<uint8_t>* record;
   uint64_t logicalBound;
+  // Where the page pass found headers wiped (lost sectors), a slot over any
+  // sector of zeros is held back; elsewhere only over one whose run of
+  // zeros meets the grid.
+  bool headersWiped;
 };
 
 // Counts a record that passed and gives it to the sinks.
@@ -159,9 +167,15 @@ void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int6
   const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
+  const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.headersWiped);
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t slotOffset = header + s * g.slotLength;
     if (!SlotHoldsRecord(g, page, slotOffset)) continue;
+    if (TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength)) {
+      HoldBack(Gate::ZeroedSector, page + slotOffset + g.slotDataOffset,
+               fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, *w.sink, w.report);
+      continue;
+    }
     if (fixedOnly) TakeFixedSlot(w, page + slotOffset, logical);
     else TakeSlot(w, page + slotOffset, logical, offset + slotOffset);
   }
@@ -208,7 +222,9 @@ void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8
     memcpy(early->page.data(), page, g.pageSize);
     page = early->page.data();
   }
-  const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0};
+  // The pass has not yet seen every header: the strict sector rule, and
+  // where it finds headers wiped the walk is done again (salvage.cc).
+  const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0, false};
   WalkDataPage(walk, page, logical, offset);
 }
 
@@ -220,7 +236,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
   ChainWalker walker;
   PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
   const PageWalk walk{input, &g, &sink, report, &walker, &record,
-                      LogicalBound(input->size / pageSize)};
+                      LogicalBound(input->size / pageSize), scan.counts.wipedHeaders > 0};
   const std::vector<uint32_t>& data = scan.directory.data;
   const bool inPlace = WalkStaysInPage(g);
   for (size_t logical = firstLogical; logical < data.size(); ++logical) {

@@ -81,7 +81,9 @@ bool ScanAndWalk(InputFile* input, const RecordSinkFunction& sink, SalvageReport
   ScanDataFile(input, g, sink.progress, sink.progressContext, walkEarly ? &proven : nullptr,
                &scan);
   const uint64_t given = scan.provenPages;
-  bool holds = scan.provenHolds;
+  // The early walk held back records over sectors of zeros by the strict
+  // rule; where the pass found headers wiped, the walk's rule is another.
+  bool holds = scan.provenHolds && scan.counts.wipedHeaders == 0;
   if (ScanFoundDamage(g, scan)) {
     FindGridShifts(input, &report->geometry);
     if (!g.gridShifts.empty()) {

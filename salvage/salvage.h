@@ -45,8 +45,12 @@ struct HeldBackCounts {
   uint64_t streamNotExact = 0;   // a compressed record's stream does not
                                  // end on a whole block, or decodes shorter
                                  // than the fixed part
+  uint64_t zeroedSector = 0;     // the slot touches a sector that reads as
+                                 // zeros (salvage/zeroed_sectors.h); the
+                                 // doubtful sink gets the slot's bytes from
+                                 // where the record starts
   uint64_t total() const {
-    return tailOutsideFile + endlessChain + brokenChain + streamNotExact;
+    return tailOutsideFile + endlessChain + brokenChain + streamNotExact + zeroedSector;
   }
 };
 

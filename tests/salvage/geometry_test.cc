@@ -574,3 +574,129 @@ TEST(GeometryGridTest, InsertedAndLostBytesMoveTheGridAndThePagesAreFound) {
     }
   }
 }
+
+namespace {
+
+// Half a page inserted at a page boundary of a file some of whose data
+// pages the tables do not name (their entries point past the end): a shift
+// of half a page either way reads the same headers, one page apart, and the
+// unnamed pages fit both.  Only the true one finds the named pages where the
+// tables name them, and that decides it: every record comes back.
+TEST(GeometryGridTest, HalfAPageInsertedIsToldFromItsNeighbourShiftByTheTables) {
+  for (uint16_t pageSize : {1024, 2048}) {
+    SCOPED_TRACE(pageSize);
+    const FixtureOptions o = Options(0x0800, pageSize, 60);
+    const BuiltFile built = Build(o, pageSize == 1024 ? 900 : 1800);
+    const Records all = AllRecords(built);
+    const size_t half = built.dataPages.size() / 2;
+    const uint32_t middle = built.dataPages[half];
+    std::vector<uint8_t> bytes = built.bytes;
+    // Every other data page from the middle on: its table entries (u32
+    // physical page, 'D', 0) in both table copies name a page past the end.
+    const std::set<uint32_t> pages(built.dataPages.begin(), built.dataPages.end());
+    for (size_t d = half + 1; d < built.dataPages.size(); d += 2) {
+      const uint32_t q = built.dataPages[d];
+      const uint8_t entry[6] = {static_cast<uint8_t>(q), static_cast<uint8_t>(q >> 8),
+                                static_cast<uint8_t>(q >> 16), static_cast<uint8_t>(q >> 24),
+                                'D', 0};
+      for (size_t at = 0; at + 6 <= bytes.size(); ++at) {
+        if (pages.count(static_cast<uint32_t>(at / pageSize)) > 0) continue;
+        if (std::equal(entry, entry + 6, bytes.begin() + at)) bytes[at + 2] = 0xF0;
+      }
+    }
+    bytes.insert(bytes.begin() + static_cast<int64_t>(middle) * pageSize, pageSize / 2, 0x5A);
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    ASSERT_FALSE(report.geometry.gridShifts.empty());
+    EXPECT_EQ(report.geometry.gridShifts[0].shift, pageSize / 2);
+    EXPECT_TRUE(SameRecords(got, all));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes inserted inside a data page move its later slots: where the slots
+// keep duplicate pointers, those slots show it (their pointers are none),
+// and the page is skipped, its records neither handed out nor invented.
+// Inserted at the page's start, the page before is whole and walked.
+TEST(GeometryGridTest, PageTheInsertRunsThroughIsSkippedWhereItsPointersShowIt) {
+  for (uint16_t version : {0x0400, 0x0800}) {
+    for (size_t within : {size_t{0}, size_t{300}}) {
+      SCOPED_TRACE(std::to_string(version) + " at +" + std::to_string(within));
+      FixtureOptions o = Options(version, 1024, 60);
+      if (version < 0x0800) o.slotLength = 68;  // the record and one pair
+      else o.duplicatePairs = 1;
+      const BuiltFile built = Build(o, 900);
+      const Records all = AllRecords(built);
+      const uint32_t middle = built.dataPages[built.dataPages.size() / 2];
+      std::vector<uint8_t> bytes = built.bytes;
+      const size_t at = PhysicalPageOffset(o, middle) + within;
+      bytes.insert(bytes.begin() + static_cast<int64_t>(at), 37, 0x5A);
+      ScopedTempFile file(bytes);
+      SalvageReport report;
+      const Records got = SalvageRecords(file.path(), &report);
+      ASSERT_FALSE(report.geometry.gridShifts.empty());
+      Records expected;
+      for (size_t i = 0; i < all.size(); ++i) {
+        if (within == 0 || built.recordPages[i][0] != middle) expected.push_back(all[i]);
+      }
+      EXPECT_TRUE(SameRecords(got, expected));
+      // Listed as skipped; from 0x0800 its slot words alone already show it.
+      bool listed = false;
+      for (const SkippedPage& p : report.skippedPages) {
+        listed = listed || (p.offset == static_cast<int64_t>(PhysicalPageOffset(o, middle)) &&
+                            (version >= 0x0800 ||
+                             p.reason.find("moved its slots") != std::string::npos));
+      }
+      EXPECT_EQ(listed, within != 0);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Before 0x0600 a page is found by the number it carries.  Bytes that read
+// as the number of the page before (as fragment pointers do) at the same
+// place in every page make a second shift fit the pages as well as the true
+// one; the end of the file, off the grid by the bytes lost, tells them apart.
+TEST(GeometryGridTest, FileEndDecidesBetweenShiftsThatFitAlike) {
+  const FixtureOptions o = Options(0x0400, 512, 40);
+  const BuiltFile built = Build(o, 900);
+  std::vector<uint8_t> bytes = built.bytes;
+  for (uint32_t q : built.dataPages) {
+    const size_t at = PhysicalPageOffset(o, q) + 11;
+    bytes[at] = 0;
+    bytes[at + 1] = 0x77;
+    bytes[at + 2] = static_cast<uint8_t>((q - 1) & 0xFF);
+    bytes[at + 3] = static_cast<uint8_t>((q - 1) >> 8);
+  }
+  const Records all = [&] {
+    ScopedTempFile whole(bytes);
+    return ReaderRecords(whole.path());
+  }();
+  const uint32_t middle = built.dataPages[built.dataPages.size() / 2];
+  const size_t from = PhysicalPageOffset(o, middle) + 170;
+  for (size_t lost : {size_t{1024}, size_t{37}}) {
+    SCOPED_TRACE(lost);
+    std::vector<uint8_t> damaged = bytes;
+    damaged.erase(damaged.begin() + static_cast<int64_t>(from),
+                  damaged.begin() + static_cast<int64_t>(from + lost));
+    ScopedTempFile file(damaged);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    ASSERT_FALSE(report.geometry.gridShifts.empty());
+    EXPECT_EQ(report.geometry.gridShifts.back().shift, -static_cast<int64_t>(lost));
+    // The pages hit: the one the bytes were lost from and those they took.
+    const size_t slotsPerPage = (o.pageSize - 6) / built.slotLength;
+    EXPECT_GE(got.size() + (lost / o.pageSize + 2) * slotsPerPage, all.size());
+    // Only on the page the bytes were lost from (no pointers show it here).
+    EXPECT_LE(Invented(got, all), slotsPerPage);
+  }
+}
+
+}  // namespace
