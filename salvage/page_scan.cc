@@ -387,32 +387,52 @@ void DistrustUnconfirmedMaps(const PageGeometry& plan, const std::vector<bool>& 
   }
 }
 
+// Reads physical page `physical` into `page` where its first `headerBytes`
+// bytes are zeros (a wiped header, not something else) and bytes are left
+// behind them (a page zeroed whole is lost, not read); counts such a page
+// in wipedHeaders.
+bool ReadWipedPage(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                   uint32_t physical, uint32_t headerBytes, std::vector<uint8_t>* page,
+                   ScanResult* result) {
+  if (IsReservedPage(plan, physical)) return false;
+  page->assign(g.pageSize, 0);
+  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page->data(), g.pageSize) !=
+      g.pageSize) {
+    return false;
+  }
+  const std::vector<uint8_t>& bytes = *page;
+  for (uint32_t i = 0; i < headerBytes; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  bool left = false;
+  for (uint32_t i = headerBytes; i < g.pageSize && !left; ++i) left = bytes[i] != 0;
+  if (left) ++result->counts.wipedHeaders;
+  return left;
+}
+
+// Names `physical` as the current copy of `logical` in the data or (with
+// `variable`) the variable directory, growing both lists alike.
+void PlaceInDirectory(uint32_t logical, uint32_t physical, bool variable, ScanResult* result) {
+  PageDirectory& dir = result->directory;
+  if (dir.data.size() <= logical) {
+    dir.data.resize(logical + 1, kNoPhysicalPage);
+    dir.variable.resize(logical + 1, kNoPhysicalPage);
+  }
+  (variable ? dir.variable : dir.data)[logical] = physical;
+}
+
 // A data page whose header was destroyed (zeroed sectors) but which a sound
 // map or allocation table names as a data page: read slot by slot, when
 // every slot word (from 0x0800) still has a value the engine writes.  The
 // entry's kind is the only word for it; the oldest class keeps none.
 bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry& plan,
                         uint32_t logical, uint32_t physical, ScanResult* result) {
-  if (IsReservedPage(plan, physical)) return false;
-  std::vector<uint8_t> page(g.pageSize);
-  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
-      g.pageSize) {
+  std::vector<uint8_t> page;
+  if (!ReadWipedPage(input, g, plan, physical, g.layout->dataPageHeaderSize, &page, result) ||
+      !DataPageSlotsPlausible(g, page.data())) {
     return false;
   }
-  for (uint32_t i = 0; i < g.layout->dataPageHeaderSize; ++i) {
-    if (page[i] != 0) return false;  // not a wiped header: something else
-  }
-  // A page zeroed whole is lost, not read: something must be left.
-  bool left = false;
-  for (uint32_t i = g.layout->dataPageHeaderSize; i < g.pageSize && !left; ++i) left = page[i] != 0;
-  if (left) ++result->counts.wipedHeaders;
-  if (!left || !DataPageSlotsPlausible(g, page.data())) return false;
-  PageDirectory& dir = result->directory;
-  if (dir.data.size() <= logical) {
-    dir.data.resize(logical + 1, kNoPhysicalPage);
-    dir.variable.resize(logical + 1, kNoPhysicalPage);
-  }
-  dir.data[logical] = physical;
+  PlaceInDirectory(logical, physical, false, result);
   ++result->counts.currentData;
   ++result->counts.headerless;
   return true;
@@ -425,26 +445,11 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
 // zeros (salvage/chain.h).
 bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageGeometry& plan,
                                 uint32_t logical, uint32_t physical, ScanResult* result) {
-  if (IsReservedPage(plan, physical)) return false;
-  std::vector<uint8_t> page(g.pageSize);
-  if (ReadInputAt(input, PhysicalPageOffset(g, physical), page.data(), g.pageSize) !=
-      g.pageSize) {
+  std::vector<uint8_t> page;
+  if (!ReadWipedPage(input, g, plan, physical, g.layout->firstFragmentOffset, &page, result)) {
     return false;
   }
-  const uint32_t header = g.layout->firstFragmentOffset;
-  for (uint32_t i = 0; i < header; ++i) {
-    if (page[i] != 0) return false;  // not a wiped header: something else
-  }
-  bool left = false;
-  for (uint32_t i = header; i < g.pageSize && !left; ++i) left = page[i] != 0;
-  if (!left) return false;
-  ++result->counts.wipedHeaders;
-  PageDirectory& dir = result->directory;
-  if (dir.variable.size() <= logical) {
-    dir.data.resize(logical + 1, kNoPhysicalPage);
-    dir.variable.resize(logical + 1, kNoPhysicalPage);
-  }
-  dir.variable[logical] = physical;
+  PlaceInDirectory(logical, physical, true, result);
   ++result->counts.currentVariable;
   ++result->counts.headerlessVariable;
   return true;

@@ -37,16 +37,6 @@ Records AllRecords(const BuiltFile& built) {
   return ReaderRecords(file.path());
 }
 
-// Records of `got` that `held` does not hold (as many times as it holds
-// them): what salvage invented.
-size_t Invented(const Records& got, const Records& held) {
-  std::map<std::string, int> count;
-  for (const auto& r : held) ++count[std::string(r.begin(), r.end())];
-  size_t invented = 0;
-  for (const auto& r : got) invented += --count[std::string(r.begin(), r.end())] < 0;
-  return invented;
-}
-
 size_t CopyBytes(const FixtureOptions& o, const BuiltFile& built) {
   return o.version >= 0x0800 ? built.controlCopyBytes : o.pageSize;
 }

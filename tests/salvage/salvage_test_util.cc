@@ -1,5 +1,7 @@
 #include "tests/salvage/salvage_test_util.h"
 
+#include <map>
+
 #include "dump/dump_writer.h"
 #include "reader/datafile.h"
 
@@ -126,4 +128,14 @@ std::vector<uint8_t> ButilDump(const Records& records, const std::string& path) 
   WriteDumpTrailer(&out);
   fclose(f);
   return fixture::ReadFileBytes(path);
+}
+
+// Records of `got` that `held` does not hold (as many times as it holds
+// them): what salvage invented.
+size_t Invented(const Records& got, const Records& held) {
+  std::map<std::string, int> count;
+  for (const auto& r : held) ++count[std::string(r.begin(), r.end())];
+  size_t invented = 0;
+  for (const auto& r : got) invented += --count[std::string(r.begin(), r.end())] < 0;
+  return invented;
 }

@@ -32,6 +32,10 @@ Records SalvageRecords(const std::string& path, SalvageReport* report,
 // record that differs (not the bytes of every record).
 ::testing::AssertionResult SameRecords(const Records& got, const Records& expected);
 
+// Records of `got` that `held` does not hold (as many times as it holds
+// them): what salvage invented.
+size_t Invented(const Records& got, const Records& held);
+
 // The console writer's format '1' dump of `records`, written to `path`.
 std::vector<uint8_t> ButilDump(const Records& records, const std::string& path);
 

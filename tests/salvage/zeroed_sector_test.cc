@@ -25,6 +25,16 @@ FixtureOptions Options(uint16_t version, uint16_t recordLength) {
   return o;
 }
 
+// Records of 40 bytes with variable tails, or compressed, in fragments of
+// up to `maxFragment` bytes.
+FixtureOptions ChainedOptions(uint16_t version, bool compressed, uint16_t maxFragment) {
+  FixtureOptions o = Options(version, 40);
+  o.variableLength = !compressed;
+  o.compressed = compressed;
+  o.maxFragmentData = maxFragment;
+  return o;
+}
+
 size_t PageStart(const FixtureOptions& o, uint32_t physical) {
   return static_cast<size_t>(fixture::PhysicalPageOffset(o, physical));
 }
@@ -42,15 +52,6 @@ Records OutsideRange(const BuiltFile& built, const Records& all, size_t from, si
     if (slot + built.slotLength <= from || slot >= to) kept.push_back(all[i]);
   }
   return kept;
-}
-
-// Records of `got` that `held` does not hold (as many times as it holds them).
-size_t Invented(const Records& got, const Records& held) {
-  std::map<std::string, int> count;
-  for (const auto& r : held) ++count[std::string(r.begin(), r.end())];
-  size_t invented = 0;
-  for (const auto& r : got) invented += --count[std::string(r.begin(), r.end())] < 0;
-  return invented;
 }
 
 // --- The sector grid ---------------------------------------------------------
@@ -167,10 +168,7 @@ TEST(ZeroedSectorTest, FragmentOverAZeroedSectorBreaksOnlyItsChain) {
     for (bool compressed : {false, true}) {
       if (compressed && version < 0x0800) continue;
       SCOPED_TRACE(std::to_string(version) + (compressed ? " compressed" : ""));
-      FixtureOptions o = Options(version, 40);
-      o.variableLength = !compressed;
-      o.compressed = compressed;
-      o.maxFragmentData = 300;
+      const FixtureOptions o = ChainedOptions(version, compressed, 300);
       const BuiltFile built = BuildFixtureFile(o, 60, 1500, 9);
       const Records all = AllRecords(built);
       ASSERT_FALSE(built.variablePages.empty());
@@ -214,10 +212,7 @@ TEST(ZeroedSectorTest, VariablePageWithAWipedHeaderIsReadByItsTable) {
     for (bool compressed : {false, true}) {
       if (compressed && version < 0x0800) continue;
       SCOPED_TRACE(std::to_string(version) + (compressed ? " compressed" : ""));
-      FixtureOptions o = Options(version, 40);
-      o.variableLength = !compressed;
-      o.compressed = compressed;
-      o.maxFragmentData = 200;
+      const FixtureOptions o = ChainedOptions(version, compressed, 200);
       const BuiltFile built = BuildFixtureFile(o, 80, 900, 13);
       const Records all = AllRecords(built);
       ASSERT_FALSE(built.variablePages.empty());
