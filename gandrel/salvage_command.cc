@@ -24,6 +24,7 @@ const CommandOption kSalvageOptions[] = {
     {"record-length", 0, "N", "fixed record length, over what the file says"},
     {"version", 0, "0xNNNN", "format version, over what the file says"},
     {"keep-doubtful", 0, "DUMP2", "records the gate held back, to a second dump"},
+    {"lost-sectors", 0, nullptr, "the disk lost sectors: hold back records over any zeroed one"},
     {"quiet", 'q', nullptr, "no summary on stderr"},
 };
 const int kSalvageOptionCount = sizeof kSalvageOptions / sizeof kSalvageOptions[0];
@@ -258,6 +259,7 @@ bool ReadSalvageSettings(const ParsedCommandLine& parsed, SalvageSettings* s,
     s->keepDoubtful = *keep;
   }
   s->quiet = FindValue(parsed, "quiet") != nullptr;
+  s->overrides.lostSectors = FindValue(parsed, "lost-sectors") != nullptr;
   return true;
 }
 

@@ -103,6 +103,12 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
             r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain,
             r.heldBack.brokenChain, r.heldBack.streamNotExact, r.heldBack.zeroedSector);
   }
+  if (r.recordsOverBlankSectors > 0) {
+    fprintf(out,
+            "  records over a sector of zeros, handed out: %" PRIu64
+            " (blank record bytes, or sectors the disk lost: --lost-sectors holds them back)\n",
+            r.recordsOverBlankSectors);
+  }
   for (const GridShift& s : g.gridShifts) {
     fprintf(out, "  page grid moved by %+" PRId64 " bytes from physical page %" PRIu64
                  " on (bytes %s before it)\n",
@@ -241,6 +247,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "streamNotExact", static_cast<int64_t>(r.heldBack.streamNotExact));
   Field(j, "zeroedSector", static_cast<int64_t>(r.heldBack.zeroedSector));
   JsonEndObject(j);
+  Field(j, "overBlankSectors", static_cast<int64_t>(r.recordsOverBlankSectors));
   Field(j, "headerCountKnown", g.recordCountKnown);
   Field(j, "headerCount", static_cast<int64_t>(g.recordCount));
   JsonEndObject(j);

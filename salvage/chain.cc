@@ -30,7 +30,7 @@ bool LoadPage(ChainWalker* w, int64_t offset) {
   const uint32_t pageSize = w->geometry->pageSize;
   if (ReadInputAt(w->input, offset, w->page.data(), pageSize) != pageSize) return false;
   w->pageOffset = offset;
-  w->zeroed = FindZeroedSectors(w->page.data(), pageSize, offset);
+  w->zeroed = FindZeroedSectors(w->page.data(), pageSize, offset, w->lostSectors);
   return true;
 }
 

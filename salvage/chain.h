@@ -24,6 +24,7 @@ struct ChainWalker {
   std::vector<uint8_t> page;      // the variable page last loaded
   int64_t pageOffset = -1;
   ZeroedSectors zeroed;           // of the page last loaded
+  bool lostSectors = false;       // every sector of zeros counts as lost
   VisitedFragments visited;
   std::vector<uint8_t> chunkTable;  // the chunk table of the record at hand
   ChainEnd lastEnd = ChainEnd::Running;  // how the last chain walked ended

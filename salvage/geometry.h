@@ -112,6 +112,10 @@ struct GeometryOverrides {
   uint32_t pageSize = 0;
   int32_t recordLength = -1;
   uint16_t version = 0;
+  // The user says the disk lost sectors: every sector of zeros on the grid
+  // counts as lost, not only one whose run of zeros meets the grid
+  // (salvage/zeroed_sectors.h).
+  bool lostSectors = false;
 };
 
 // Decides the geometry of `input`.  Reads the control page copies and, when

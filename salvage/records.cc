@@ -83,10 +83,10 @@ struct PageWalk {
   ChainWalker* walker;
   std::vector<uint8_t>* record;
   uint64_t logicalBound;
-  // Where the page pass found headers wiped (lost sectors), a slot over any
-  // sector of zeros is held back; elsewhere only over one whose run of
-  // zeros meets the grid.
-  bool headersWiped;
+  // Where the page pass found headers wiped (lost sectors), or the user
+  // says sectors were lost, a slot over any sector of zeros is held back;
+  // elsewhere only over one whose run of zeros meets the grid.
+  bool anyZeroRun;
 };
 
 // Counts a record that passed and gives it to the sinks.
@@ -167,7 +167,7 @@ void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int6
   const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
-  const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.headersWiped);
+  const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.anyZeroRun);
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t slotOffset = header + s * g.slotLength;
     if (!SlotHoldsRecord(g, page, slotOffset)) continue;
@@ -176,8 +176,15 @@ void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int6
                fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, *w.sink, w.report);
       continue;
     }
+    const uint64_t before = w.report->recordsSalvaged;
     if (fixedOnly) TakeFixedSlot(w, page + slotOffset, logical);
     else TakeSlot(w, page + slotOffset, logical, offset + slotOffset);
+    // Handed out over a sector of zeros that the rule did not count: the
+    // report says so, for a person who knows the disk lost sectors.
+    if (w.report->recordsSalvaged > before &&
+        TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength, true)) {
+      ++w.report->recordsOverBlankSectors;
+    }
   }
 }
 
@@ -207,9 +214,10 @@ bool WalkStaysInPage(const Geometry& g) {
 
 }  // namespace
 
-void BeginEarlyWalk(EarlyWalk* early, const Geometry& g, const RecordSinkFunction& sink,
-                    SalvageReport* report) {
+void BeginEarlyWalk(EarlyWalk* early, const Geometry& g, bool lostSectors,
+                    const RecordSinkFunction& sink, SalvageReport* report) {
   early->geometry = &g;
+  early->lostSectors = lostSectors;
   early->sink = &sink;
   early->report = report;
   early->page.assign(WalkStaysInPage(g) ? 0 : PageAreaBytes(g), 0);
@@ -222,21 +230,26 @@ void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8
     memcpy(early->page.data(), page, g.pageSize);
     page = early->page.data();
   }
-  // The pass has not yet seen every header: the strict sector rule, and
-  // where it finds headers wiped the walk is done again (salvage.cc).
-  const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0, false};
+  // The pass has not yet seen every header: the strict sector rule unless
+  // the user says sectors were lost, and where the pass finds headers wiped
+  // the walk is done again (salvage.cc).
+  const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0,
+                      early->lostSectors};
   WalkDataPage(walk, page, logical, offset);
 }
 
 void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
-                 uint32_t firstLogical, const RecordSinkFunction& sink, SalvageReport* report) {
+                 uint32_t firstLogical, bool lostSectors, const RecordSinkFunction& sink,
+                 SalvageReport* report) {
   const uint32_t pageSize = g.pageSize;
   std::vector<uint8_t> page(PageAreaBytes(g), 0);
   std::vector<uint8_t> record(kRecordArea);
   ChainWalker walker;
   PrepareChainWalker(&walker, input, &g, &scan.directory, &scan.mapped);
+  walker.lostSectors = lostSectors;
   const PageWalk walk{input, &g, &sink, report, &walker, &record,
-                      LogicalBound(input->size / pageSize), scan.counts.wipedHeaders > 0};
+                      LogicalBound(input->size / pageSize),
+                      lostSectors || scan.counts.wipedHeaders > 0};
   const std::vector<uint32_t>& data = scan.directory.data;
   const bool inPlace = WalkStaysInPage(g);
   for (size_t logical = firstLogical; logical < data.size(); ++logical) {

@@ -16,8 +16,10 @@ bool SlotHoldsRecord(const Geometry& geometry, const uint8_t* page, uint32_t slo
 
 // Walks the data pages of `scan` from logical page `firstLogical` on and
 // hands each record to `sink`; fills the record and chain parts of `report`.
+// With `lostSectors` every sector of zeros counts as lost.
 void WalkRecords(InputFile* input, const Geometry& geometry, const ScanResult& scan,
-                 uint32_t firstLogical, const RecordSinkFunction& sink, SalvageReport* report);
+                 uint32_t firstLogical, bool lostSectors, const RecordSinkFunction& sink,
+                 SalvageReport* report);
 
 // The walk of fixed-length records during the page pass, page by page as
 // the pass proves them current (a ProvenPageSink, salvage/page_scan.h): a
@@ -27,11 +29,12 @@ struct EarlyWalk {
   const Geometry* geometry = nullptr;
   const RecordSinkFunction* sink = nullptr;
   SalvageReport* report = nullptr;
+  bool lostSectors = false;
   std::vector<uint8_t> page;  // a copy with zeros after it, where the last
                               // slot reaches past the page
 };
-void BeginEarlyWalk(EarlyWalk* early, const Geometry& geometry, const RecordSinkFunction& sink,
-                    SalvageReport* report);
+void BeginEarlyWalk(EarlyWalk* early, const Geometry& geometry, bool lostSectors,
+                    const RecordSinkFunction& sink, SalvageReport* report);
 // The ProvenPageSink function; `context` is the EarlyWalk.
 void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8_t* page);
 

@@ -43,6 +43,7 @@ void ForgetRecords(SalvageReport* report) {
   report->recordsSalvaged = 0;
   report->recordsTooLong = 0;
   report->heldBack = HeldBackCounts{};
+  report->recordsOverBlankSectors = 0;
   report->brokenChains.clear();
   report->brokenNotListed = 0;
   report->dataPagesWalked = 0;
@@ -71,19 +72,21 @@ bool ContinueAfterEarlyWalk(uint64_t given, bool holds, uint32_t through,
 // records need no other page than their own: where the sink can take
 // records back, they go out as the page pass proves their pages.  False
 // when records given out could not be taken back.
-bool ScanAndWalk(InputFile* input, const RecordSinkFunction& sink, SalvageReport* report) {
+bool ScanAndWalk(InputFile* input, bool lostSectors, const RecordSinkFunction& sink,
+                 SalvageReport* report) {
   const Geometry& g = report->geometry;
   EarlyWalk early;
   const bool walkEarly = sink.restart != nullptr && !g.variable && !g.compressed;
-  if (walkEarly) BeginEarlyWalk(&early, g, sink, report);
+  if (walkEarly) BeginEarlyWalk(&early, g, lostSectors, sink, report);
   const ProvenPageSink proven{WalkProvenPage, &early};
   ScanResult scan;
   ScanDataFile(input, g, sink.progress, sink.progressContext, walkEarly ? &proven : nullptr,
                &scan);
   const uint64_t given = scan.provenPages;
   // The early walk held back records over sectors of zeros by the strict
-  // rule; where the pass found headers wiped, the walk's rule is another.
-  bool holds = scan.provenHolds && scan.counts.wipedHeaders == 0;
+  // rule (unless the user said sectors were lost); where the pass found
+  // headers wiped, the walk's rule is another.
+  bool holds = scan.provenHolds && (lostSectors || scan.counts.wipedHeaders == 0);
   if (ScanFoundDamage(g, scan)) {
     FindGridShifts(input, &report->geometry);
     if (!g.gridShifts.empty()) {
@@ -99,7 +102,7 @@ bool ScanAndWalk(InputFile* input, const RecordSinkFunction& sink, SalvageReport
     report->error = "the records given out during the page pass could not be taken back";
     return false;
   }
-  WalkRecords(input, g, scan, firstLogical, sink, report);
+  WalkRecords(input, g, scan, firstLogical, lostSectors, sink, report);
   return true;
 }
 
@@ -137,7 +140,7 @@ SalvageStatus SalvageFile(const char* path, const GeometryOverrides& overrides,
     return finish(kSalvageNothing);
   }
 
-  const bool walked = ScanAndWalk(&input, sink, report);
+  const bool walked = ScanAndWalk(&input, overrides.lostSectors, sink, report);
   CloseInputFile(&input);
   if (!walked) return finish(kSalvageNothing);
   if (!FoundDamage(*report)) return finish(kSalvageHealthy);

@@ -67,6 +67,10 @@ struct SalvageReport {
   uint64_t recordsSalvaged = 0;
   uint64_t recordsTooLong = 0;   // longer than kMaxRecordBytes, not handed out
   HeldBackCounts heldBack;       // failed the record gate, not handed out
+  uint64_t recordsOverBlankSectors = 0;  // handed out, though a sector of
+                                 // zeros lies in their slot: blank record
+                                 // bytes, or a sector the disk lost
+                                 // (--lost-sectors holds them back)
   uint64_t dataPagesWalked = 0;
   std::vector<std::string> notes;  // damage that lost nothing (a bad copy...)
   std::string error;               // why nothing came out, when it did not

@@ -30,21 +30,23 @@ ZeroedSectors FindZeroedSectors(const uint8_t* page, uint32_t pageSize, int64_t 
     // the grid, against bytes that are not zero.
     const bool before = at > 0 && page[at - 1] != 0;
     const bool after = at + kSectorBytes < pageSize && page[at + kSectorBytes] != 0;
+    zeroed.blank |= uint64_t{1} << i;
     if (anyRun || before || after) zeroed.bits |= uint64_t{1} << i;
   }
   return zeroed;
 }
 
 bool TouchesZeroedSector(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
-                         uint32_t length) {
-  if (zeroed.bits == 0 || length == 0) return false;
+                         uint32_t length, bool blank) {
+  const uint64_t bits = blank ? zeroed.blank : zeroed.bits;
+  if (bits == 0 || length == 0) return false;
   const int64_t start = pageOffset + from - zeroed.firstSector;
   const int64_t end = start + length;  // exclusive
   if (end <= 0) return false;
   const int64_t first = start < 0 ? 0 : start / kSectorBytes;
   const int64_t last = (end - 1) / kSectorBytes;
   for (int64_t i = first; i <= last && i < kMostSectors; ++i) {
-    if ((zeroed.bits >> i) & 1) return true;
+    if ((bits >> i) & 1) return true;
   }
   return false;
 }

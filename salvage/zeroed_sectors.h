@@ -17,6 +17,7 @@ constexpr uint32_t kSectorBytes = 512;
 struct ZeroedSectors {
   int64_t firstSector = 0;  // file offset of the sector of bit 0
   uint64_t bits = 0;        // 0: none
+  uint64_t blank = 0;       // every sector of zeros, counted in `bits` or not
 };
 
 // Finds the whole sectors of the `pageSize` bytes at `page` (file offset
@@ -28,8 +29,9 @@ ZeroedSectors FindZeroedSectors(const uint8_t* page, uint32_t pageSize, int64_t 
                                 bool anyRun = false);
 
 // True when bytes [from, from + length) of the page (offsets within it)
-// touch one of `zeroed`.
+// touch one of `zeroed` (with `blank`, one of its sectors of zeros counted
+// or not).
 bool TouchesZeroedSector(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
-                         uint32_t length);
+                         uint32_t length, bool blank = false);
 
 #endif  // GANDREL_SALVAGE_ZEROED_SECTORS_H_

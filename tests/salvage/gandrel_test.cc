@@ -29,7 +29,8 @@ TEST(GandrelCommandLineTest, LongShortAndPositionalForms) {
   SalvageSettings s;
   std::string error;
   ASSERT_TRUE(Parse({"a.dat", "-o", "out", "--format=hex-crc", "--page-size", "1024",
-                     "b.dat", "--version=0xF800", "--record-length", "0x20", "-q", "--", "-c"},
+                     "b.dat", "--version=0xF800", "--record-length", "0x20", "-q", "--lost-sectors",
+                     "--", "-c"},
                     &s, &error))
       << error;
   EXPECT_EQ(s.files, (std::vector<std::string>{"a.dat", "b.dat", "-c"}));
@@ -39,6 +40,7 @@ TEST(GandrelCommandLineTest, LongShortAndPositionalForms) {
   EXPECT_EQ(s.overrides.version, 0x0800);  // the negative form names 0x0800
   EXPECT_EQ(s.overrides.recordLength, 32);
   EXPECT_TRUE(s.quiet);
+  EXPECT_TRUE(s.overrides.lostSectors);
 }
 
 TEST(GandrelCommandLineTest, BadArgumentsNameWhatWasWrong) {

@@ -158,6 +158,50 @@ TEST(ZeroedSectorTest, BlankRunsInHealthyRecordsAreRecords) {
   }
 }
 
+// A sector lost among blank record bytes, with no other sign of damage:
+// nothing tells it from blank bytes, so its record comes out, and the
+// report counts it; where the user says the disk lost sectors, it is held
+// back and nothing comes out that the file never held.
+TEST(ZeroedSectorTest, ASectorLostAmongBlankBytesIsCountedAndTheUserCanHoldItBack) {
+  for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
+    SCOPED_TRACE(std::to_string(version));
+    const FixtureOptions o = Options(version, 1500);
+    std::vector<fixture::FixtureRecord> records =
+        fixture::MakeRecords(40, o.recordLength, 0, 3);
+    // Blank runs shorter than a sector between marks: no sector of zeros
+    // until one is lost.
+    for (auto& r : records) {
+      std::fill(r.fixed.begin() + 12, r.fixed.end(), 0);
+      for (size_t at : {400, 800, 1200}) r.fixed[at] = 0x4D;
+    }
+    const BuiltFile built = fixture::BuildDataFile(o, records);
+    const Records all = AllRecords(built);
+    // A record whose blank run around its mark at 800 holds a whole sector.
+    size_t sector = 0;
+    for (size_t i = 0; i < all.size() && sector == 0; ++i) {
+      const size_t data = built.recordSlots[i] + (built.slotLength - o.recordLength);
+      const size_t s = (data + 401 + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+      if (s <= data + 800 && s + kSectorBytes <= data + 1200) sector = s;
+    }
+    ASSERT_NE(sector, 0u);
+    std::vector<uint8_t> bytes = built.bytes;
+    std::fill(bytes.begin() + sector, bytes.begin() + sector + kSectorBytes, 0);
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    Records got = SalvageRecords(file.path(), &report);
+    EXPECT_EQ(got.size(), all.size());
+    EXPECT_EQ(Invented(got, all), 1u);
+    EXPECT_EQ(report.recordsOverBlankSectors, 1u);
+    GeometryOverrides lost;
+    lost.lostSectors = true;
+    got = SalvageRecords(file.path(), &report, lost);
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_EQ(got.size() + 1, all.size());
+    EXPECT_EQ(report.heldBack.zeroedSector, 1u);
+    EXPECT_EQ(report.status, kSalvageDamaged);
+  }
+}
+
 // --- Fragments -----------------------------------------------------------------
 
 // A sector zeroed inside a variable page: a record with a fragment over it
