@@ -44,6 +44,27 @@ Records AllRecords(const BuiltFile& built) {
   return ReaderRecords(file.path());
 }
 
+// A file of `count` chained records and its bytes with the sector at
+// `within` of its first variable page zeroed (none when it has no variable
+// page).
+struct ChainedFile {
+  BuiltFile built;
+  Records all;
+  std::vector<uint8_t> bytes;
+  size_t from = 0;  // file offset of the zeroed sector
+};
+ChainedFile ZeroedInFirstVariablePage(const FixtureOptions& o, uint32_t count,
+                                      uint32_t variableBytes, uint32_t seed, size_t within) {
+  ChainedFile c;
+  c.built = BuildFixtureFile(o, count, variableBytes, seed);
+  c.all = AllRecords(c.built);
+  c.bytes = c.built.bytes;
+  if (c.built.variablePages.empty()) return c;
+  c.from = PageStart(o, c.built.variablePages[0]) + within;
+  std::fill(c.bytes.begin() + c.from, c.bytes.begin() + c.from + kSectorBytes, 0);
+  return c;
+}
+
 // The records whose slot lies wholly outside [from, to), in order.
 Records OutsideRange(const BuiltFile& built, const Records& all, size_t from, size_t to) {
   Records kept;
@@ -212,15 +233,13 @@ TEST(ZeroedSectorTest, FragmentOverAZeroedSectorBreaksOnlyItsChain) {
     for (bool compressed : {false, true}) {
       if (compressed && version < 0x0800) continue;
       SCOPED_TRACE(std::to_string(version) + (compressed ? " compressed" : ""));
-      const FixtureOptions o = ChainedOptions(version, compressed, 300);
-      const BuiltFile built = BuildFixtureFile(o, 60, 1500, 9);
-      const Records all = AllRecords(built);
-      ASSERT_FALSE(built.variablePages.empty());
+      const ChainedFile c = ZeroedInFirstVariablePage(ChainedOptions(version, compressed, 300),
+                                                      60, 1500, 9, 1024);
+      ASSERT_FALSE(c.built.variablePages.empty());
+      const BuiltFile& built = c.built;
+      const Records& all = c.all;
       const uint32_t victim = built.variablePages[0];
-      std::vector<uint8_t> bytes = built.bytes;
-      const size_t from = PageStart(o, victim) + 1024;
-      std::fill(bytes.begin() + from, bytes.begin() + from + kSectorBytes, 0);
-      ScopedTempFile file(bytes);
+      ScopedTempFile file(c.bytes);
       SalvageReport report;
       const Records got = SalvageRecords(file.path(), &report);
       EXPECT_EQ(Invented(got, all), 0u);
@@ -257,12 +276,11 @@ TEST(ZeroedSectorTest, VariablePageWithAWipedHeaderIsReadByItsTable) {
       if (compressed && version < 0x0800) continue;
       SCOPED_TRACE(std::to_string(version) + (compressed ? " compressed" : ""));
       const FixtureOptions o = ChainedOptions(version, compressed, 200);
-      const BuiltFile built = BuildFixtureFile(o, 80, 900, 13);
-      const Records all = AllRecords(built);
-      ASSERT_FALSE(built.variablePages.empty());
-      const size_t from = PageStart(o, built.variablePages[0]);
-      std::vector<uint8_t> bytes = built.bytes;
-      std::fill(bytes.begin() + from, bytes.begin() + from + kSectorBytes, 0);
+      const ChainedFile c = ZeroedInFirstVariablePage(o, 80, 900, 13, 0);
+      ASSERT_FALSE(c.built.variablePages.empty());
+      const BuiltFile& built = c.built;
+      const Records& all = c.all;
+      const size_t from = c.from;
       Records expected;
       size_t lost = 0;
       for (size_t i = 0; i < all.size(); ++i) {
@@ -273,7 +291,7 @@ TEST(ZeroedSectorTest, VariablePageWithAWipedHeaderIsReadByItsTable) {
         if (hit) ++lost;
         else expected.push_back(all[i]);
       }
-      ScopedTempFile file(bytes);
+      ScopedTempFile file(c.bytes);
       SalvageReport report;
       EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report), expected));
       // Before 0x0600 the chain finds the page by its position, not the pass.
