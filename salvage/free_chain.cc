@@ -59,7 +59,7 @@ int64_t SlotOffsetOf(const Geometry& g, const ScanResult& scan, const ChainPlan&
 void CountFreeChain(InputFile* input, const Geometry& g, const ScanResult& scan,
                     FreeChainCount* count) {
   *count = FreeChainCount{};
-  const uint32_t slotsPerPage = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint32_t slotsPerPage = SlotsPerPage(g);
   if (slotsPerPage == 0) return;
   const ChainPlan plan = PlanChain(g, slotsPerPage);
   const int64_t controlOffset = g.chosenCopy == 2 ? g.copies[1].offset : 0;

@@ -118,6 +118,12 @@ struct GeometryOverrides {
   bool lostSectors = false;
 };
 
+// Slots on a data page of the usable geometry `g`: what the page holds
+// after the row's reserve, in slots of g.slotLength (0 without one).
+inline uint32_t SlotsPerPage(const Geometry& g) {
+  return g.slotLength == 0 ? 0 : (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+}
+
 // Decides the geometry of `input`.  Reads the control page copies and, when
 // something is missing, a sample of the data pages.  Never fails outright:
 // geometry->usable says whether salvage can go on.

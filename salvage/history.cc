@@ -65,7 +65,7 @@ struct PageBuffer {
 
 void PreparePage(const Geometry& g, PageBuffer* page) {
   page->bytes.assign(static_cast<size_t>(g.pageSize) + g.slotLength + 64, 0);
-  page->slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  page->slots = SlotsPerPage(g);
 }
 
 bool ReadPage(HistoryPass* pass, uint32_t physical, PageBuffer* page) {

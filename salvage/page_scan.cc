@@ -758,7 +758,7 @@ bool DuplicatePointerFits(const Geometry& g, const uint8_t* bytes, int64_t fileS
 // True when a used slot of `page` holds a duplicate pointer that is none.
 bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint32_t slots = SlotsPerPage(g);
   const EmptySlotRule rule =
       g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
   if (8u * pairs >= g.slotLength) return false;
@@ -871,9 +871,7 @@ void FindGridShifts(InputFile* input, Geometry* g) {
 bool ScanFoundDamage(const Geometry& g, const ScanResult& result) {
   // Fewer current data pages than the records the header counts need: a
   // page out of place passes as no page at all before 0x0600.
-  const uint64_t slots = g.slotLength == 0
-                             ? 0
-                             : (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint64_t slots = SlotsPerPage(g);
   const bool tooFewPages =
       g.recordCountKnown && result.counts.currentData * slots < g.recordCount;
   return tooFewPages || !result.skipped.empty() || result.skippedNotListed > 0 ||
@@ -894,7 +892,7 @@ int64_t PhysicalPageOffset(const Geometry& g, uint64_t physical) {
 bool DataPageSlotsPlausible(const Geometry& g, const uint8_t* page) {
   if (!g.layout->slotWords) return true;
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint32_t slots = SlotsPerPage(g);
   for (uint32_t i = 0; i < slots; ++i) {
     const uint8_t* slot = page + header + i * g.slotLength;
     if (g.compressed) {

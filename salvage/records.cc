@@ -164,7 +164,7 @@ namespace {
 void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int64_t offset) {
   const Geometry& g = *w.g;
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint32_t slots = SlotsPerPage(g);
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
   const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.anyZeroRun);
@@ -200,7 +200,7 @@ size_t PageAreaBytes(const Geometry& g) {
 // the tail or stream pointer after it or at its start): the page can then
 // be walked where it lies, with no copy padded with zeros.
 bool WalkStaysInPage(const Geometry& g) {
-  const uint32_t slots = (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
+  const uint32_t slots = SlotsPerPage(g);
   const uint64_t last = g.layout->dataPageHeaderSize +
                         static_cast<uint64_t>(slots > 0 ? slots - 1 : 0) * g.slotLength;
   uint64_t reach = std::max<uint64_t>(g.slotLength, g.slotDataOffset + g.recordLength);
