@@ -478,11 +478,21 @@ bool DeriveRecordLength(InputFile* input, PageSample* sample, Geometry* g) {
   uint32_t length = g->slotLength - kept - 8u * dups.pairs;
   if (!g->compressed && !g->variable && dups.clear && length > kMaxTinyRecord) {
     // Without a control page the variable flag is lost too: a tail pointer
-    // in every used slot behind the fixed part tells it.
+    // in every used slot behind the fixed part tells it.  Where every one
+    // is the end mark, no record has a tail, and the bytes may as well be
+    // the records' own.
     GeometryCandidate slots = ScoreHeaders(*sample, *g->layout, g->pageSize);
     slots.slotLength = g->slotLength;
     const uint32_t pointer = ChainPointerSize(g->layout->chain);
-    if (LooksLikeTailPointers(*sample, slots, g->slotDataOffset + length - pointer)) {
+    const TailLook tail =
+        LookAtTailPointers(*sample, slots, g->slotDataOffset + length - pointer);
+    if (tail == TailLook::EndsOnly) {
+      Unusable(g, Format2("the record length is not clear from the pages (%u bytes, or %u "
+                          "with a variable tail that no record uses); ",
+                          length, length - pointer) + kGiveOptions);
+      return false;
+    }
+    if (tail == TailLook::Pointers) {
       g->variable = true;
       length -= pointer;
     }

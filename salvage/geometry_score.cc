@@ -94,56 +94,38 @@ bool SlotWordsFit(const PageSample& sample, const GeometryCandidate& c, uint16_t
   return words || markers;
 }
 
-// A duplicate pointer as the row stores it: none (0xFFFFFFFF or zero), a
-// record address (logical page << s | slot, from 0x0800 on) or the file
-// offset of a slot with its 16-bit halves swapped (before 0x0800).
 enum class PointerLook : uint8_t { Blank, Slot, Other };
-
-PointerLook LookAtPointer(const PageSample& sample, const GeometryCandidate& c,
-                          const uint8_t* bytes) {
-  const uint32_t word = DecodeLE32(bytes);
-  if (word == 0xFFFFFFFFu || word == 0) return PointerLook::Blank;
-  const uint32_t header = c.layout->dataPageHeaderSize;
-  const uint32_t slots = (c.pageSize - c.layout->slotCountReserve) / c.slotLength;
-  if (HasSlotWords(*c.layout)) {
-    uint32_t shift = 4;
-    while ((1u << shift) < slots) ++shift;
-    const uint64_t page = word >> shift;
-    const uint32_t slot = word & ((1u << shift) - 1);
-    return page > 0 && page < LogicalBoundAt(sample, c.pageSize) && slot < slots
-               ? PointerLook::Slot : PointerLook::Other;
-  }
-  const uint64_t offset = DecodeSwappedCount(bytes);
-  const uint32_t within = static_cast<uint32_t>(offset % c.pageSize);
-  const bool onGrid = within >= header && (within - header) % c.slotLength == 0 &&
-                      (within - header) / c.slotLength < slots;
-  return offset < static_cast<uint64_t>(sample.fileSize) && onGrid ? PointerLook::Slot
-                                                                    : PointerLook::Other;
-}
 
 // What the 8 bytes at slot offset `at` hold over every used sampled slot:
 // Other when a word in one of them is no pointer, else Slot when a word
-// points at a slot, else Blank.
+// points at a slot, else Blank (every word 0xFFFFFFFF).  Zero words are
+// what a free slot that the empty-slot rule takes for used keeps there;
+// where every word of the group is zero, no slot shows a pair at all and
+// the zeros are record bytes (Other).
 PointerLook LookAtGroup(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
   const EmptySlotRule rule = c.layout->emptySlotConsole;
-  PointerLook group = PointerLook::Blank;
+  const uint32_t slots = (c.pageSize - c.layout->slotCountReserve) / c.slotLength;
+  bool other = false, slot = false, none = false;
   ForEachSampledSlot(sample, c, c.slotLength, kSpacingPages,
-                     [&](const uint8_t* page, const uint8_t* slot) {
-                       const uint32_t offset = static_cast<uint32_t>(slot - page);
+                     [&](const uint8_t* page, const uint8_t* bytes) {
+                       const uint32_t offset = static_cast<uint32_t>(bytes - page);
                        if (offset + c.slotLength > c.pageSize ||
                            SlotIsEmpty(rule, page, c.pageSize, offset, c.slotLength)) {
                          return true;
                        }
                        for (uint32_t half = 0; half < 8; half += 4) {
-                         const PointerLook look = LookAtPointer(sample, c, slot + at + half);
-                         if (look == PointerLook::Other) group = PointerLook::Other;
-                         if (look == PointerLook::Slot && group == PointerLook::Blank) {
-                           group = PointerLook::Slot;
+                         switch (LookAtDuplicatePointer(*c.layout, bytes + at + half, c.pageSize,
+                                                        c.slotLength, slots, sample.fileSize)) {
+                           case DuplicatePointer::None: none = true; break;
+                           case DuplicatePointer::Slot: slot = true; break;
+                           case DuplicatePointer::Zero: break;
+                           case DuplicatePointer::Other: other = true; break;
                          }
                        }
-                       return group != PointerLook::Other;
+                       return !other;
                      });
-  return group;
+  if (other || (!slot && !none)) return PointerLook::Other;
+  return slot ? PointerLook::Slot : PointerLook::Blank;
 }
 
 }  // namespace
@@ -165,10 +147,11 @@ DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandi
   return result;
 }
 
-bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
+TailLook LookAtTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at) {
   const uint32_t size = ChainPointerSize(c.layout->chain);
   const EmptySlotRule rule = c.layout->emptySlotConsole;
   uint64_t named = 0;
+  uint64_t ends = 0;
   const bool all = ForEachSampledSlot(
       sample, c, c.slotLength, kSpacingPages, [&](const uint8_t* page, const uint8_t* slot) {
         const uint32_t offset = static_cast<uint32_t>(slot - page);
@@ -177,13 +160,17 @@ bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c,
           return true;
         }
         const ChainPointer pointer = DecodeChainPointer(c.layout->chain, slot + at);
-        if (pointer.end) return true;
+        if (pointer.end) {
+          ++ends;
+          return true;
+        }
         ++named;
         return pointer.page > 0 &&
                static_cast<uint64_t>(pointer.page) < LogicalBoundAt(sample, c.pageSize) &&
                pointer.fragment < c.pageSize / 4;
       });
-  return all && named > 0;
+  if (!all) return TailLook::Other;
+  return named > 0 ? TailLook::Pointers : ends > 0 ? TailLook::EndsOnly : TailLook::Other;
 }
 
 void LoadPageSample(InputFile* input, uint32_t bytes, PageSample* sample) {

@@ -92,10 +92,13 @@ struct DuplicatePairs {
 DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
                                    uint32_t keptBytes);
 
-// True when every used sampled slot of `c` holds at slot offset `at` a tail
-// pointer of the row's chain rule (the end mark, or a page the file can
-// hold), and some name a page: the records have a variable tail.
-bool LooksLikeTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at);
+// What every used sampled slot of `c` holds at slot offset `at`: tail
+// pointers of the row's chain rule (the end mark, or a page the file can
+// hold) with some naming a page, the records have a variable tail; the end
+// mark in every one, which record bytes of all ones can be as well; or
+// something else (record bytes).
+enum class TailLook : uint8_t { Pointers, EndsOnly, Other };
+TailLook LookAtTailPointers(const PageSample& sample, const GeometryCandidate& c, uint32_t at);
 
 
 #endif  // GANDREL_SALVAGE_GEOMETRY_SCORE_H_

@@ -35,3 +35,27 @@ PageHeaderInfo ClassifyPageHeader(const VersionRules& rules, const uint8_t* page
 uint32_t RawPageNumber(const VersionRules& rules, const uint8_t* page) {
   return DecodePageHeader(rules.pageNumber, page).number;
 }
+
+DuplicatePointer LookAtDuplicatePointer(const VersionRules& layout, const uint8_t* bytes,
+                                        uint32_t pageSize, uint32_t slotLength, uint32_t slots,
+                                        int64_t fileSize) {
+  const uint32_t word = DecodeLE32(bytes);
+  if (word == 0xFFFFFFFFu) return DuplicatePointer::None;
+  if (word == 0) return DuplicatePointer::Zero;
+  if (slotLength == 0) return DuplicatePointer::Other;
+  bool fits;
+  if (layout.slotWords) {
+    uint32_t shift = 4;
+    while ((1u << shift) < slots) ++shift;
+    const uint64_t page = word >> shift;
+    fits = page > 0 && page < LogicalBound(fileSize / pageSize) &&
+           (word & ((1u << shift) - 1)) < slots;
+  } else {
+    const uint64_t offset = DecodeSwappedCount(bytes);
+    const uint32_t within = static_cast<uint32_t>(offset % pageSize);
+    const uint32_t header = layout.dataPageHeaderSize;
+    fits = offset < static_cast<uint64_t>(fileSize) + pageSize && within >= header &&
+           (within - header) % slotLength == 0 && (within - header) / slotLength < slots;
+  }
+  return fits ? DuplicatePointer::Slot : DuplicatePointer::Other;
+}

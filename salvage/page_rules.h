@@ -41,4 +41,18 @@ inline uint64_t LogicalBound(int64_t pageCount) {
   return static_cast<uint64_t>(pageCount) * 2 + 16;
 }
 
+// What one word of a linked-duplicate pointer pair at `bytes` is: none
+// (0xFFFFFFFF), a record address (logical page << s | slot, from 0x0800 on)
+// or the file offset of a slot with its 16-bit halves swapped (before
+// 0x0800), on pages of `slots` slots of `slotLength` bytes in a file of
+// `fileSize` bytes (one page beyond it allowed: bytes may have been lost
+// before), or a zero word.  Zero is no pointer: the engines write
+// 0xFFFFFFFF for none (no used slot of the 28 real files with duplicate
+// pointers, 0x0400 to 0x0950, holds a zero word there), and offset 0 is the
+// control page; but a free slot keeps zeros there.
+enum class DuplicatePointer : uint8_t { None, Slot, Zero, Other };
+DuplicatePointer LookAtDuplicatePointer(const VersionRules& layout, const uint8_t* bytes,
+                                        uint32_t pageSize, uint32_t slotLength, uint32_t slots,
+                                        int64_t fileSize);
+
 #endif  // GANDREL_SALVAGE_PAGE_RULES_H_

@@ -734,28 +734,7 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
 // it cannot be told from a page the shift left whole (bytes inserted at its
 // end) and is walked.
 
-// A duplicate pointer as the version stores it: none (0 or 0xFFFFFFFF), a
-// record address (logical page << s | slot, from 0x0800 on) or the file
-// offset of a slot with its 16-bit halves swapped (before 0x0800).
-bool DuplicatePointerFits(const Geometry& g, const uint8_t* bytes, int64_t fileSize,
-                          uint32_t slots) {
-  const uint32_t word = DecodeLE32(bytes);
-  if (word == 0 || word == 0xFFFFFFFFu) return true;
-  if (g.layout->slotWords) {
-    uint32_t shift = 4;
-    while ((1u << shift) < slots) ++shift;
-    const uint64_t page = word >> shift;
-    return page > 0 && page < LogicalBound(fileSize / g.pageSize) &&
-           (word & ((1u << shift) - 1)) < slots;
-  }
-  const uint64_t offset = DecodeSwappedCount(bytes);
-  const uint32_t within = static_cast<uint32_t>(offset % g.pageSize);
-  const uint32_t header = g.layout->dataPageHeaderSize;
-  return offset < static_cast<uint64_t>(fileSize) + g.pageSize && within >= header &&
-         (within - header) % g.slotLength == 0 && (within - header) / g.slotLength < slots;
-}
-
-// True when a used slot of `page` holds a duplicate pointer that is none.
+// True when a used slot of `page` holds a duplicate pointer word that is no pointer.
 bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = SlotsPerPage(g);
@@ -769,7 +748,11 @@ bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, ui
     }
     for (uint32_t w = 0; w < 2 * pairs; ++w) {
       const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
-      if (!DuplicatePointerFits(g, word, fileSize, slots)) return true;
+      // Zero words are let pass: a free slot the rule takes for used keeps them.
+      if (LookAtDuplicatePointer(*g.layout, word, g.pageSize, g.slotLength, slots, fileSize) ==
+          DuplicatePointer::Other) {
+        return true;
+      }
     }
   }
   return false;

@@ -228,6 +228,43 @@ TEST(GeometryInferenceTest, EveryCopyAndMapGoneGivesTheRecordsOrNothing) {
   }
 }
 
+// Records whose last 32 bytes are zeros, as blank fields are, and (from
+// 0x0800) a variable tail that no record uses: with every control copy
+// gone, zeros at the slots' end are record bytes (the engines' empty
+// duplicate pointer is all ones) and every record comes back whole; a tail
+// pointer that is the end mark in every slot may as well be record bytes,
+// and nothing comes out but the options.
+TEST(GeometryInferenceTest, BlankRecordEndsAndUnusedTailsWithoutAControlPage) {
+  for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
+    SCOPED_TRACE("version " + std::to_string(version));
+    FixtureOptions o = Options(version, 4096, 400);
+    o.fcLayout = version == 0x0600;
+    std::vector<fixture::FixtureRecord> records = fixture::MakeRecords(600, 400, 0, 5);
+    for (fixture::FixtureRecord& r : records) std::fill(r.fixed.end() - 32, r.fixed.end(), 0);
+    const BuiltFile built = fixture::BuildDataFile(o, records);
+    const Records all = AllRecords(built);
+    std::vector<uint8_t> bytes = built.bytes;
+    std::fill(bytes.begin(), bytes.begin() + 4 * CopyBytes(o, built), 0);
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_GT(got.size(), all.size() / 2) << report.error;
+    EXPECT_EQ(report.geometry.recordLength, 400);
+  }
+  FixtureOptions o = Options(0x0800, 1024, 60);
+  o.variableLength = true;
+  const BuiltFile built = Build(o, 400);
+  std::vector<uint8_t> bytes = built.bytes;
+  std::fill(bytes.begin(), bytes.begin() + 4 * CopyBytes(o, built), 0);
+  ScopedTempFile file(bytes);
+  SalvageReport report;
+  EXPECT_TRUE(SalvageRecords(file.path(), &report).empty());
+  EXPECT_EQ(report.status, kSalvageNothing);
+  EXPECT_NE(report.error.find("variable tail that no record uses"), std::string::npos)
+      << report.error;
+}
+
 // Slots 8 bytes longer than the record, blank at the end, as a slot with
 // an empty duplicate pointer pair is: with no control page the record
 // length is 62 or 70, and no page tells which.
