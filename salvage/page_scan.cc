@@ -299,6 +299,41 @@ bool ProofHolds(const PassState& pass, const PageDirectory& dir) {
   return named == pass.givenCount;
 }
 
+// The last page of a file cut short, `got` of its bytes read into `page`:
+// where they hold a data page header and at least one whole slot, the page
+// is a candidate like any other, its missing bytes read as zeros (they hold
+// no record: the walk takes only the slots that lie whole in what is
+// there), and it is listed as cut.  Never given to the proven-page sink.
+// Bytes lost inside the page cut it short too, and move its later slots:
+// only where every slot starts with a slot word (from 0x0800) do the moved
+// slots show it; before, a cut page is not read.  And only where the
+// allocation table names it: a cut page may be an older copy whose
+// current one lay past the cut.
+bool TakeCutDataPage(const Geometry& g, const MapState& map, uint64_t physical, int64_t offset,
+                     uint32_t got, uint64_t bound, std::vector<uint8_t>* page, PassState* pass,
+                     ScanResult* result) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  if (!g.layout->slotWords || got < kPageHeaderBytes || got < header + g.slotLength) {
+    return false;
+  }
+  std::fill(page->begin() + got, page->end(), 0);
+  const uint8_t* bytes = page->data();
+  const PageHeaderInfo info = ClassifyPageHeader(*g.layout, bytes, physical, bound);
+  if (info.kind != HeaderKind::Data || !DataPageSlotsPlausible(g, bytes)) return false;
+  if (info.logical >= map.entries.size() || map.entries[info.logical] != physical) return false;
+  pass->confirmed[info.logical] = true;
+  ++result->counts.unreadable;  // a damaged page, though part of it is read
+  pass->carriesNumber[physical] = true;
+  pass->candidates.push_back(
+      Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+  result->cutPage = static_cast<uint32_t>(physical);
+  result->cutBytes = got;
+  Skip(result, SkippedPage{offset, info.logical,
+                           PageReason("cut short: %u of %u bytes; its slots that lie whole in "
+                                      "them are read", got, g.pageSize)});
+  return true;
+}
+
 // Reads every physical page once, classifies and checks it.
 void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, const MapState& map,
               ProgressFunction progress, void* progressContext, PassState* pass,
@@ -318,11 +353,11 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     const uint32_t got =
         bytes != nullptr ? g.pageSize : ReadInputAt(input, offset, page.data(), g.pageSize);
     if (got < g.pageSize) {
-      // A cut page is not trusted at all: its slots would run into
-      // bytes that are not there.
-      ++counts.unreadable;
-      Skip(result, SkippedPage{
-          offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
+      if (!TakeCutDataPage(g, map, physical, offset, got, bound, &page, pass, result)) {
+        ++counts.unreadable;
+        Skip(result, SkippedPage{
+            offset, -1, PageReason("cut short: %u of %u bytes", got, g.pageSize)});
+      }
       continue;
     }
     if (bytes == nullptr) bytes = page.data();
@@ -570,24 +605,29 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
 // Pages `first` .. first + kGridProbePages - 1 whose headers fit when they
 // lie `delta` bytes away from where the grid now puts them, as data or
 // variable pages (without a map: any page) carrying numbers not met twice;
-// `block` holds the file from `blockStart` on.
+// `block` holds the file from `blockStart` on.  *probed counts the pages
+// looked at (those whose header lies inside the file at that shift).
 uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vector<uint8_t>& block,
                    int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
                    uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit,
-                   uint32_t* named) {
+                   uint32_t* named, uint32_t* probed) {
   uint32_t fits = 0;
   *named = 0;
+  *probed = 0;
   uint32_t numbers[kGridProbePages];
   for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
     if (IsReservedPage(plan, p)) continue;
     const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
     if (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size())) continue;
+    ++*probed;
     const uint8_t* header = block.data() + at;
     if (Blank(header, kGridHeaderBytes) || !HeaderFits(g, header, p, bound)) continue;
     // Index pages count for the walk, not here: record bytes mimic their
-    // header too easily.  Nor does a number met already in the probe.
+    // header too easily; unless the map names this very page with the
+    // number it carries.  Nor does a number met already in the probe.
     const uint32_t number = RawPageNumber(*g.layout, header);
-    if (g.layout->pageMap != PageMapRule::None &&
+    const bool mapNamesIt = p < logicalOf.size() && logicalOf[p] == number;
+    if (g.layout->pageMap != PageMapRule::None && !mapNamesIt &&
         ClassifyPageHeader(*g.layout, header, p, bound).kind == HeaderKind::Other) {
       continue;
     }
@@ -662,6 +702,47 @@ bool EndDecidesTie(const Geometry& g, int64_t fileSize, int64_t* delta, uint64_t
   return true;
 }
 
+// A shift that fits pages: by how much, how many, how many of them the map
+// names, and how many pages it looked at.
+struct ShiftFit {
+  int64_t delta;
+  uint32_t fits;
+  uint32_t named;
+  uint32_t probed;
+  uint64_t firstFit;
+};
+
+// Near the end of a small file fewer than three pages may be left after
+// the damage, and record bytes mimic a header at some shift or other.
+// Bytes inserted or lost move the end of the file off the grid by as much
+// as the pages after them: the one shift among those that fit a page which
+// puts the end back on the grid is taken when it fits as many pages as any
+// shift fits and either it is the only shift that fits any page at all, or
+// it fits every page it looks at (but the first, which the damage may have
+// run through) and, a single page fitting, one the map (or, without one,
+// its own position) names.  Into *taken.
+bool FitsWhatIsLeft(const Geometry& g, int64_t fileSize, int64_t before, uint64_t first,
+                    uint32_t best, const std::vector<ShiftFit>& fitting, ShiftFit* taken) {
+  const ShiftFit* onGrid = nullptr;
+  for (const ShiftFit& f : fitting) {
+    if (!EndsOnGrid(g, fileSize, before + f.delta)) continue;
+    if (onGrid != nullptr) return false;
+    onGrid = &f;
+  }
+  if (onGrid == nullptr || onGrid->fits < best) return false;
+  // The first page looked at may be the one the damage ran through.
+  const uint32_t spared = onGrid->firstFit > first ? 1 : 0;
+  const bool fitsAll = onGrid->probed < 3 && onGrid->fits + spared >= onGrid->probed;
+  const bool alone = fitting.size() == 1;
+  if (!fitsAll && !alone) return false;
+  if (onGrid->fits == 1 && g.layout->pageMap != PageMapRule::None && onGrid->named == 0 &&
+      !alone) {
+    return false;
+  }
+  *taken = *onGrid;
+  return true;
+}
+
 // Looks for the shift that puts pages `first` on back on a grid.  True,
 // with the shift added to g->gridShifts, when one is clearly best.
 bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64_t first,
@@ -681,13 +762,15 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
   uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0, ties = 0;
   int64_t bestDelta = 0, tieDelta = 0;
   uint64_t bestFirst = first, tieFirst = first;
+  std::vector<ShiftFit> fitting;  // every shift that fits a page
   for (int64_t delta = lowest; delta <= highest; ++delta) {
     uint64_t firstFit = first;
-    uint32_t named = 0;
+    uint32_t named = 0, probed = 0;
     const uint32_t fits =
         delta == 0 ? 0
                    : CountFits(*g, plan, block, start, first, pages, delta, bound, logicalOf,
-                               &firstFit, &named);
+                               &firstFit, &named, &probed);
+    if (fits > 0) fitting.push_back(ShiftFit{delta, fits, named, probed, firstFit});
     if (fits > best) {
       second = best;
       secondNamed = bestNamed;
@@ -710,16 +793,37 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
     second = 0;
   }
   uint64_t ignored;
-  uint32_t hereNamed;
-  const uint32_t here =
-      CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf, &ignored, &hereNamed);
+  uint32_t hereNamed, hereProbed;
+  const uint32_t here = CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf,
+                                  &ignored, &hereNamed, &hereProbed);
   // A shift one page off the true one reads the same headers at the places
   // of their neighbours: where the map names pages, only the true one finds
   // them where the map says, and that tells the two apart.
   const bool mapDecides = best > second && bestNamed >= 2 && secondNamed == 0;
-  if (best < 3 || (best < 2 * second + 1 && !mapDecides) || best <= 2 * here) return false;
-  const int64_t total = (g->gridShifts.empty() ? 0 : g->gridShifts.back().shift) + bestDelta;
-  g->gridShifts.push_back(GridShift{bestFirst, total});
+  const int64_t before = g->gridShifts.empty() ? 0 : g->gridShifts.back().shift;
+  const bool clear = best >= 3 && (best >= 2 * second + 1 || mapDecides);
+  ShiftFit taken{};
+  if (!clear) {
+    if (!FitsWhatIsLeft(*g, input->size, before, first, best, fitting, &taken)) return false;
+    bestDelta = taken.delta;
+    bestFirst = taken.firstFit;
+  }
+  if (best <= 2 * here) return false;
+  // Pages between the first miss and the first data page that fits, whose
+  // headers fit the new shift too (index pages, which do not count above),
+  // moved with it.
+  while (bestFirst > first) {
+    const uint64_t p = bestFirst - 1;
+    const int64_t at = PhysicalPageOffset(*g, p) + bestDelta - start;
+    if (!IsReservedPage(plan, p) &&
+        (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size()) ||
+         Blank(block.data() + at, kGridHeaderBytes) ||
+         !HeaderFits(*g, block.data() + at, p, bound))) {
+      break;
+    }
+    bestFirst = p;
+  }
+  g->gridShifts.push_back(GridShift{bestFirst, before + bestDelta});
   return true;
 }
 
@@ -778,13 +882,30 @@ uint64_t PageBeforeShift(InputFile* input, const Geometry& g, const PageGeometry
 
 }  // namespace
 
+// Bytes lost inside the variable page just before the shift (its header
+// is still in place, so the page the bytes were lost from) moved its later
+// fragments and its fragment table: no chain is read through it.
+void DropVariablePageBeforeLoss(const Geometry& g, const GridShift& shift, uint64_t q,
+                                int64_t shiftBefore, ScanResult* result) {
+  if (shift.shift >= shiftBefore || q + 1 != shift.fromPage) return;
+  std::vector<uint32_t>& variable = result->directory.variable;
+  const auto current = std::find(variable.begin(), variable.end(), static_cast<uint32_t>(q));
+  if (current == variable.end()) return;
+  *current = kNoPhysicalPage;
+  --result->counts.currentVariable;
+  std::replace(result->mapped.begin(), result->mapped.end(), static_cast<uint32_t>(q),
+               kNoPhysicalPage);
+  Skip(result, SkippedPage{PhysicalPageOffset(g, q), current - variable.begin(),
+                           "bytes lost inside the page moved its later fragments"});
+}
+
 void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result) {
-  if (g.gridShifts.empty() || g.slotLength == 0 || g.compressed) return;
+  if (g.gridShifts.empty() || g.slotLength == 0) return;
   // The pairs end the slot, behind the record and its tail pointer.
   const uint32_t kept = g.slotDataOffset + g.recordLength +
                         (g.variable ? ChainPointerSize(g.layout->chain) : 0);
-  const uint32_t pairs = g.slotLength > kept ? (g.slotLength - kept) / 8 : 0;
-  if (pairs == 0) return;
+  const uint32_t pairs =
+      g.slotLength > kept && !g.compressed ? (g.slotLength - kept) / 8 : 0;
   const PageGeometry plan = PlanOf(g);
   std::vector<uint8_t> page(g.pageSize);
   std::vector<uint32_t>& data = result->directory.data;
@@ -792,6 +913,9 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
     const uint64_t lowest = i == 0 ? 0 : g.gridShifts[i - 1].fromPage;
     const uint64_t q = PageBeforeShift(input, g, plan, lowest, g.gridShifts[i].fromPage);
     if (q == kNoPhysicalPage) continue;
+    DropVariablePageBeforeLoss(g, g.gridShifts[i], q, i == 0 ? 0 : g.gridShifts[i - 1].shift,
+                               result);
+    if (pairs == 0) continue;
     const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
     if (current == data.end()) continue;
     const int64_t offset = PhysicalPageOffset(g, q);
@@ -848,6 +972,11 @@ void FindGridShifts(InputFile* input, Geometry* g) {
       p = g->gridShifts.back().fromPage;
       pages = CountPhysicalPages(*g, input->size);
     }
+  }
+  // One page that fits nothing at the end: the last page of a file whose
+  // bytes moved near its end.
+  if (misses == 1 && searches < kMostGridSearches && g->gridShifts.size() < kMostGridShifts) {
+    FindShiftAt(input, g, plan, firstMiss, pages, bound, logicalOf);
   }
 }
 

@@ -102,6 +102,11 @@ struct ScanResult {
   uint64_t provenPages = 0;
   uint32_t provenThrough = 0;
   bool provenHolds = false;
+  // A data page cut short by the end of the file whose header is whole:
+  // its physical number (kNoPhysicalPage for none) and the bytes of it that
+  // are there.  Its slots that lie whole in them are walked.
+  uint32_t cutPage = kNoPhysicalPage;
+  uint32_t cutBytes = 0;
 };
 
 // Follows the page grid of `g` (usable) through the file and records in
@@ -110,11 +115,12 @@ struct ScanResult {
 // page's header: call it where a page pass found damage, then scan again.
 void FindGridShifts(InputFile* input, Geometry* g);
 
-// Where g->gridShifts moved the grid and the slots keep duplicate
-// pointers: takes out of the directory the data page before each shift
-// (the last whose header fits the grid before it) when a used slot of it
-// holds a duplicate pointer that is none, and lists it as skipped.  Bytes
-// inserted or lost inside that page moved its later slots.
+// Where g->gridShifts moved the grid: takes out of the directory the page
+// before each shift (the last whose header fits the grid before it), and
+// lists it as skipped, when it is a data page and a used slot of it holds a
+// duplicate pointer that is no pointer, or a variable page right before
+// bytes lost.  Bytes inserted or lost inside that page moved its later
+// slots or fragments.
 void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result);
 
 // True when a page pass passed over pages (skipped, implausible or cut) or

@@ -160,11 +160,17 @@ bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset
 namespace {
 
 // The slot loop of one data page, read whole into `page` (the walk's bytes
-// beyond the page are zeros where its last slot reaches past it).
-void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int64_t offset) {
+// beyond the page are zeros where its last slot reaches past it), or, for
+// a page the end of the file cut, its first `bytesThere` bytes: the slots
+// that lie whole in them.
+void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int64_t offset,
+                  uint32_t bytesThere) {
   const Geometry& g = *w.g;
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = SlotsPerPage(g);
+  const uint32_t slots =
+      bytesThere >= g.pageSize ? SlotsPerPage(g)
+      : bytesThere > header    ? std::min(SlotsPerPage(g), (bytesThere - header) / g.slotLength)
+                               : 0;
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
   const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.anyZeroRun);
@@ -235,7 +241,7 @@ void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8
   // the walk is done again (salvage.cc).
   const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0,
                       early->lostSectors};
-  WalkDataPage(walk, page, logical, offset);
+  WalkDataPage(walk, page, logical, offset, g.pageSize);
 }
 
 void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
@@ -259,15 +265,18 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     }
     if (data[logical] == kNoPhysicalPage) continue;
     const int64_t offset = PhysicalPageOffset(g, data[logical]);
-    const uint8_t* bytes = inPlace ? ViewInputAt(input, offset, pageSize) : nullptr;
-    if (bytes == nullptr && ReadInputAt(input, offset, page.data(), pageSize) == pageSize) {
-      bytes = page.data();
+    const bool cut = data[logical] == scan.cutPage;
+    const uint32_t want = cut ? scan.cutBytes : pageSize;
+    const uint8_t* bytes = inPlace && !cut ? ViewInputAt(input, offset, pageSize) : nullptr;
+    if (bytes == nullptr) {
+      std::fill(page.begin() + want, page.end(), 0);
+      if (ReadInputAt(input, offset, page.data(), want) == want) bytes = page.data();
     }
     if (bytes == nullptr) {
       report->skippedPages.push_back(
           SkippedPage{offset, static_cast<int64_t>(logical), "cannot be read"});
       continue;
     }
-    WalkDataPage(walk, bytes, static_cast<uint32_t>(logical), offset);
+    WalkDataPage(walk, bytes, static_cast<uint32_t>(logical), offset, want);
   }
 }
