@@ -69,16 +69,14 @@ TEST(BlockWriterTest, BlocksArriveWholeAndInOrderWithTheCallersWritesBetween) {
   }
 }
 
-TEST(BlockWriterTest, StartsNothingWithoutAStreamABlockOrASecondBlock) {
-  char block[16];
+// Without a second block, or for a console output that writes each entry at
+// once, nothing starts and the caller's thread goes on writing.
+TEST(BlockWriterTest, StartsNothingWithoutASecondBlockOrGatheredBlocks) {
   fixture::ScopedTempFile file({}, ".dump");
   FILE* stream = fopen(file.path().c_str(), "wb");
   ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(StartBlockWriter(nullptr, block, sizeof block), nullptr);
-  EXPECT_EQ(StartBlockWriter(stream, nullptr, sizeof block), nullptr);
-  EXPECT_EQ(StartBlockWriter(stream, block, sizeof block, 1), nullptr);
-  // A console output that writes every entry at once gathers no blocks.
   std::vector<char> text(kDumpTextBufferSize);
+  EXPECT_EQ(StartBlockWriter(stream, text.data(), text.size(), 1), nullptr);
   DumpOutput output = {stream, text.data(), '2'};
   EXPECT_FALSE(StartDumpWriterThread(&output));
   EXPECT_EQ(output.writer, nullptr);
