@@ -40,6 +40,7 @@ void OnSignal(int) {
 void StopIfSignalled(DumpOutput* output) {
   if (!stopRequested) return;
   FlushDumpOutput(output);
+  StopDumpWriterThread(output);
   exit(1);
 }
 
@@ -120,6 +121,9 @@ int RunPagrove(int argc, char** argv) {
         // every block once more.
         setvbuf(output.outputFile, nullptr, _IONBF, 0);
         UseStreamWithoutLocking(output.outputFile);
+        // The blocks are written by a thread of their own while the record
+        // loop reads and fills the next; without one this thread writes them.
+        StartDumpWriterThreadWithoutSignals(&output);
         dumpingRecords = 1;
         DumpRecords(&dataFile, area, &output, settings.silent);
       }
@@ -133,6 +137,7 @@ int RunPagrove(int argc, char** argv) {
   FlushDumpOutput(&output);
   StopIfSignalled(&output);
   dumpingRecords = 0;
+  StopDumpWriterThread(&output);
   WriteDumpTrailer(&output);
   free(area);
   free(output.textBuffer);

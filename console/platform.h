@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "dump/dump_writer.h"
+
 // Makes the standard streams behave alike on every platform: messages reach
 // a redirected stdout as they are printed, also when the process is ended
 // by a signal.
@@ -25,8 +27,15 @@ void WaitForKey();
 void RestoreConsoleInput();
 
 // Lets the runtime skip its per-call lock on `file`, where it can: the dump
-// file is written by the program's only thread, and the signal handler never
-// touches a stream.  Call before the first write.
+// file is written by one thread at a time (the dump writer's thread hands it
+// back through a lock before the record loop's thread touches it again), and
+// the signal handler never touches a stream.  Call before the first write.
 void UseStreamWithoutLocking(FILE* file);
+
+// StartDumpWriterThread for `output`, such that the signals of
+// InstallSignalHandlers are never handled on the new thread: they stay with
+// the record loop's thread, which tests for them between entries.  Returns
+// false when no thread was started (the record loop's thread then writes).
+bool StartDumpWriterThreadWithoutSignals(DumpOutput* output);
 
 #endif  // GANDREL_CONSOLE_PLATFORM_H_

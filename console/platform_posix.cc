@@ -1,6 +1,7 @@
 #include "console/platform.h"
 
 #include <poll.h>
+#include <pthread.h>
 #if defined(__GLIBC__)
 #include <stdio_ext.h>
 #endif
@@ -9,6 +10,8 @@
 
 #include <csignal>
 #include <cstdio>
+
+#include "dump/dump_writer.h"
 
 namespace {
 
@@ -74,4 +77,18 @@ void UseStreamWithoutLocking(FILE* file) {
 #else
   (void)file;
 #endif
+}
+
+bool StartDumpWriterThreadWithoutSignals(DumpOutput* output) {
+  // A new thread starts with its creator's signal mask: blocked here for the
+  // start, SIGINT and SIGTERM stay blocked on the writer's thread only.
+  sigset_t stopSignals;
+  sigset_t previous;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  const bool started = StartDumpWriterThread(output);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return started;
 }

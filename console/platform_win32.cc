@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "dump/dump_writer.h"
+
 namespace {
 
 // The Windows runtime's numbers, in the order they are installed.
@@ -65,4 +67,10 @@ void RestoreConsoleInput() {
 
 void UseStreamWithoutLocking(FILE*) {
   // The runtime has no such switch per stream; it keeps its locks.
+}
+
+bool StartDumpWriterThreadWithoutSignals(DumpOutput* output) {
+  // The runtime raises Ctrl+C and Ctrl+Break from a console control thread
+  // of the system's, never on a thread of ours: nothing to mask.
+  return StartDumpWriterThread(output);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "dump/block_writer.h"
 #include "dump/crc32.h"
 #include "dump/hex_encode.h"
 
@@ -45,15 +46,22 @@ size_t PutHex(uint32_t value, char* out) {
 // the stream when it is full and at the end of the entry, so an entry that
 // fits the buffer costs one write instead of one per piece (and, in the hex
 // formats, one per data byte).
+// With a block writer, a full buffer is handed to its thread and the
+// pieces go on in a free block.
 struct Pieces {
   char* buffer;
   size_t capacity;
   size_t used;
   FILE* file;
+  BlockWriter* writer = nullptr;
 };
 
 void Flush(Pieces& pieces) {
-  if (pieces.used > 0) fwrite(pieces.buffer, 1, pieces.used, pieces.file);
+  if (pieces.writer != nullptr) {
+    pieces.buffer = HandOverBlock(pieces.writer, pieces.buffer, pieces.used);
+  } else if (pieces.used > 0) {
+    fwrite(pieces.buffer, 1, pieces.used, pieces.file);
+  }
   pieces.used = 0;
 }
 
@@ -100,7 +108,9 @@ void PutEntry(const EntryLayout& layout, uint32_t length, const uint8_t* bytes,
       if (length > 0) memcpy(pieces.buffer + pieces.used, bytes, length);
       pieces.used += length;
     } else {
-      // Too long to gather: straight from the caller's record area.
+      // Too long to gather: straight from the caller's record area, after
+      // every block handed over before it.
+      if (pieces.writer != nullptr) DrainBlockWriter(pieces.writer);
       fwrite(bytes, 1, length, pieces.file);
     }
   } else {
@@ -177,9 +187,10 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) 
   if (!ConsoleLayout(output->format, &layout)) return;
   const bool gathers = output->blockSize >= kDumpTextBufferSize;
   Pieces pieces = {output->textBuffer, gathers ? output->blockSize : kDumpTextBufferSize,
-                   output->pending, output->outputFile};
+                   output->pending, output->outputFile, output->writer};
   PutEntry(layout, length, bytes, pieces);
   if (gathers) {
+    output->textBuffer = pieces.buffer;
     output->pending = pieces.used;
   } else {
     Flush(pieces);
@@ -187,9 +198,32 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) 
 }
 
 void FlushDumpOutput(DumpOutput* output) {
-  if (output == nullptr || output->outputFile == nullptr || output->pending == 0) return;
+  if (output == nullptr || output->outputFile == nullptr) return;
+  if (output->writer != nullptr) {
+    output->textBuffer = HandOverBlock(output->writer, output->textBuffer, output->pending);
+    output->pending = 0;
+    DrainBlockWriter(output->writer);
+    return;
+  }
+  if (output->pending == 0) return;
   fwrite(output->textBuffer, 1, output->pending, output->outputFile);
   output->pending = 0;
+}
+
+bool StartDumpWriterThread(DumpOutput* output) {
+  if (output == nullptr || output->writer != nullptr || output->outputFile == nullptr ||
+      output->textBuffer == nullptr || output->blockSize < kDumpTextBufferSize) {
+    return false;
+  }
+  output->writer = StartBlockWriter(output->outputFile, output->textBuffer, output->blockSize);
+  return output->writer != nullptr;
+}
+
+void StopDumpWriterThread(DumpOutput* output) {
+  if (output == nullptr || output->writer == nullptr) return;
+  FlushDumpOutput(output);
+  output->textBuffer = StopBlockWriter(output->writer);
+  output->writer = nullptr;
 }
 
 void WriteDumpTrailer(DumpOutput* output) {

@@ -35,6 +35,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "dump/block_writer.h"
+
 // Console DumpFormat characters.
 constexpr char kConsoleFormatButil = '1';       // BUTIL save format
 constexpr char kConsoleFormatButilNoLen = '2';  // BUTIL without the length
@@ -61,12 +63,18 @@ constexpr size_t kDumpBlockSize = 1 << 18;
 // blockSize of kDumpTextBufferSize or more (the buffer's size) whole entries
 // are gathered and handed to the stream a block at a time, and the caller
 // must end with WriteDumpTrailer or FlushDumpOutput.
+//
+// Gathered blocks may also be written by a thread of their own
+// (StartDumpWriterThread, dump/block_writer.h) while the next block fills;
+// `textBuffer` then points at whichever of the writer's blocks is being
+// filled.  The bytes reach the stream in the same order either way.
 struct DumpOutput {
   FILE* outputFile;
   char* textBuffer;
   char format;  // console DumpFormat, '1'..'4'
   size_t blockSize = 0;
   size_t pending = 0;  // bytes of whole entries gathered, not yet written
+  BlockWriter* writer = nullptr;  // null: the caller's thread writes
 };
 
 // Console writer: one entry for the record of `length` bytes at `bytes`
@@ -79,8 +87,22 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes);
 void WriteDumpTrailer(DumpOutput* output);
 
 // Console writer: writes the entries gathered so far (a run that ends
-// without its trailer).
+// without its trailer).  With a writer thread it returns once the thread
+// has written everything handed to it, so the stream holds every entry (and
+// its error flag tells of every write) and the caller may write to it.
 void FlushDumpOutput(DumpOutput* output);
+
+// Console writer: from now on whole blocks are written by a thread of their
+// own, with the caller's textBuffer as one of the blocks.  Requires a
+// gathering output (blockSize of kDumpTextBufferSize or more) with its
+// stream and buffer; returns false, changing nothing, without one or when
+// no thread can be started (the caller's thread then writes, as before).
+bool StartDumpWriterThread(DumpOutput* output);
+
+// Console writer: writes what is gathered, ends the writer thread and puts
+// the caller's own buffer back in textBuffer.  Call before the buffer is
+// freed and the stream closed; does nothing without a writer thread.
+void StopDumpWriterThread(DumpOutput* output);
 
 // Wizard writer: one entry in wizard format `dumpFormat` to `dumpFile`;
 // writes nothing when `dumpFile` is null.  Keeps no state between calls.

@@ -10,6 +10,7 @@
 // place in the order, so a walk that confirmed each page only as it loaded
 // it would meet it after handing out records the pass puts after it.
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "reader/copy_choice.h"
@@ -129,41 +130,74 @@ void ReportUnconfirmed(DataFile* dataFile, const TableMap& map,
   }
 }
 
-// Every physical page outside the reserved areas, once.  A page confirms
-// its table entry when it sits where the entry says and carries the
-// entry's logical number; data and variable pages become candidates.
+// The pass reads pages in batches of up to this many bytes, larger than
+// the stream's buffer: the runtime reads them straight into the batch, and
+// no page is copied out of the stream's buffer to have its header looked at.
+constexpr uint32_t kPassBatchBytes = 256 << 10;
+
+// One page of the pass.  A page confirms its table entry when it sits where
+// the entry says and carries the entry's logical number; data and variable
+// pages become candidates.
+void PassOverPage(DataFile* dataFile, const TableMap& map, const uint8_t* page,
+                  int64_t physical, std::vector<bool>& confirmed,
+                  std::vector<Candidate>& candidates) {
+  const ReadPlan& plan = dataFile->state->plan;
+  const int64_t offset = physical * dataFile->pageSize;
+  const uint32_t logical = DecodeLE32(page);
+  const PageKindResult kind = ClassifyPage(plan.kind, page);
+  if (logical < map.physical.size() && map.physical[logical] == physical) {
+    confirmed[logical] = true;
+    const uint8_t said = map.kind[logical];
+    if (ListsKind(said) && kind != (said == 'D' ? PageKindResult::Data
+                                                : PageKindResult::Variable)) {
+      ReportEvent(dataFile, ReaderEventKind::PageNotData, offset, logical);
+    }
+  }
+  if (kind == PageKindResult::Neither) return;
+  Candidate c;
+  c.logical = logical;
+  c.usage = DecodePageHeader(plan.pageNumber, page).usage;
+  c.physical = physical;
+  c.kind = kind;
+  std::copy(page, page + kPageHeaderBytes, c.header);
+  candidates.push_back(c);
+}
+
+// Every physical page outside the reserved areas, once, in file order.
+// Pages are read a batch at a time (the reserved pages among them are read
+// and passed over); the pages of a batch that cannot be read whole, and
+// every page when there is no memory for a batch, are read one at a time,
+// and one that cannot be read is reported and skipped.
 std::vector<Candidate> PassOverPages(DataFile* dataFile, const TableGeometry& g,
                                      const TableMap& map, std::vector<bool>& confirmed) {
   std::vector<Candidate> candidates;
-  uint8_t* page = dataFile->pageBuffer;
   const uint32_t pageSize = dataFile->pageSize;
-  const ReadPlan& plan = dataFile->state->plan;
-  for (int64_t physical = 0; physical < dataFile->pageCount; ++physical) {
-    if (IsReservedPage(g, physical)) continue;
-    const int64_t offset = physical * pageSize;
-    if (!ReadFileAt(dataFile, offset, page, pageSize)) {
-      ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, -1);
+  const int64_t pageCount = dataFile->pageCount;
+  uint8_t* batch = static_cast<uint8_t*>(malloc(kPassBatchBytes));
+  const int64_t batchPages = batch == nullptr ? 0 : kPassBatchBytes / pageSize;
+  for (int64_t physical = 0; physical < pageCount;) {
+    const int64_t pages = std::min(std::max<int64_t>(batchPages, 1), pageCount - physical);
+    if (batchPages > 0 &&
+        ReadFileAt(dataFile, physical * pageSize, batch, static_cast<uint32_t>(pages * pageSize))) {
+      for (int64_t i = 0; i < pages; ++i) {
+        if (IsReservedPage(g, physical + i)) continue;
+        PassOverPage(dataFile, map, batch + i * pageSize, physical + i, confirmed, candidates);
+      }
+      physical += pages;
       continue;
     }
-    const uint32_t logical = DecodeLE32(page);
-    const PageKindResult kind = ClassifyPage(plan.kind, page);
-    if (logical < map.physical.size() && map.physical[logical] == physical) {
-      confirmed[logical] = true;
-      const uint8_t said = map.kind[logical];
-      if (ListsKind(said) && kind != (said == 'D' ? PageKindResult::Data
-                                                  : PageKindResult::Variable)) {
-        ReportEvent(dataFile, ReaderEventKind::PageNotData, offset, logical);
+    for (const int64_t end = physical + pages; physical < end; ++physical) {
+      if (IsReservedPage(g, physical)) continue;
+      uint8_t* page = dataFile->pageBuffer;
+      const int64_t offset = physical * pageSize;
+      if (!ReadFileAt(dataFile, offset, page, pageSize)) {
+        ReportEvent(dataFile, ReaderEventKind::PageUnreadable, offset, -1);
+        continue;
       }
+      PassOverPage(dataFile, map, page, physical, confirmed, candidates);
     }
-    if (kind == PageKindResult::Neither) continue;
-    Candidate c;
-    c.logical = logical;
-    c.usage = DecodePageHeader(plan.pageNumber, page).usage;
-    c.physical = physical;
-    c.kind = kind;
-    std::copy(page, page + kPageHeaderBytes, c.header);
-    candidates.push_back(c);
   }
+  free(batch);
   return candidates;
 }
 
