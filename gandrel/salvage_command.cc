@@ -73,10 +73,17 @@ struct RunDumps {
 };
 
 // Empties a dump by opening it afresh; false (and no stream) when that fails.
+// The blocks already handed to the writer's thread are written first (to
+// the old contents), the thread is stopped while the stream is opened
+// again, and started again on it.
 bool EmptyDump(DumpSink* sink, const std::string& path) {
   sink->output.pending = 0;
+  const bool threaded = sink->output.writer != nullptr;
+  StopDumpWriterThread(&sink->output);
   sink->output.outputFile = freopen(path.c_str(), "wb", sink->output.outputFile);
-  return sink->output.outputFile != nullptr;
+  if (sink->output.outputFile == nullptr) return false;
+  if (threaded) StartDumpWriterThread(&sink->output);
+  return true;
 }
 
 bool RestartDumps(void* context) {
@@ -97,6 +104,7 @@ bool CanEmpty(const std::string& path) {
 bool CloseDump(DumpSink* sink) {
   FILE* file = sink->output.outputFile;
   if (file == nullptr) return false;  // emptying it failed
+  StopDumpWriterThread(&sink->output);
   WriteDumpTrailer(&sink->output);
   const bool written = ferror(file) == 0;
   return fclose(file) == 0 && written;
@@ -146,6 +154,9 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
   // writes out the last block).
   static char textBuffer[kDumpBlockSize];
   DumpSink dumpSink{DumpOutput{dump, textBuffer, settings.format, kDumpBlockSize}};
+  // The blocks are written by a thread of their own while the walk goes
+  // on (without one, by this thread).
+  StartDumpWriterThread(&dumpSink.output);
   const int64_t size = static_cast<int64_t>(fs::file_size(file, ec));
   ProgressBar bar;
   StartProgress(&bar, stderr, StderrIsTerminal(), ec ? 0 : size, file.c_str());
