@@ -134,11 +134,11 @@ TEST(EarlyWalkTest, PagesOutOfLogicalOrderAreGivenInOrder) {
 
 bool CannotTakeBack(void*) { return false; }
 
-// A file of 900 fixed-length records with 37 zeros inserted inside its
+// A file of `count` fixed-length records with 37 zeros inserted inside its
 // middle data page: the pass meets the moved grid after it gave pages out.
-std::vector<uint8_t> ShiftedFile(uint16_t version) {
+std::vector<uint8_t> ShiftedFile(uint16_t version, uint32_t count = 900) {
   const FixtureOptions o = Options(version, 1024);
-  const BuiltFile built = BuildFixtureFile(o, 900, 0, 7);
+  const BuiltFile built = BuildFixtureFile(o, count, 0, 7);
   std::vector<uint8_t> bytes = built.bytes;
   bytes.insert(bytes.begin() + built.dataPages[built.dataPages.size() / 2] * 1024 + 300, 37, 0);
   return bytes;
@@ -153,9 +153,11 @@ TEST(EarlyWalkTest, ASinkThatCannotTakeBackEndsTheRunWithAReason) {
   EXPECT_NE(report.error.find("could not be taken back"), std::string::npos) << report.error;
 }
 
+// Large enough that whole blocks went to the dump's writer thread before
+// the dump is emptied.
 TEST(EarlyWalkTest, TheCommandsDumpIsStartedAfresh) {
   ScopedTempDir dir;
-  ScopedTempFile file(ShiftedFile(0x0500));
+  ScopedTempFile file(ShiftedFile(0x0500, 40000));
   SalvageReport report;
   const Records expected = SalvageRecords(file.path(), &report, {}, false);
   const std::string dump = dir.File("shift.dump");
