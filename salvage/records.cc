@@ -269,7 +269,9 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     const uint32_t want = cut ? scan.cutBytes : pageSize;
     const uint8_t* bytes = inPlace && !cut ? ViewInputAt(input, offset, pageSize) : nullptr;
     if (bytes == nullptr) {
-      std::fill(page.begin() + want, page.end(), 0);
+      // Past a page's end the area stays zeros; a cut page is zeros past
+      // what is there.
+      if (cut) std::fill(page.begin() + want, page.begin() + pageSize, 0);
       if (ReadInputAt(input, offset, page.data(), want) == want) bytes = page.data();
     }
     if (bytes == nullptr) {

@@ -161,15 +161,20 @@ TEST(ZeroedSectorTest, WhereHeadersWereWipedBlankBytesAroundTheSectorDoNotHideIt
   }
 }
 
+// Forty records whose bytes from the 13th on are blank.
+std::vector<fixture::FixtureRecord> BlankAfter12(const FixtureOptions& o) {
+  std::vector<fixture::FixtureRecord> records = fixture::MakeRecords(40, o.recordLength, 0, 3);
+  for (auto& r : records) std::fill(r.fixed.begin() + 12, r.fixed.end(), 0);
+  return records;
+}
+
 // Records with long runs of blank bytes in a healthy file are not taken for
 // a lost sector: the file comes out whole.
 TEST(ZeroedSectorTest, BlankRunsInHealthyRecordsAreRecords) {
   for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
     SCOPED_TRACE(std::to_string(version));
     const FixtureOptions o = Options(version, 1500);
-    std::vector<fixture::FixtureRecord> records =
-        fixture::MakeRecords(40, o.recordLength, 0, 3);
-    for (auto& r : records) std::fill(r.fixed.begin() + 12, r.fixed.end(), 0);
+    std::vector<fixture::FixtureRecord> records = BlankAfter12(o);
     const BuiltFile built = fixture::BuildDataFile(o, records);
     ScopedTempFile file(built.bytes);
     SalvageReport report;
@@ -187,12 +192,10 @@ TEST(ZeroedSectorTest, ASectorLostAmongBlankBytesIsCountedAndTheUserCanHoldItBac
   for (uint16_t version : {0x0400, 0x0600, 0x0800}) {
     SCOPED_TRACE(std::to_string(version));
     const FixtureOptions o = Options(version, 1500);
-    std::vector<fixture::FixtureRecord> records =
-        fixture::MakeRecords(40, o.recordLength, 0, 3);
+    std::vector<fixture::FixtureRecord> records = BlankAfter12(o);
     // Blank runs shorter than a sector between marks: no sector of zeros
     // until one is lost.
     for (auto& r : records) {
-      std::fill(r.fixed.begin() + 12, r.fixed.end(), 0);
       for (size_t at : {400, 800, 1200}) r.fixed[at] = 0x4D;
     }
     const BuiltFile built = fixture::BuildDataFile(o, records);
