@@ -72,6 +72,14 @@ struct RunDumps {
   const std::string* doubtfulPath;
 };
 
+// The dump's entries are gathered in whole blocks before they are written:
+// a buffer in the stream would copy each block once more and split its
+// writes in two.
+FILE* WithoutBuffer(FILE* file) {
+  if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
 // Empties a dump by opening it afresh; false (and no stream) when that fails.
 // The blocks already handed to the writer's thread are written first (to
 // the old contents), the thread is stopped while the stream is opened
@@ -80,7 +88,7 @@ bool EmptyDump(DumpSink* sink, const std::string& path) {
   sink->output.pending = 0;
   const bool threaded = sink->output.writer != nullptr;
   StopDumpWriterThread(&sink->output);
-  sink->output.outputFile = freopen(path.c_str(), "wb", sink->output.outputFile);
+  sink->output.outputFile = WithoutBuffer(freopen(path.c_str(), "wb", sink->output.outputFile));
   if (sink->output.outputFile == nullptr) return false;
   if (threaded) StartDumpWriterThread(&sink->output);
   return true;
@@ -135,13 +143,14 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
   for (const std::string* out : {&dumpPath, &reportPath, &paths.doubtful}) {
     if (NamesTheDataFile("salvage", file, *out)) return kExitUsage;
   }
-  FILE* dump = fopen(dumpPath.c_str(), "wb");
+  FILE* dump = WithoutBuffer(fopen(dumpPath.c_str(), "wb"));
   if (dump == nullptr) {
     fprintf(stderr, "gandrel salvage: %s: cannot create the dump: %s\n", dumpPath.c_str(),
             strerror(errno));
     return kExitUsage;
   }
-  FILE* doubtful = paths.doubtful.empty() ? nullptr : fopen(paths.doubtful.c_str(), "wb");
+  FILE* doubtful =
+      paths.doubtful.empty() ? nullptr : WithoutBuffer(fopen(paths.doubtful.c_str(), "wb"));
   if (!paths.doubtful.empty() && doubtful == nullptr) {
     fprintf(stderr, "gandrel salvage: %s: cannot create the dump: %s\n",
             paths.doubtful.c_str(), strerror(errno));
