@@ -61,14 +61,4 @@ if [ ! -f "$WINEPREFIX/.gandrel-ready" ]; then
   touch "$WINEPREFIX/.gandrel-ready"
 fi
 
-# One wineserver for the whole run.  Left to itself it exits a moment after
-# its last client, and a program started in that moment (ctest -j starting
-# the next test as one ends) fails with "wine client error: recvmsg:
-# Connection reset by peer".  Persistent, it stays until cleanup stops it.
-wineserver -p
-for _ in $(seq 50); do
-  wine cmd /c exit 0 >/dev/null 2>&1 </dev/null && break
-  sleep 0.2
-done
-
 "$@"
