@@ -174,12 +174,10 @@ void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int6
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
   const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.anyZeroRun);
-  // Most pages hold no sector of zeros at all: their slots need no look.
-  const bool anyZeros = zeroed.blank != 0;
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t slotOffset = header + s * g.slotLength;
     if (!SlotHoldsRecord(g, page, slotOffset)) continue;
-    if (anyZeros && TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength)) {
+    if (TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength)) {
       HoldBack(Gate::ZeroedSector, page + slotOffset + g.slotDataOffset,
                fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, *w.sink, w.report);
       continue;
@@ -189,7 +187,7 @@ void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int6
     else TakeSlot(w, page + slotOffset, logical, offset + slotOffset);
     // Handed out over a sector of zeros that the rule did not count: the
     // report says so, for a person who knows the disk lost sectors.
-    if (anyZeros && w.report->recordsSalvaged > before &&
+    if (w.report->recordsSalvaged > before &&
         TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength, true)) {
       ++w.report->recordsOverBlankSectors;
     }

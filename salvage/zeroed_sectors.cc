@@ -36,10 +36,8 @@ ZeroedSectors FindZeroedSectors(const uint8_t* page, uint32_t pageSize, int64_t 
   return zeroed;
 }
 
-bool TouchesZeroedSector(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
-                         uint32_t length, bool blank) {
-  const uint64_t bits = blank ? zeroed.blank : zeroed.bits;
-  if (bits == 0 || length == 0) return false;
+bool TouchesZeroedSectorOfPage(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
+                               uint32_t length, uint64_t bits) {
   const int64_t start = pageOffset + from - zeroed.firstSector;
   const int64_t end = start + length;  // exclusive
   if (end <= 0) return false;

@@ -31,7 +31,15 @@ ZeroedSectors FindZeroedSectors(const uint8_t* page, uint32_t pageSize, int64_t 
 // True when bytes [from, from + length) of the page (offsets within it)
 // touch one of `zeroed` (with `blank`, one of its sectors of zeros counted
 // or not).
-bool TouchesZeroedSector(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
-                         uint32_t length, bool blank = false);
+// Most pages hold no sector of zeros: the test for them is inline, since
+// it runs for every slot.
+bool TouchesZeroedSectorOfPage(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
+                               uint32_t length, uint64_t bits);
+inline bool TouchesZeroedSector(const ZeroedSectors& zeroed, int64_t pageOffset, uint32_t from,
+                                uint32_t length, bool blank = false) {
+  const uint64_t bits = blank ? zeroed.blank : zeroed.bits;
+  if (bits == 0 || length == 0) return false;
+  return TouchesZeroedSectorOfPage(zeroed, pageOffset, from, length, bits);
+}
 
 #endif  // GANDREL_SALVAGE_ZEROED_SECTORS_H_
