@@ -18,6 +18,13 @@ function(gandrel_targets_below dir out)
   set(${out} ${targets} PARENT_SCOPE)
 endfunction()
 
+if(GANDREL_TESTS)
+  # The test code is compiled to machine code even where the programs are
+  # optimised at link time (cmake/lto.cmake).
+  gandrel_targets_below(${CMAKE_SOURCE_DIR}/tests test_targets)
+  gandrel_no_lto(${test_targets} gtest gandrel_test_main)
+endif()
+
 if(GANDREL_TESTS AND NOT GANDREL_TEST_OPTIMIZE STREQUAL "")
   separate_arguments(test_flags UNIX_COMMAND "${GANDREL_TEST_OPTIMIZE}")
   gandrel_targets_below(${CMAKE_SOURCE_DIR}/tests test_targets)

@@ -40,7 +40,7 @@ bool ParseCommandLine(const CommandOption* optionRows, int rowCount, int argc,
     std::string value;
     bool hasInlineValue = false;
     if (arg[1] == '-') {
-      const size_t eq = arg.find('=');
+      const size_t eq = arg.find('=', 2);
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       option = FindLong(optionRows, rowCount, name);
       if (option == nullptr) {
