@@ -39,5 +39,10 @@ void CloseReadAheadWindow(ReadAheadWindow* window);
 // it.  Valid until the next call.  Null when the file does not hold them
 // whole, the window is closed or its memory or read failed.
 const uint8_t* ViewWindow(ReadAheadWindow* window, int64_t offset, uint32_t length);
+// The same, with the window read afresh `fillBytes` at a time (at most
+// kReadAheadBytes): the passes at open, which only look at each page's
+// header, go faster with smaller pieces than the cursor's.
+const uint8_t* ViewWindowFilling(ReadAheadWindow* window, int64_t offset, uint32_t length,
+                                 uint32_t fillBytes);
 
 #endif  // GANDREL_READER_READ_AHEAD_H_

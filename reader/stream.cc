@@ -95,6 +95,14 @@ bool LoadPage(DataFile* dataFile, int64_t offset) {
   return false;
 }
 
+const uint8_t* ViewPassPage(DataFile* dataFile, int64_t offset, uint32_t fillBytes) {
+  ReaderState* state = dataFile->state;
+  const uint8_t* view = ViewWindowFilling(&state->window, offset, dataFile->pageSize, fillBytes);
+  if (view != nullptr) return view;
+  if (ReadFileAt(dataFile, offset, state->pageBytes, dataFile->pageSize)) return state->pageBytes;
+  return nullptr;
+}
+
 uint8_t* WritablePage(DataFile* dataFile) {
   ReaderState* state = dataFile->state;
   if (dataFile->pageBuffer != state->pageBytes) {

@@ -31,6 +31,14 @@ uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
 // pageBuffer then points at the page bytes of open with a cleared header.
 bool LoadPage(DataFile* dataFile, int64_t offset);
 
+// The page of pageSize bytes at `offset` for a pass at open that looks at
+// pages one after another: a view into the read-ahead window, read afresh
+// `fillBytes` at a time, or where the window cannot give it (no memory, no
+// stream of its own, a read that failed) the page read alone into the page
+// bytes of open.  Valid until the next read.  Null when the page cannot be
+// read whole.
+const uint8_t* ViewPassPage(DataFile* dataFile, int64_t offset, uint32_t fillBytes);
+
 // Points pageBuffer at the page bytes of open, with a copy of the loaded
 // page when it was in the window, so that the page may be changed.
 uint8_t* WritablePage(DataFile* dataFile);
