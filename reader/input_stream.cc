@@ -8,9 +8,13 @@
 
 namespace {
 
-// Pages are read in file order almost always; a large stream buffer turns
-// them into few system calls.
-constexpr size_t kStreamBufferSize = 1 << 20;
+// Pages read in file order go through the read-ahead window (ViewInputAt).
+// What the stream serves is read a page or so at a time away from it: the
+// variable pages a chain jumps to, control copies, headers looked at for a
+// moved grid.  Every read outside its buffer refills the whole buffer, so
+// it is kept to a sixteenth of the window, as the reader's stream is: with
+// 1 MiB, each jump of a chain to another variable page read 1 MiB.
+constexpr size_t kStreamBufferSize = kReadAheadBytes / 16;
 
 }  // namespace
 
