@@ -78,29 +78,26 @@ uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
   return ReadFileAt(dataFile, offset, buffer, want) ? want : 0;
 }
 
-bool LoadPage(DataFile* dataFile, int64_t offset) {
-  ReaderState* state = dataFile->state;
-  const uint8_t* view = ViewWindow(&state->window, offset, dataFile->pageSize);
-  if (view != nullptr) {
-    // The window holds the file's bytes; only WritablePage's copy is changed.
-    dataFile->pageBuffer = const_cast<uint8_t*>(view);
-    return true;
-  }
-  // Without the window (no memory, no stream of its own, a read that failed
-  // further on, not only at the end of the file) the page itself is still
-  // read alone, as a copy.
-  dataFile->pageBuffer = state->pageBytes;
-  if (ReadFileAt(dataFile, offset, state->pageBytes, dataFile->pageSize)) return true;
-  memset(state->pageBytes, 0, dataFile->pageSize);
-  return false;
-}
-
 const uint8_t* ViewPassPage(DataFile* dataFile, int64_t offset, uint32_t fillBytes) {
   ReaderState* state = dataFile->state;
   const uint8_t* view = ViewWindowFilling(&state->window, offset, dataFile->pageSize, fillBytes);
   if (view != nullptr) return view;
   if (ReadFileAt(dataFile, offset, state->pageBytes, dataFile->pageSize)) return state->pageBytes;
   return nullptr;
+}
+
+bool LoadPage(DataFile* dataFile, int64_t offset) {
+  // In the window the page is the file's bytes; only WritablePage's copy is
+  // changed.  Without the window the page was read alone, as a copy.
+  const uint8_t* page = ViewPassPage(dataFile, offset, kReadAheadBytes);
+  if (page != nullptr) {
+    dataFile->pageBuffer = const_cast<uint8_t*>(page);
+    return true;
+  }
+  ReaderState* state = dataFile->state;
+  dataFile->pageBuffer = state->pageBytes;
+  memset(state->pageBytes, 0, dataFile->pageSize);
+  return false;
 }
 
 uint8_t* WritablePage(DataFile* dataFile) {

@@ -31,7 +31,7 @@ uint32_t ReadFileUpTo(DataFile* dataFile, int64_t offset, uint8_t* buffer,
 // pageBuffer then points at the page bytes of open with a cleared header.
 bool LoadPage(DataFile* dataFile, int64_t offset);
 
-// The page of pageSize bytes at `offset` for a pass at open that looks at
+// The page of pageSize bytes at `offset`, for a pass or the cursor that look at
 // pages one after another: a view into the read-ahead window, read afresh
 // `fillBytes` at a time, or where the window cannot give it (no memory, no
 // stream of its own, a read that failed) the page read alone into the page
