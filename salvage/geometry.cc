@@ -33,8 +33,10 @@ constexpr double kDisagreeFactor = 2.0;
 // one chosen scores this share of its score.
 constexpr double kSlotAmbiguous = 0.97;
 // Below this spacing score the records show no structure at the length
-// found (one slot a page, or noise): no slot length is taken.
+// found (one slot a page, or noise): no slot length is taken.  By equal
+// bytes, and by recurring changes, which are rarer.
 constexpr double kMinSlotScore = 0.05;
+constexpr double kMinChangesScore = 0.02;
 // A slot that keeps this many bytes or fewer besides its duplicate pointers
 // holds a compressed record's pointer and used mark, not a record.
 constexpr uint32_t kMaxTinyRecord = 7;
@@ -408,24 +410,32 @@ uint32_t PointerBytes(const Geometry& g) {
   return !g.variable ? 0 : ChoosesActiveCopy(g.layout->control) ? kV8PointerSize : kOldPointerBytes;
 }
 
-// The slot length from the record spacing; false (unusable) when none is
-// found or another length is as likely.
+// The slot length from the record spacing, by equal bytes, else by
+// recurring changes; false (unusable) when neither finds one or another
+// length is as likely.
 bool InferSlot(InputFile* input, PageSample* sample, Geometry* g, GeometryCandidate* slot) {
   LoadPageSample(input, kSampleBytes, sample);
-  *slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
-  InferSlotLength(*sample, slot, &g->slotRunnerUp);
   g->inferred = true;
-  g->best = *slot;
-  if (slot->slotLength == 0 || slot->slotScore < kMinSlotScore) {
-    Unusable(g, std::string("slot length could not be inferred; ") + kGiveOptions);
-    return false;
+  std::string why;
+  for (SpacingMeasure measure : {SpacingMeasure::EqualBytes, SpacingMeasure::RecurringChanges}) {
+    *slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
+    InferSlotLength(*sample, measure, slot, &g->slotRunnerUp);
+    g->best = *slot;
+    const double least =
+        measure == SpacingMeasure::EqualBytes ? kMinSlotScore : kMinChangesScore;
+    if (slot->slotLength == 0 || slot->slotScore < least) {
+      if (why.empty()) why = std::string("slot length could not be inferred; ") + kGiveOptions;
+    } else if (g->slotRunnerUp.slotScore >= slot->slotScore * kSlotAmbiguous) {
+      if (why.empty()) {
+        why = Format2("the slot length is not clear from the pages (%u or %u bytes); ",
+                      slot->slotLength, g->slotRunnerUp.slotLength) + kGiveOptions;
+      }
+    } else {
+      return true;
+    }
   }
-  if (g->slotRunnerUp.slotScore >= slot->slotScore * kSlotAmbiguous) {
-    Unusable(g, Format2("the slot length is not clear from the pages (%u or %u bytes); ",
-                        slot->slotLength, g->slotRunnerUp.slotLength) + kGiveOptions);
-    return false;
-  }
-  return true;
+  Unusable(g, why);
+  return false;
 }
 
 // Slots that keep a pointer and a used mark (`length` bytes of record or
@@ -521,7 +531,7 @@ void MeasureSlotOnPages(InputFile* input, PageSample* sample, bool noLayoutWord,
   LoadPageSample(input, kSampleBytes, sample);
   GeometryCandidate slot = ScoreHeaders(*sample, *g->layout, g->pageSize);
   GeometryCandidate ignored;
-  InferSlotLength(*sample, &slot, &ignored);
+  InferSlotLength(*sample, SpacingMeasure::EqualBytes, &slot, &ignored);
   if (MayUseFcLayout(*g->layout) && noLayoutWord &&
       slot.slotLength == g->slotLength + kFcSlotDataOffset &&
       LooksFcLayout(*sample, slot, slot.slotLength)) {

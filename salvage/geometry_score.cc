@@ -1,5 +1,7 @@
 #include "salvage/geometry_score.h"
 
+#include <algorithm>
+
 #include "reader/chain.h"
 #include "reader/format.h"
 #include "reader/page_geometry.h"
@@ -16,6 +18,10 @@ constexpr uint32_t kMaxInferredSlot = 2048;
 // The smallest length whose spacing score reaches this share of the best
 // one is the slot length: whole multiples of it score as well.
 constexpr double kSlotShare = 0.85;
+// The spacings tried, best first, for a slot length whose slot words fit.
+constexpr size_t kSpacingsTried = 256;
+// See MultiplesHold.
+constexpr double kMultipleShare = 0.6;
 // Noise has a plausible header now and then: the pattern has to hold on
 // one sampled page in kEvidenceShare at least.
 constexpr uint64_t kEvidenceShare = 200;
@@ -64,8 +70,8 @@ bool ForEachSampledSlot(const PageSample& sample, const GeometryCandidate& c,
 
 // Share of the sampled data pages' byte positions whose byte is non-zero
 // and equal to the byte `length` further on.
-double SpacingScore(const std::vector<const uint8_t*>& pages, uint32_t header,
-                    uint32_t pageSize, uint32_t length) {
+double EqualBytesScore(const std::vector<const uint8_t*>& pages, uint32_t header,
+                       uint32_t pageSize, uint32_t length) {
   uint64_t equal = 0;
   uint64_t positions = 0;
   for (const uint8_t* page : pages) {
@@ -75,6 +81,26 @@ double SpacingScore(const std::vector<const uint8_t*>& pages, uint32_t header,
     positions += pageSize - header - length;
   }
   return positions == 0 ? 0 : static_cast<double>(equal) / positions;
+}
+
+// How often the byte pairs where a page's bytes change (a field boundary,
+// a value among filler) recur `length` bytes further on, as a share of all
+// such pairs.  Runs of one byte (records padded with spaces or zeros, a
+// page's free end) count only at their edges, so records that are mostly
+// filler, which score alike at every spacing by equal bytes, still show
+// their slot.
+double RecurringChangesScore(const std::vector<const uint8_t*>& pages, uint32_t header,
+                             uint32_t pageSize, uint32_t length) {
+  uint64_t recurring = 0;
+  uint64_t changes = 0;
+  for (const uint8_t* page : pages) {
+    for (uint32_t i = header + 1; i + length < pageSize; ++i) {
+      if (page[i] == page[i - 1]) continue;
+      ++changes;
+      recurring += page[i] == page[i + length] && page[i - 1] == page[i - 1 + length];
+    }
+  }
+  return changes == 0 ? 0 : static_cast<double>(recurring) / changes;
 }
 
 // Every sampled slot of a slot-word row starts as the engine writes it: a
@@ -126,6 +152,20 @@ PointerLook LookAtGroup(const PageSample& sample, const GeometryCandidate& c, ui
                      });
   if (other || (!slot && !none)) return PointerLook::Other;
   return slot ? PointerLook::Slot : PointerLook::Blank;
+}
+
+// True when the spacing scores at 2, 3 and 4 times `slot` (those that a
+// page of `room` bytes holds two slots apart or more) keep at least
+// kMultipleShare of what the slot pairs at that distance would give: with
+// n slots on a page, (n - k) pairs of slots lie k slots apart against
+// (n - 1) one apart.
+bool MultiplesHold(const std::vector<double>& score, uint32_t slot, uint32_t room) {
+  const uint32_t slots = room / slot;
+  for (uint32_t k = 2; k <= 4 && k < slots && k * slot < score.size(); ++k) {
+    const double expected = score[slot] * (slots - k) / (slots - 1);
+    if (score[k * slot] < expected * kMultipleShare) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -228,7 +268,7 @@ bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runne
   return best.score >= runnerUp.score * kClearMargin;
 }
 
-void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
+void InferSlotLength(const PageSample& sample, SpacingMeasure measure, GeometryCandidate* c,
                      GeometryCandidate* runnerUp) {
   c->slotLength = 0;
   c->slotScore = 0;
@@ -242,7 +282,9 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
   std::vector<double> score(maxSlot + 1, 0.0);
   double best = 0;
   for (uint32_t length = 4; length <= maxSlot && header + length < c->pageSize; ++length) {
-    score[length] = SpacingScore(pages, header, c->pageSize, length);
+    score[length] = measure == SpacingMeasure::EqualBytes
+                        ? EqualBytesScore(pages, header, c->pageSize, length)
+                        : RecurringChangesScore(pages, header, c->pageSize, length);
     if (score[length] > best) best = score[length];
   }
   if (best <= 0) return;
@@ -256,19 +298,37 @@ void InferSlotLength(const PageSample& sample, GeometryCandidate* c,
     return length > 4 && length < maxSlot && score[length] > score[length - 1] &&
            score[length] > score[length + 1];
   };
-  for (uint32_t top = maxSlot; top >= 4 && c->slotLength == 0; --top) {
-    if (score[top] < best) continue;
+  // The spacings from the best down (the longest first among equals);
+  // where slot words refuse every divisor of one, the next best is tried.
+  std::vector<uint32_t> tops;
+  for (uint32_t length = 4; length <= maxSlot; ++length) {
+    if (score[length] > 0) tops.push_back(length);
+  }
+  std::sort(tops.begin(), tops.end(), [&](uint32_t a, uint32_t b) {
+    return score[a] > score[b] || (score[a] == score[b] && a > b);
+  });
+  if (tops.size() > kSpacingsTried) tops.resize(kSpacingsTried);
+  for (uint32_t top : tops) {
     for (uint32_t length = 4; length <= top && c->slotLength == 0; ++length) {
-      if (top % length == 0 && score[length] >= best * kSlotShare &&
+      if (top % length == 0 && score[length] >= score[top] * kSlotShare &&
           (length == top || peak(length)) &&
           SlotWordsFit(sample, *c, static_cast<uint16_t>(length))) {
         c->slotLength = static_cast<uint16_t>(length);
         c->slotScore = score[length];
       }
     }
-    best = 0;  // slot words refused every divisor: the next best spacing
-    for (uint32_t length = 4; length < top; ++length) best = score[length] > best ? score[length] : best;
-    if (best <= 0) break;
+    if (c->slotLength != 0) break;
+  }
+  // Changes recur within a record more readily than equal bytes.  One
+  // page of records is too little to tell the slot from a field there; and
+  // a spacing that repeats only within a record (an array of equal
+  // entries) fades at its multiples, where slots repeat at every multiple
+  // a page holds, about as often as the slot pairs at that distance allow.
+  if (c->slotLength != 0 && measure == SpacingMeasure::RecurringChanges &&
+      (pages.size() < 2 || !MultiplesHold(score, c->slotLength, room))) {
+    c->slotLength = 0;
+    c->slotScore = 0;
+    return;
   }
   for (uint32_t length = 4; length <= maxSlot && c->slotLength != 0; ++length) {
     const bool related = length % c->slotLength == 0 || c->slotLength % length == 0;

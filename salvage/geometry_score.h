@@ -58,15 +58,20 @@ void RankHeaderCandidates(const PageSample& sample, const VersionRules* onlyClas
 bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runnerUp);
 constexpr uint32_t kMinEvidencePages = 2;
 
+// How the spacing of records is measured: by bytes equal one spacing
+// apart (records of one file share field layouts, so bytes one slot apart
+// are equal more often than at other distances), or, for records that are
+// mostly filler and score alike at every spacing that way, by the byte
+// pairs where the bytes change that recur one spacing apart.
+enum class SpacingMeasure : uint8_t { EqualBytes, RecurringChanges };
+
 // The slot length of `candidate` from the spacing of the records on its
-// data pages (records of one file share field layouts, so bytes one slot
-// apart are equal more often than at other distances), checked where the
-// row has slot words: every sampled slot of the new class starts with a
-// word whose high byte is zero.  Sets candidate->slotLength (0: none found)
-// and slotScore; `runnerUp` gets the best length that is no multiple of the
-// one chosen and its score.
-void InferSlotLength(const PageSample& sample, GeometryCandidate* candidate,
-                     GeometryCandidate* runnerUp);
+// data pages, checked where the row has slot words: every sampled slot of
+// the new class starts with a word whose high byte is zero.  Sets
+// candidate->slotLength (0: none found) and slotScore; `runnerUp` gets the
+// best length that is no multiple of the one chosen and its score.
+void InferSlotLength(const PageSample& sample, SpacingMeasure measure,
+                     GeometryCandidate* candidate, GeometryCandidate* runnerUp);
 
 // Compressed slots carry the row's used marker (0x0800: 01 01 00 at 6;
 // 0x0600: 01 0x 00 at 4; before: 01 at 4) or a free one (zeros) in every
