@@ -604,7 +604,19 @@ bool Blank(const uint8_t* bytes, uint32_t length) {
   return true;
 }
 
-// Pages `first` .. first + kGridProbePages - 1 whose headers fit when they
+// The page after the kGridProbePages pages from `first` on that a shift is
+// probed on: reserved pages (control copies, map pages, tables) do not
+// count, so a probe that starts just before the tables still looks at as
+// many pages behind them.
+uint64_t ProbeEnd(const PageGeometry& plan, uint64_t first, uint64_t pages) {
+  uint64_t p = first;
+  for (uint32_t counted = 0; p < pages && counted < kGridProbePages; ++p) {
+    counted += !IsReservedPage(plan, p);
+  }
+  return p;
+}
+
+// The probe pages from `first` on (ProbeEnd) whose headers fit when they
 // lie `delta` bytes away from where the grid now puts them, as data or
 // variable pages (without a map: any page) carrying numbers not met twice;
 // `block` holds the file from `blockStart` on.  *probed counts the pages
@@ -617,7 +629,7 @@ uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vecto
   *named = 0;
   *probed = 0;
   uint32_t numbers[kGridProbePages];
-  for (uint64_t p = first; p < first + kGridProbePages && p < pages; ++p) {
+  for (uint64_t p = first; p < ProbeEnd(plan, first, pages); ++p) {
     if (IsReservedPage(plan, p)) continue;
     const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
     if (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size())) continue;
@@ -665,8 +677,10 @@ std::vector<uint32_t> LogicalNumbers(InputFile* input, const Geometry& g, const 
 }
 
 // True when the map names any of the probe pages from `first` on.
-bool MapNamesProbe(const std::vector<uint32_t>& logicalOf, uint64_t first) {
-  for (uint64_t p = first; p < first + kGridProbePages && p < logicalOf.size(); ++p) {
+bool MapNamesProbe(const PageGeometry& plan, const std::vector<uint32_t>& logicalOf,
+                   uint64_t first) {
+  const uint64_t end = ProbeEnd(plan, first, logicalOf.size());
+  for (uint64_t p = first; p < end; ++p) {
     if (logicalOf[p] != kNotMapped) return true;
   }
   return false;
@@ -752,13 +766,13 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
   // Whole-page shifts can be told apart where the pages carry their own
   // position or the map names them.
   const bool ownNumbers =
-      g->layout->pageMap == PageMapRule::None || MapNamesProbe(logicalOf, first);
+      g->layout->pageMap == PageMapRule::None || MapNamesProbe(plan, logicalOf, first);
   const int64_t reach = static_cast<int64_t>(g->pageSize) * 2;
   const int64_t lowest = ownNumbers ? -reach : -static_cast<int64_t>(g->pageSize) / 2 + 1;
   const int64_t highest = ownNumbers ? reach : static_cast<int64_t>(g->pageSize) / 2;
   const int64_t start = std::max<int64_t>(0, PhysicalPageOffset(*g, first) - reach);
   const int64_t end =
-      PhysicalPageOffset(*g, first + kGridProbePages) + reach + kGridHeaderBytes;
+      PhysicalPageOffset(*g, ProbeEnd(plan, first, pages)) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
   uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0, ties = 0;

@@ -660,6 +660,40 @@ TEST(GeometryGridTest, InsertedAndLostBytesMoveTheGridAndThePagesAreFound) {
   }
 }
 
+// Bytes inserted into the free pages between the control copies and
+// the allocation tables (blank, as engines leave them): the pages up to the
+// tables fit no shift and the tables are no pages a shift is probed on, so
+// the probe looks on behind them.  The records are those of the same file
+// without the shift.
+TEST(GeometryGridTest, ShiftJustBeforeTheTablesIsFoundBehindThem) {
+  for (uint16_t version : {0x0800, 0x0950}) {
+    for (uint16_t pageSize : {1024, 4096}) {
+      const FixtureOptions o = Options(version, pageSize, 60);
+      const BuiltFile built = Build(o, 900);
+      const size_t firstTable = 4 * built.controlCopyBytes / pageSize;
+      std::vector<uint8_t> blank = built.bytes;
+      std::fill(blank.begin() + firstTable / 2 * pageSize, blank.begin() + firstTable * pageSize, 0);
+      ScopedTempFile blankFile(blank);
+      SalvageReport blankReport;
+      const Records expected = SalvageRecords(blankFile.path(), &blankReport);
+      ASSERT_GT(expected.size(), 0u);
+      for (int64_t count : {512, 37}) {
+        SCOPED_TRACE(std::to_string(version) + " page size " + std::to_string(pageSize) +
+                     " bytes " + std::to_string(count));
+        std::vector<uint8_t> bytes = blank;
+        const size_t at = firstTable / 2 * pageSize + 100;
+        bytes.insert(bytes.begin() + at, static_cast<size_t>(count), 0x5A);
+        ScopedTempFile file(bytes);
+        SalvageReport report;
+        const Records got = SalvageRecords(file.path(), &report);
+        EXPECT_TRUE(SameRecords(got, expected));
+        ASSERT_FALSE(report.geometry.gridShifts.empty());
+        EXPECT_LE(report.geometry.gridShifts[0].fromPage, firstTable);
+      }
+    }
+  }
+}
+
 // The same near the end of a small file: after the damage only one or two
 // pages are left, fewer than a shift needs to stand out elsewhere, and
 // record bytes fit a header at some shift or other.  The one shift that
