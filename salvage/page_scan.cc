@@ -854,13 +854,15 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
 // it cannot be told from a page the shift left whole (bytes inserted at its
 // end) and is walked.
 
-// True when a used slot of `page` holds a duplicate pointer word that is no pointer.
-bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
+// The first used slot of `page` that holds a duplicate pointer word that
+// is no pointer, or kNoSlot.
+constexpr uint32_t kNoSlot = UINT32_MAX;
+uint32_t FirstMovedSlot(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = SlotsPerPage(g);
   const EmptySlotRule rule =
       g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
-  if (8u * pairs >= g.slotLength) return false;
+  if (8u * pairs >= g.slotLength) return kNoSlot;
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t at = header + s * g.slotLength;
     if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
@@ -871,11 +873,11 @@ bool SlotsShowShift(const Geometry& g, const uint8_t* page, int64_t fileSize, ui
       // Zero words are let pass: a free slot the rule takes for used keeps them.
       if (LookAtDuplicatePointer(*g.layout, word, g.pageSize, g.slotLength, slots, fileSize) ==
           DuplicatePointer::Other) {
-        return true;
+        return s;
       }
     }
   }
-  return false;
+  return kNoSlot;
 }
 
 // The last page before `fromPage` (and from `lowest` on) whose header fits
@@ -935,8 +937,20 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
     const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
     if (current == data.end()) continue;
     const int64_t offset = PhysicalPageOffset(g, q);
-    if (ReadInputAt(input, offset, page.data(), g.pageSize) != g.pageSize ||
-        !SlotsShowShift(g, page.data(), input->size, pairs)) {
+    if (ReadInputAt(input, offset, page.data(), g.pageSize) != g.pageSize) continue;
+    const uint32_t moved = FirstMovedSlot(g, page.data(), input->size, pairs);
+    if (moved == kNoSlot) continue;
+    // The bytes went in or out somewhere in the slot before the first that
+    // shows it (whose pointers may fit by chance) or in that one: the slots
+    // before those two lie where they were written.
+    if (moved >= 2) {
+      const uint32_t keep = moved - 1;
+      result->partPages.push_back(PartPage{static_cast<uint32_t>(q),
+                                           g.layout->dataPageHeaderSize + keep * g.slotLength});
+      Skip(result, SkippedPage{offset, current - data.begin(),
+                               PageReason("bytes inserted or lost inside the page moved its "
+                                          "slots (a used slot's duplicate pointer is none): "
+                                          "its first %u slots are read", keep)});
       continue;
     }
     *current = kNoPhysicalPage;
@@ -945,6 +959,14 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
                              "bytes inserted or lost inside the page moved its slots: a "
                              "duplicate pointer of a used slot is none"});
   }
+}
+
+uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize) {
+  if (physical == scan.cutPage) return scan.cutBytes;
+  for (const PartPage& part : scan.partPages) {
+    if (part.physical == physical) return part.bytes;
+  }
+  return pageSize;
 }
 
 void FindGridShifts(InputFile* input, Geometry* g) {

@@ -83,6 +83,12 @@ struct ProvenPageSink {
   void* context = nullptr;
 };
 
+// A data page whose first `bytes` bytes only are walked.
+struct PartPage {
+  uint32_t physical;
+  uint32_t bytes;
+};
+
 struct ScanResult {
   PageDirectory directory;
   // Every copy not chosen, by logical page, highest usage first (then file
@@ -107,7 +113,14 @@ struct ScanResult {
   // are there.  Its slots that lie whole in them are walked.
   uint32_t cutPage = kNoPhysicalPage;
   uint32_t cutBytes = 0;
+  // Data pages that bytes inserted or lost inside them cut short in the
+  // same way: the slots before those the shift moved are walked.
+  std::vector<PartPage> partPages;
 };
+
+// The bytes of physical page `physical` that the walk may read: the page
+// size, or less for a page cut short (ScanResult::cutPage, partPages).
+uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize);
 
 // Follows the page grid of `g` (usable) through the file and records in
 // g->gridShifts where bytes inserted or lost moved the pages off it.  A page

@@ -265,8 +265,8 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     }
     if (data[logical] == kNoPhysicalPage) continue;
     const int64_t offset = PhysicalPageOffset(g, data[logical]);
-    const bool cut = data[logical] == scan.cutPage;
-    const uint32_t want = cut ? scan.cutBytes : pageSize;
+    const uint32_t want = WalkableBytes(scan, data[logical], pageSize);
+    const bool cut = want < pageSize;
     const uint8_t* bytes = inPlace && !cut ? ViewInputAt(input, offset, pageSize) : nullptr;
     if (bytes == nullptr) {
       // Past a page's end the area stays zeros; a cut page is zeros past

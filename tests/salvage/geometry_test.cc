@@ -785,7 +785,8 @@ namespace {
 
 // Bytes inserted inside a data page move its later slots: where the slots
 // keep duplicate pointers, those slots show it (their pointers are none),
-// and the page is skipped, its records neither handed out nor invented.
+// and only the slots before them are read; the moved ones are neither
+// handed out nor invented.
 // Inserted at the page's start, the page before is whole and walked.
 TEST(GeometryGridTest, PageTheInsertRunsThroughIsSkippedWhereItsPointersShowIt) {
   for (uint16_t version : {0x0400, 0x0800}) {
@@ -804,9 +805,15 @@ TEST(GeometryGridTest, PageTheInsertRunsThroughIsSkippedWhereItsPointersShowIt) 
       SalvageReport report;
       const Records got = SalvageRecords(file.path(), &report);
       ASSERT_FALSE(report.geometry.gridShifts.empty());
+      // Before 0x0800 the slots before the one the bytes went into, but
+      // one, are read; from 0x0800 the slot words have the page skipped.
       Records expected;
       for (size_t i = 0; i < all.size(); ++i) {
-        if (within == 0 || built.recordPages[i][0] != middle) expected.push_back(all[i]);
+        const bool before = version < 0x0800 &&
+                            built.recordSlots[i] + 2 * built.slotLength <= at;
+        if (within == 0 || built.recordPages[i][0] != middle || before) {
+          expected.push_back(all[i]);
+        }
       }
       EXPECT_TRUE(SameRecords(got, expected));
       // Listed as skipped; from 0x0800 its slot words alone already show it.
