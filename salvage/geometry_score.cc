@@ -83,12 +83,22 @@ double EqualBytesScore(const std::vector<const uint8_t*>& pages, uint32_t header
   return positions == 0 ? 0 : static_cast<double>(equal) / positions;
 }
 
-// How often the byte pairs where a page's bytes change (a field boundary,
-// a value among filler) recur `length` bytes further on, as a share of all
-// such pairs.  Runs of one byte (records padded with spaces or zeros, a
-// page's free end) count only at their edges, so records that are mostly
-// filler, which score alike at every spacing by equal bytes, still show
-// their slot.
+// True when the spacing scores at 2, 3 and 4 times `slot` (those that a
+// page of `room` bytes holds two slots apart or more) keep at least
+// kMultipleShare of what the slot pairs at that distance would give: with
+// n slots on a page, (n - k) pairs of slots lie k slots apart against
+// (n - 1) one apart.
+bool MultiplesHold(const std::vector<double>& score, uint32_t slot, uint32_t room) {
+  const uint32_t slots = room / slot;
+  for (uint32_t k = 2; k <= 4 && k < slots && k * slot < score.size(); ++k) {
+    const double expected = score[slot] * (slots - k) / (slots - 1);
+    if (score[k * slot] < expected * kMultipleShare) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 double RecurringChangesScore(const std::vector<const uint8_t*>& pages, uint32_t header,
                              uint32_t pageSize, uint32_t length) {
   uint64_t recurring = 0;
@@ -153,22 +163,6 @@ PointerLook LookAtGroup(const PageSample& sample, const GeometryCandidate& c, ui
   if (other || (!slot && !none)) return PointerLook::Other;
   return slot ? PointerLook::Slot : PointerLook::Blank;
 }
-
-// True when the spacing scores at 2, 3 and 4 times `slot` (those that a
-// page of `room` bytes holds two slots apart or more) keep at least
-// kMultipleShare of what the slot pairs at that distance would give: with
-// n slots on a page, (n - k) pairs of slots lie k slots apart against
-// (n - 1) one apart.
-bool MultiplesHold(const std::vector<double>& score, uint32_t slot, uint32_t room) {
-  const uint32_t slots = room / slot;
-  for (uint32_t k = 2; k <= 4 && k < slots && k * slot < score.size(); ++k) {
-    const double expected = score[slot] * (slots - k) / (slots - 1);
-    if (score[k * slot] < expected * kMultipleShare) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 DuplicatePairs CountDuplicatePairs(const PageSample& sample, const GeometryCandidate& c,
                                    uint32_t keptBytes) {

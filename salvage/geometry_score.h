@@ -73,6 +73,15 @@ enum class SpacingMeasure : uint8_t { EqualBytes, RecurringChanges };
 void InferSlotLength(const PageSample& sample, SpacingMeasure measure,
                      GeometryCandidate* candidate, GeometryCandidate* runnerUp);
 
+// How often the byte pairs where a page's bytes change (a field boundary,
+// a value among filler) recur `length` bytes further on, over the bytes of
+// `pages` from `header` to `pageSize`, as a share of all such pairs.  Runs
+// of one byte (records padded with spaces or zeros, a page's free end)
+// count only at their edges, so records that are mostly filler, which
+// score alike at every spacing by equal bytes, still show their slot.
+double RecurringChangesScore(const std::vector<const uint8_t*>& pages, uint32_t header,
+                             uint32_t pageSize, uint32_t length);
+
 // Compressed slots carry the row's used marker (0x0800: 01 01 00 at 6;
 // 0x0600: 01 0x 00 at 4; before: 01 at 4) or a free one (zeros) in every
 // sampled slot, some are used, and before 0x0800 every used one starts

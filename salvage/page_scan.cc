@@ -10,7 +10,9 @@
 #include "reader/page_header.h"
 #include "reader/slots.h"
 #include "reader/v8_layout.h"
+#include "salvage/geometry_score.h"
 #include "salvage/page_rules.h"
+#include "salvage/zeroed_sectors.h"
 
 namespace {
 
@@ -490,6 +492,85 @@ bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageG
   ++result->counts.currentVariable;
   ++result->counts.headerlessVariable;
   return true;
+}
+
+// --- Data pages of the oldest class whose header was wiped ---------------------
+//
+// Before 0x0600 a data page is found by the number in its header, which is
+// its own position: a page whose first sector was lost is still known by
+// its place, but not known to be a data page (these headers do not tell an
+// index page from a free one).  Its records tell it: the slots behind the
+// zeros, where records of one file share their field layout, recur at the
+// slot length as on no index page (entries of another length) and no
+// variable page.
+
+// At most this many headerless pages are looked at: a file of noise has
+// one at every page.
+constexpr uint32_t kMostWipedDataPages = 4096;
+// Whole slots behind the zeros that the evidence needs.
+constexpr uint32_t kWipedPageSlots = 3;
+// The least share of recurring changes at the slot length.
+constexpr double kWipedPageScore = 0.02;
+
+// True when the byte changes of `page` from `start` on recur at the slot
+// length more than at any spacing up to twice it that is no multiple of
+// the slot length and no divisor of it (by half as much again), and the
+// slot length scores best or a multiple of it does.
+bool SlotsRecurBehind(const Geometry& g, const uint8_t* page, uint32_t start) {
+  const uint32_t slot = g.slotLength;
+  const uint32_t longest = std::min<uint32_t>(2 * slot, (g.pageSize - start) / 2);
+  if (slot < 4 || longest < slot) return false;
+  std::vector<const uint8_t*> one{page + start};
+  const uint32_t size = g.pageSize - start;
+  double atSlot = 0, bestOther = 0, best = 0;
+  uint32_t bestLength = 0;
+  for (uint32_t length = 4; length <= longest; ++length) {
+    const double score = RecurringChangesScore(one, 0, size, length);
+    if (score > best) {
+      best = score;
+      bestLength = length;
+    }
+    if (length == slot) atSlot = score;
+    if (length % slot != 0 && slot % length != 0 && score > bestOther) bestOther = score;
+  }
+  return bestLength % slot == 0 && atSlot >= kWipedPageScore && atSlot >= 1.5 * bestOther;
+}
+
+void TakeWipedDataPages(InputFile* input, const Geometry& g, const PageGeometry& plan,
+                        const PassState& pass, ScanResult* result) {
+  if (plan.pageMap != PageMapRule::None || g.slotLength == 0 || g.compressed ||
+      g.pageSize <= kSectorBytes) {
+    return;
+  }
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  uint32_t looked = 0;
+  std::vector<uint8_t> page;
+  for (uint64_t p = 1; p < result->counts.physical && looked < kMostWipedDataPages; ++p) {
+    if (pass.carriesNumber[p]) continue;
+    const std::vector<uint32_t>& data = result->directory.data;
+    if (p < data.size() && data[p] != kNoPhysicalPage) continue;
+    // The page that bytes went into or out of holds the start of the next
+    // page or bytes moved from it, at record spacing but off the slots.
+    const bool beforeShift = std::any_of(g.gridShifts.begin(), g.gridShifts.end(),
+                                         [p](const GridShift& s) { return s.fromPage == p + 1; });
+    if (beforeShift) continue;
+    // A lost sector: the page's first one reads as zeros.
+    if (!ReadWipedPage(input, g, plan, static_cast<uint32_t>(p), kSectorBytes, &page, result)) {
+      continue;
+    }
+    ++looked;
+    uint32_t zeros = kSectorBytes;
+    while (zeros < g.pageSize && page[zeros] == 0) ++zeros;
+    const uint32_t first = zeros <= header ? 0 : (zeros - header + g.slotLength - 1) / g.slotLength;
+    const uint32_t start = header + first * g.slotLength;
+    if (first + kWipedPageSlots > SlotsPerPage(g) || !SlotsRecurBehind(g, page.data(), start)) {
+      --result->counts.wipedHeaders;  // not taken for a data page: counted as lost
+      continue;
+    }
+    PlaceInDirectory(static_cast<uint32_t>(p), static_cast<uint32_t>(p), false, result);
+    ++result->counts.currentData;
+    ++result->counts.headerless;
+  }
 }
 
 // 0x0600 and 0x0610 find variable pages through the map as it stands;
@@ -1086,6 +1167,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
+  TakeWipedDataPages(input, g, plan, pass, result);
   DropPagesAcrossShifts(input, g, result);
   result->provenPages = pass.givenCount;
   result->provenThrough = pass.provenThrough;

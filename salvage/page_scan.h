@@ -38,7 +38,9 @@ struct PageCounts {
   uint64_t unreadable = 0;   // cut short
   uint64_t currentData = 0;  // current copies chosen
   uint64_t headerless = 0;   // of them: data pages whose header was wiped,
-                             // read where a sound table places them
+                             // read where a sound table places them (before
+                             // 0x0600: at their own place, where the slots
+                             // behind the zeros show records)
   uint64_t currentVariable = 0;
   uint64_t headerlessVariable = 0;  // of them: variable pages whose header
                                     // was wiped, read where a sound

@@ -495,6 +495,50 @@ TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheTablePlacesThem) {
   }
 }
 
+// Before 0x0600 no map says which pages hold records: a page whose first
+// sector was lost is taken for a data page where the slots behind the
+// zeros recur at the slot length; a page of noise behind zeros is not.
+TEST(GeometrySectorTest, OldestClassWipedHeaderPagesAreReadWhereTheirSlotsShowRecords) {
+  for (uint16_t version : {0x0300, 0x0400, 0x0500}) {
+    for (uint16_t pageSize : {1024, 4096}) {
+      SCOPED_TRACE(std::to_string(version) + " page size " + std::to_string(pageSize));
+      const FixtureOptions o = Options(version, pageSize, 60);
+      const BuiltFile built = Build(o, pageSize == 1024 ? 300 : 1200);
+      const Records all = AllRecords(built);
+      ASSERT_GE(built.dataPages.size(), 6u);
+      std::vector<uint8_t> bytes = built.bytes;
+      std::set<size_t> wiped;
+      for (size_t k = 1; k < built.dataPages.size(); k += 3) {
+        const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
+        std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
+        wiped.insert(at);
+      }
+      // Noise behind a lost sector on the last data page.
+      uint32_t seed = 3;
+      const size_t noise =
+          static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages.back()));
+      std::fill(bytes.begin() + noise, bytes.begin() + noise + 512, 0);
+      for (size_t i = noise + 512; i < noise + pageSize; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<uint8_t>(seed >> 16);
+      }
+      Records kept;
+      for (size_t i = 0; i < all.size(); ++i) {
+        const size_t slot = built.recordSlots[i];
+        const size_t page = slot - slot % pageSize;
+        if (page == noise) continue;
+        if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
+      }
+      ScopedTempFile file(bytes);
+      SalvageReport report;
+      const Records got = SalvageRecords(file.path(), &report);
+      EXPECT_TRUE(SameRecords(got, kept));
+      EXPECT_EQ(Invented(got, all), 0u);
+      EXPECT_EQ(report.pages.headerless, wiped.size());
+    }
+  }
+}
+
 // The same in 0x0600, whose map entries keep the logical page's kind in
 // byte 1 ('D' for a data page): a page whose first sector was zeroed is read
 // where the map puts it; the slots the zeros reached read as empty.
