@@ -41,6 +41,14 @@ size_t CopyBytes(const FixtureOptions& o, const BuiltFile& built) {
   return o.version >= 0x0800 ? built.controlCopyBytes : o.pageSize;
 }
 
+// Salvages `built` with its first `bytes` bytes (the control page) zeroed.
+Records SalvageWithoutControlPage(const BuiltFile& built, size_t bytes, SalvageReport* report) {
+  std::vector<uint8_t> damaged = built.bytes;
+  std::fill(damaged.begin(), damaged.begin() + static_cast<int64_t>(bytes), 0);
+  ScopedTempFile file(damaged);
+  return SalvageRecords(file.path(), report);
+}
+
 // --- Control page copy 1 damaged, copy 2 intact ----------------------------------
 
 struct CopyDamage {
@@ -143,11 +151,8 @@ TEST(GeometryCopyTest, SpacePaddedRecordsStillTellTheirSlotLength) {
         r[recordLength - 1] = 0;
       }
       const BuiltFile built = fixture::BuildDataFile(o, records);
-      std::vector<uint8_t> bytes = built.bytes;
-      std::fill(bytes.begin(), bytes.begin() + 4096, 0);
-      ScopedTempFile file(bytes);
       SalvageReport report;
-      const Records got = SalvageRecords(file.path(), &report);
+      const Records got = SalvageWithoutControlPage(built, 4096, &report);
       EXPECT_TRUE(SameRecords(got, AllRecords(built))) << report.error;
       EXPECT_EQ(report.geometry.slotLength, built.slotLength);
     }
@@ -182,11 +187,8 @@ TEST(GeometryCopyTest, FillerRecordsTellTheirSlotAndOneRecordPagesInventNone) {
       r[344] = 0;
     }
     const BuiltFile built = fixture::BuildDataFile(o, records);
-    std::vector<uint8_t> bytes = built.bytes;
-    std::fill(bytes.begin(), bytes.begin() + 4096, 0);
-    ScopedTempFile file(bytes);
     SalvageReport report;
-    const Records got = SalvageRecords(file.path(), &report);
+    const Records got = SalvageWithoutControlPage(built, 4096, &report);
     EXPECT_TRUE(SameRecords(got, AllRecords(built))) << report.error;
     EXPECT_EQ(report.geometry.slotLength, 345u);
 
@@ -203,11 +205,8 @@ TEST(GeometryCopyTest, FillerRecordsTellTheirSlotAndOneRecordPagesInventNone) {
       }
     }
     const BuiltFile onePerPage = fixture::BuildDataFile(whole, long_records);
-    std::vector<uint8_t> wiped = onePerPage.bytes;
-    std::fill(wiped.begin(), wiped.begin() + 1024, 0);
-    ScopedTempFile wipedFile(wiped);
     SalvageReport wipedReport;
-    const Records wipedGot = SalvageRecords(wipedFile.path(), &wipedReport);
+    const Records wipedGot = SalvageWithoutControlPage(onePerPage, 1024, &wipedReport);
     EXPECT_EQ(Invented(wipedGot, AllRecords(onePerPage)), 0u) << wipedReport.error;
   }
 }
@@ -462,6 +461,47 @@ TEST(GeometryMapTest, WipedCurrentMapCopyLeavesTheNewestPageCurrent) {
 
 // --- Sectors zeroed across page headers -----------------------------------------
 
+// Zeroes the first sector of every `step`-th data page from the `from`-th
+// on; the page offsets it zeroed.
+std::set<size_t> WipeFirstSectors(const FixtureOptions& o, const BuiltFile& built, size_t from,
+                                  size_t step, std::vector<uint8_t>* bytes) {
+  std::set<size_t> wiped;
+  for (size_t k = from; k < built.dataPages.size(); k += step) {
+    const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
+    std::fill(bytes->begin() + at, bytes->begin() + at + 512, 0);
+    wiped.insert(at);
+  }
+  return wiped;
+}
+
+// The records whose slots lie outside the zeroed sectors of `wiped` and
+// outside page `lost` (SIZE_MAX: none).
+Records OutsideWipedSectors(const BuiltFile& built, const Records& all, uint32_t pageSize,
+                            const std::set<size_t>& wiped, size_t lost = SIZE_MAX) {
+  Records kept;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const size_t slot = built.recordSlots[i];
+    const size_t page = slot - slot % pageSize;
+    if (page == lost) continue;
+    if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
+  }
+  return kept;
+}
+
+// Salvages `bytes`: the records `kept`, nothing that `all` does not hold,
+// and `headerless` pages read without their header.
+SalvageReport ExpectRecordsBesideWipedSectors(const std::vector<uint8_t>& bytes,
+                                              const Records& kept, const Records& all,
+                                              size_t headerless) {
+  ScopedTempFile file(bytes);
+  SalvageReport report;
+  const Records got = SalvageRecords(file.path(), &report);
+  EXPECT_TRUE(SameRecords(got, kept));
+  EXPECT_EQ(Invented(got, all), 0u);
+  EXPECT_EQ(report.pages.headerless, headerless);
+  return report;
+}
+
 // The first 512 bytes of data pages zeroed (their headers with them): the
 // allocation table still places each page, whose slots beyond the sector
 // come back; the slots inside it are lost, and nothing else comes out.
@@ -473,24 +513,10 @@ TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheTablePlacesThem) {
     const Records all = AllRecords(built);
     ASSERT_GE(built.dataPages.size(), 3u);
     std::vector<uint8_t> bytes = built.bytes;
-    std::set<size_t> wiped;
-    for (size_t k = 0; k < built.dataPages.size(); k += 2) {
-      const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
-      std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
-      wiped.insert(at);
-    }
-    Records kept;
-    for (size_t i = 0; i < all.size(); ++i) {
-      const size_t slot = built.recordSlots[i];
-      const size_t page = slot - slot % pageSize;
-      if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
-    }
-    ScopedTempFile file(bytes);
-    SalvageReport report;
-    const Records got = SalvageRecords(file.path(), &report);
-    EXPECT_TRUE(SameRecords(got, kept));
-    EXPECT_EQ(Invented(got, all), 0u);
-    EXPECT_EQ(report.pages.headerless, wiped.size());
+    const std::set<size_t> wiped = WipeFirstSectors(o, built, 0, 2, &bytes);
+    const SalvageReport report =
+        ExpectRecordsBesideWipedSectors(bytes, OutsideWipedSectors(built, all, pageSize, wiped),
+                                        all, wiped.size());
     EXPECT_EQ(report.status, kSalvageDamaged);
   }
 }
@@ -507,12 +533,7 @@ TEST(GeometrySectorTest, OldestClassWipedHeaderPagesAreReadWhereTheirSlotsShowRe
       const Records all = AllRecords(built);
       ASSERT_GE(built.dataPages.size(), 6u);
       std::vector<uint8_t> bytes = built.bytes;
-      std::set<size_t> wiped;
-      for (size_t k = 1; k < built.dataPages.size(); k += 3) {
-        const size_t at = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[k]));
-        std::fill(bytes.begin() + at, bytes.begin() + at + 512, 0);
-        wiped.insert(at);
-      }
+      const std::set<size_t> wiped = WipeFirstSectors(o, built, 1, 3, &bytes);
       // Noise behind a lost sector on the last data page.
       uint32_t seed = 3;
       const size_t noise =
@@ -522,19 +543,8 @@ TEST(GeometrySectorTest, OldestClassWipedHeaderPagesAreReadWhereTheirSlotsShowRe
         seed = seed * 1103515245u + 12345u;
         bytes[i] = static_cast<uint8_t>(seed >> 16);
       }
-      Records kept;
-      for (size_t i = 0; i < all.size(); ++i) {
-        const size_t slot = built.recordSlots[i];
-        const size_t page = slot - slot % pageSize;
-        if (page == noise) continue;
-        if (wiped.count(page) == 0 || slot >= page + 512) kept.push_back(all[i]);
-      }
-      ScopedTempFile file(bytes);
-      SalvageReport report;
-      const Records got = SalvageRecords(file.path(), &report);
-      EXPECT_TRUE(SameRecords(got, kept));
-      EXPECT_EQ(Invented(got, all), 0u);
-      EXPECT_EQ(report.pages.headerless, wiped.size());
+      ExpectRecordsBesideWipedSectors(
+          bytes, OutsideWipedSectors(built, all, pageSize, wiped, noise), all, wiped.size());
     }
   }
 }
