@@ -45,6 +45,18 @@ bool IsIndexPage(const VersionRules& rules, const uint8_t* page, uint32_t number
   return false;
 }
 
+// An alternate collating sequence page: kind 'A' where data pages keep
+// 'D', and a page number like any other page.
+bool IsCollatingPage(const VersionRules& rules, const uint8_t* page, uint32_t number,
+                     uint64_t bound) {
+  if (number == 0 || number >= bound) return false;
+  if (rules.kind == KindRule::ByteAtOffset1) return page[1] == 'A';
+  if (rules.kind == KindRule::ByteAtOffset4NotIndex) {
+    return page[4] == 'A' && page[kV8PageKindHighOffset] == 0;
+  }
+  return false;
+}
+
 uint64_t CountPhysicalPages(const Geometry& g, int64_t fileSize) {
   // Whole pages and a cut last one; with the 4096-byte gap the offsets
   // are not a plain multiple.
@@ -675,7 +687,8 @@ bool HeaderFits(const Geometry& g, const uint8_t* header, uint64_t physical, uin
   if (ClassifyPageHeader(*g.layout, header, physical, bound).kind != HeaderKind::Other) {
     return true;
   }
-  return IsIndexPage(*g.layout, header, number, bound);
+  return IsIndexPage(*g.layout, header, number, bound) ||
+         IsCollatingPage(*g.layout, header, number, bound);
 }
 
 bool Blank(const uint8_t* bytes, uint32_t length) {
