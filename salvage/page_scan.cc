@@ -342,8 +342,7 @@ bool TakeCutDataPage(const Geometry& g, const MapState& map, uint64_t physical, 
   pass->carriesNumber[physical] = true;
   pass->candidates.push_back(
       Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
-  result->cutPage = static_cast<uint32_t>(physical);
-  result->cutBytes = got;
+  result->partPages.push_back(PartPage{static_cast<uint32_t>(physical), got});
   Skip(result, SkippedPage{offset, info.logical,
                            PageReason("cut short: %u of %u bytes; its slots that lie whole in "
                                       "them are read", got, g.pageSize)});
@@ -440,11 +439,9 @@ void DistrustUnconfirmedMaps(const PageGeometry& plan, const std::vector<bool>& 
 
 // Reads physical page `physical` into `page` where its first `headerBytes`
 // bytes are zeros (a wiped header, not something else) and bytes are left
-// behind them (a page zeroed whole is lost, not read); counts such a page
-// in wipedHeaders.
+// behind them (a page zeroed whole is lost, not read).
 bool ReadWipedPage(InputFile* input, const Geometry& g, const PageGeometry& plan,
-                   uint32_t physical, uint32_t headerBytes, std::vector<uint8_t>* page,
-                   ScanResult* result) {
+                   uint32_t physical, uint32_t headerBytes, std::vector<uint8_t>* page) {
   if (IsReservedPage(plan, physical)) return false;
   page->assign(g.pageSize, 0);
   if (ReadInputAt(input, PhysicalPageOffset(g, physical), page->data(), g.pageSize) !=
@@ -457,7 +454,6 @@ bool ReadWipedPage(InputFile* input, const Geometry& g, const PageGeometry& plan
   }
   bool left = false;
   for (uint32_t i = headerBytes; i < g.pageSize && !left; ++i) left = bytes[i] != 0;
-  if (left) ++result->counts.wipedHeaders;
   return left;
 }
 
@@ -479,10 +475,9 @@ void PlaceInDirectory(uint32_t logical, uint32_t physical, bool variable, ScanRe
 bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry& plan,
                         uint32_t logical, uint32_t physical, ScanResult* result) {
   std::vector<uint8_t> page;
-  if (!ReadWipedPage(input, g, plan, physical, g.layout->dataPageHeaderSize, &page, result) ||
-      !DataPageSlotsPlausible(g, page.data())) {
-    return false;
-  }
+  if (!ReadWipedPage(input, g, plan, physical, g.layout->dataPageHeaderSize, &page)) return false;
+  ++result->counts.wipedHeaders;
+  if (!DataPageSlotsPlausible(g, page.data())) return false;
   PlaceInDirectory(logical, physical, false, result);
   ++result->counts.currentData;
   ++result->counts.headerless;
@@ -497,9 +492,10 @@ bool TakeHeaderlessPage(InputFile* input, const Geometry& g, const PageGeometry&
 bool TakeHeaderlessVariablePage(InputFile* input, const Geometry& g, const PageGeometry& plan,
                                 uint32_t logical, uint32_t physical, ScanResult* result) {
   std::vector<uint8_t> page;
-  if (!ReadWipedPage(input, g, plan, physical, g.layout->firstFragmentOffset, &page, result)) {
+  if (!ReadWipedPage(input, g, plan, physical, g.layout->firstFragmentOffset, &page)) {
     return false;
   }
+  ++result->counts.wipedHeaders;
   PlaceInDirectory(logical, physical, true, result);
   ++result->counts.currentVariable;
   ++result->counts.headerlessVariable;
@@ -567,7 +563,7 @@ void TakeWipedDataPages(InputFile* input, const Geometry& g, const PageGeometry&
                                          [p](const GridShift& s) { return s.fromPage == p + 1; });
     if (beforeShift) continue;
     // A lost sector: the page's first one reads as zeros.
-    if (!ReadWipedPage(input, g, plan, static_cast<uint32_t>(p), kSectorBytes, &page, result)) {
+    if (!ReadWipedPage(input, g, plan, static_cast<uint32_t>(p), kSectorBytes, &page)) {
       continue;
     }
     ++looked;
@@ -576,9 +572,9 @@ void TakeWipedDataPages(InputFile* input, const Geometry& g, const PageGeometry&
     const uint32_t first = zeros <= header ? 0 : (zeros - header + g.slotLength - 1) / g.slotLength;
     const uint32_t start = header + first * g.slotLength;
     if (first + kWipedPageSlots > SlotsPerPage(g) || !SlotsRecurBehind(g, page.data(), start)) {
-      --result->counts.wipedHeaders;  // not taken for a data page: counted as lost
       continue;
     }
+    ++result->counts.wipedHeaders;
     PlaceInDirectory(static_cast<uint32_t>(p), static_cast<uint32_t>(p), false, result);
     ++result->counts.currentData;
     ++result->counts.headerless;
@@ -710,20 +706,20 @@ uint64_t ProbeEnd(const PageGeometry& plan, uint64_t first, uint64_t pages) {
   return p;
 }
 
-// The probe pages from `first` on (ProbeEnd) whose headers fit when they
+// The probe pages `first` .. end - 1 (ProbeEnd) whose headers fit when they
 // lie `delta` bytes away from where the grid now puts them, as data or
 // variable pages (without a map: any page) carrying numbers not met twice;
 // `block` holds the file from `blockStart` on.  *probed counts the pages
 // looked at (those whose header lies inside the file at that shift).
 uint32_t CountFits(const Geometry& g, const PageGeometry& plan, const std::vector<uint8_t>& block,
-                   int64_t blockStart, uint64_t first, uint64_t pages, int64_t delta,
+                   int64_t blockStart, uint64_t first, uint64_t end, int64_t delta,
                    uint64_t bound, const std::vector<uint32_t>& logicalOf, uint64_t* firstFit,
                    uint32_t* named, uint32_t* probed) {
   uint32_t fits = 0;
   *named = 0;
   *probed = 0;
   uint32_t numbers[kGridProbePages];
-  for (uint64_t p = first; p < ProbeEnd(plan, first, pages); ++p) {
+  for (uint64_t p = first; p < end; ++p) {
     if (IsReservedPage(plan, p)) continue;
     const int64_t at = PhysicalPageOffset(g, p) + delta - blockStart;
     if (at < 0 || at + kGridHeaderBytes > static_cast<int64_t>(block.size())) continue;
@@ -865,8 +861,8 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
   const int64_t lowest = ownNumbers ? -reach : -static_cast<int64_t>(g->pageSize) / 2 + 1;
   const int64_t highest = ownNumbers ? reach : static_cast<int64_t>(g->pageSize) / 2;
   const int64_t start = std::max<int64_t>(0, PhysicalPageOffset(*g, first) - reach);
-  const int64_t end =
-      PhysicalPageOffset(*g, ProbeEnd(plan, first, pages)) + reach + kGridHeaderBytes;
+  const uint64_t probeEnd = ProbeEnd(plan, first, pages);
+  const int64_t end = PhysicalPageOffset(*g, probeEnd) + reach + kGridHeaderBytes;
   std::vector<uint8_t> block(static_cast<size_t>(std::min(end, input->size) - start));
   block.resize(ReadInputAt(input, start, block.data(), static_cast<uint32_t>(block.size())));
   uint32_t best = 0, second = 0, bestNamed = 0, secondNamed = 0, ties = 0;
@@ -878,7 +874,7 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
     uint32_t named = 0, probed = 0;
     const uint32_t fits =
         delta == 0 ? 0
-                   : CountFits(*g, plan, block, start, first, pages, delta, bound, logicalOf,
+                   : CountFits(*g, plan, block, start, first, probeEnd, delta, bound, logicalOf,
                                &firstFit, &named, &probed);
     if (fits > 0) fitting.push_back(ShiftFit{delta, fits, named, probed, firstFit});
     if (fits > best) {
@@ -904,7 +900,7 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
   }
   uint64_t ignored;
   uint32_t hereNamed, hereProbed;
-  const uint32_t here = CountFits(*g, plan, block, start, first, pages, 0, bound, logicalOf,
+  const uint32_t here = CountFits(*g, plan, block, start, first, probeEnd, 0, bound, logicalOf,
                                   &ignored, &hereNamed, &hereProbed);
   // A shift one page off the true one reads the same headers at the places
   // of their neighbours: where the map names pages, only the true one finds
@@ -1056,7 +1052,6 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
 }
 
 uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize) {
-  if (physical == scan.cutPage) return scan.cutBytes;
   for (const PartPage& part : scan.partPages) {
     if (part.physical == physical) return part.bytes;
   }

@@ -110,18 +110,15 @@ struct ScanResult {
   uint64_t provenPages = 0;
   uint32_t provenThrough = 0;
   bool provenHolds = false;
-  // A data page cut short by the end of the file whose header is whole:
-  // its physical number (kNoPhysicalPage for none) and the bytes of it that
-  // are there.  Its slots that lie whole in them are walked.
-  uint32_t cutPage = kNoPhysicalPage;
-  uint32_t cutBytes = 0;
-  // Data pages that bytes inserted or lost inside them cut short in the
-  // same way: the slots before those the shift moved are walked.
+  // Data pages of which only the first bytes are walked (their slots that
+  // lie whole in them): the last page cut short by the end of the file,
+  // whose header is whole, and pages that bytes inserted or lost inside
+  // them cut short (the slots before those the shift moved).
   std::vector<PartPage> partPages;
 };
 
 // The bytes of physical page `physical` that the walk may read: the page
-// size, or less for a page cut short (ScanResult::cutPage, partPages).
+// size, or less for a page cut short (ScanResult::partPages).
 uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize);
 
 // Follows the page grid of `g` (usable) through the file and records in
