@@ -72,6 +72,7 @@ TEST(CorpusSalvageTest, ZeroedPagesAfterACollatingPageMoveNoGrid) {
   const Records got = SalvageRecords(damaged.path(), &report);
   EXPECT_TRUE(report.geometry.gridShifts.empty());
   EXPECT_TRUE(SameRecords(got, expected));
+  EXPECT_EQ(Invented(got, ReaderRecords(file)), 0u);
 }
 
 }  // namespace

@@ -724,6 +724,7 @@ TEST(GeometryGridTest, ShiftJustBeforeTheTablesIsFoundBehindThem) {
     for (uint16_t pageSize : {1024, 4096}) {
       const FixtureOptions o = Options(version, pageSize, 60);
       const BuiltFile built = Build(o, 900);
+      const Records all = AllRecords(built);
       const size_t firstTable = 4 * built.controlCopyBytes / pageSize;
       std::vector<uint8_t> blank = built.bytes;
       std::fill(blank.begin() + firstTable / 2 * pageSize, blank.begin() + firstTable * pageSize, 0);
@@ -741,6 +742,7 @@ TEST(GeometryGridTest, ShiftJustBeforeTheTablesIsFoundBehindThem) {
         SalvageReport report;
         const Records got = SalvageRecords(file.path(), &report);
         EXPECT_TRUE(SameRecords(got, expected));
+        EXPECT_EQ(Invented(got, all), 0u);
         ASSERT_FALSE(report.geometry.gridShifts.empty());
         EXPECT_LE(report.geometry.gridShifts[0].fromPage, firstTable);
       }
