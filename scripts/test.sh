@@ -99,9 +99,12 @@ check_zip() {
            README.md LICENSE.txt USAGE.txt; do
     [ -f "$dir/$f" ] || { echo "zip: $f is missing"; return 1; }
   done
-  (cd "$dir" && wine gandrel.exe --version >../zip-version.txt 2>&1 </dev/null &&
-     wine pagrove.exe -btrin ../sample.btr -btrout ../zip.dump -silent true \
-       >../zip-pagrove.txt 2>&1 </dev/null) || { echo "zip: a program failed under Wine"; return 1; }
+  # Each start bounded: a Wine start that hangs is stopped and made once more.
+  (cd "$dir" && export WINE_RUN_TIMEOUT=120 &&
+     "$ROOT/scripts/wine-run.sh" gandrel.exe --version >../zip-version.txt 2>&1 </dev/null &&
+     "$ROOT/scripts/wine-run.sh" pagrove.exe -btrin ../sample.btr -btrout ../zip.dump -silent true \
+       >../zip-pagrove.txt 2>&1 </dev/null) ||
+    { echo "zip: a program failed under Wine"; cat "$PACKAGE_CHECK"/zip-*.txt; return 1; }
   grep -q "^gandrel $version" "$PACKAGE_CHECK/zip-version.txt" ||
     { echo "zip: gandrel.exe --version is not 'gandrel $version'"; return 1; }
   cmp "$PACKAGE_CHECK/build.dump" "$PACKAGE_CHECK/zip.dump" || return 1
@@ -138,7 +141,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGANDREL_WERROR=ON -DGANDREL_BEN
       -DGANDREL_TEST_OPTIMIZE=-O1 >/dev/null
 timed "native build" cmake --build build -j "$JOBS"
 step "native tests"
-run_ctest "native tests" build -j "$JOBS"
+run_ctest "native tests" build -j "$JOBS" --timeout 600
 
 step "sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGANDREL_SANITIZE=ON -DGANDREL_WERROR=ON \
@@ -147,7 +150,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGANDREL_SANITIZE=ON
 timed "sanitizer build" cmake --build build-asan -j "$JOBS"
 step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_ctest "sanitizer tests" build-asan -j "$JOBS"
+  run_ctest "sanitizer tests" build-asan -j "$JOBS" --timeout 600
 # What the damaged-file suite tried and salvaged (written by the test).
 cat build-asan/tests/damage/damage_report.txt 2>/dev/null || true
 
@@ -189,7 +192,8 @@ if [ -z "${SKIP_WINDOWS:-}" ]; then
   timed "native package check" check_native_packages
   step "Windows tests under Wine, and the zip's programs"
   timed "windows tests and zip (with prefix)" scripts/with-wine.sh bash -c \
-    'run_ctest "windows tests" build-win -j "$0" && timed "zip check under wine" check_zip' "$JOBS"
+    'run_ctest "windows tests" build-win -j "$0" --timeout 600 --repeat after-timeout:2 &&
+       timed "zip check under wine" check_zip' "$JOBS"
 else
   start_fuzz
 fi
