@@ -220,11 +220,14 @@ void ScanAllocationTables(DataFile* dataFile) {
 
   // Per logical page, highest usage first; a stable sort keeps the physical
   // order among equals, so that of two equal copies the earlier is taken.
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) {
-                     if (a.logical != b.logical) return a.logical < b.logical;
-                     return a.usage > b.usage;
-                   });
+  // Where the pages lie in logical order (most files), nothing moves.
+  const auto before = [](const Candidate& a, const Candidate& b) {
+    if (a.logical != b.logical) return a.logical < b.logical;
+    return a.usage > b.usage;
+  };
+  if (!std::is_sorted(candidates.begin(), candidates.end(), before)) {
+    std::stable_sort(candidates.begin(), candidates.end(), before);
+  }
   const int64_t pageSize = dataFile->pageSize;
   for (size_t i = 0; i < candidates.size();) {
     size_t end = i;

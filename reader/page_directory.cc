@@ -93,11 +93,15 @@ ReaderStatus AddPageEntry(DataFile* dataFile, const uint8_t* page,
 
 void SortDataPages(DataFile* dataFile) {
   // Page numbers are unique within the list, so any correct sort gives the
-  // one order: ascending, compared as unsigned 32-bit values.
-  std::sort(dataFile->dataPages, dataFile->dataPages + dataFile->dataPageCount,
-            [](const PageEntry& a, const PageEntry& b) {
-              return a.pageNumber < b.pageNumber;
-            });
+  // one order: ascending, compared as unsigned 32-bit values.  A list filled
+  // in that order already (the 0x0800/0x0900 pass adds its pages so) keeps
+  // its positions, and its index with them.
+  const auto byNumber = [](const PageEntry& a, const PageEntry& b) {
+    return a.pageNumber < b.pageNumber;
+  };
+  PageEntry* const end = dataFile->dataPages + dataFile->dataPageCount;
+  if (std::is_sorted(dataFile->dataPages, end, byNumber)) return;
+  std::sort(dataFile->dataPages, end, byNumber);
   // Positions moved: index them anew.
   PositionIndex& index = dataFile->state->dataIndex;
   ResetIndex(index);
