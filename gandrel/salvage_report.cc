@@ -99,9 +99,11 @@ void PrintSalvageSummary(const SalvageReport& r, FILE* out) {
             "  records held back by the gate: %" PRIu64 " (tail pointer outside the file %" PRIu64
             ", chain that does not end %" PRIu64 ", chain broken short %" PRIu64
             ", compressed stream that does not decode whole %" PRIu64
-            ", slot over a sector of zeros %" PRIu64 ")\n",
+            ", slot over a sector of zeros %" PRIu64
+            ", slot that bytes inserted or lost may have moved %" PRIu64 ")\n",
             r.heldBack.total(), r.heldBack.tailOutsideFile, r.heldBack.endlessChain,
-            r.heldBack.brokenChain, r.heldBack.streamNotExact, r.heldBack.zeroedSector);
+            r.heldBack.brokenChain, r.heldBack.streamNotExact, r.heldBack.zeroedSector,
+            r.heldBack.movedByShift);
   }
   if (r.recordsOverBlankSectors > 0) {
     fprintf(out,
@@ -246,6 +248,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "brokenChain", static_cast<int64_t>(r.heldBack.brokenChain));
   Field(j, "streamNotExact", static_cast<int64_t>(r.heldBack.streamNotExact));
   Field(j, "zeroedSector", static_cast<int64_t>(r.heldBack.zeroedSector));
+  Field(j, "movedByShift", static_cast<int64_t>(r.heldBack.movedByShift));
   JsonEndObject(j);
   Field(j, "overBlankSectors", static_cast<int64_t>(r.recordsOverBlankSectors));
   Field(j, "headerCountKnown", g.recordCountKnown);

@@ -12,6 +12,7 @@
 #include "reader/v8_layout.h"
 #include "salvage/geometry_score.h"
 #include "salvage/page_rules.h"
+#include "salvage/slot_profile.h"
 #include "salvage/zeroed_sectors.h"
 
 namespace {
@@ -938,11 +939,14 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
 // Bytes inserted into a page or lost from it leave its header in place and
 // move the slots behind them: those slots read as record bytes moved by the
 // shift.  That page is the last before the shift whose header fits the grid
-// before it.  Where the slots keep duplicate pointers, a used slot whose
-// pointers are no pointers shows the move, and the page is not walked
-// (skipped, with the reason).  Without them, or where every pointer fits,
-// it cannot be told from a page the shift left whole (bytes inserted at its
-// end) and is walked.
+// before it.  What shows where the move begins: a used slot whose
+// duplicate pointers are no pointers; else, where the file's records share
+// a layout, the first used slot unlike them (salvage/slot_profile.h).  The
+// slots before that one, but one, are read and the rest held back.  A last
+// used slot whose pointers all fit, or a page whose every slot is like the
+// others, lies where it was written (the bytes went in at its end) and is
+// walked whole.  Where nothing shows either, its records are held back:
+// bytes inserted at its end cannot be told from bytes inserted inside it.
 
 // The first used slot of `page` that holds a duplicate pointer word that
 // is no pointer, or kNoSlot.
@@ -968,6 +972,67 @@ uint32_t FirstMovedSlot(const Geometry& g, const uint8_t* page, int64_t fileSize
     }
   }
   return kNoSlot;
+}
+
+// Data pages to draw a record profile from: up to kProfilePages of the
+// directory's, spread over it, none within two pages of a shift.
+constexpr size_t kProfilePages = 64;
+std::vector<int64_t> ProfilePageOffsets(const Geometry& g, const ScanResult& result) {
+  std::vector<uint32_t> pages;
+  for (uint32_t physical : result.directory.data) {
+    if (physical == kNoPhysicalPage) continue;
+    bool nearShift = false;
+    for (const GridShift& shift : g.gridShifts) {
+      nearShift |= physical + 2 >= shift.fromPage && physical <= shift.fromPage + 2;
+    }
+    if (!nearShift) pages.push_back(physical);
+  }
+  std::vector<int64_t> offsets;
+  const size_t step = std::max<size_t>(1, pages.size() / kProfilePages);
+  for (size_t i = 0; i < pages.size() && offsets.size() < kProfilePages; i += step) {
+    offsets.push_back(PhysicalPageOffset(g, pages[i]));
+  }
+  return offsets;
+}
+
+// The first used slot of `page` that does not fit the profile, or kNoSlot.
+uint32_t FirstUnfittingSlot(const Geometry& g, const SlotProfile& profile, const uint8_t* page) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  for (uint32_t s = 0; s < SlotsPerPage(g); ++s) {
+    const uint32_t at = header + s * g.slotLength;
+    if (at + g.slotLength > g.pageSize) break;
+    if (SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) continue;
+    if (!SlotFitsProfile(profile, page + at)) return s;
+  }
+  return kNoSlot;
+}
+
+// True when the last used slot of `page` keeps duplicate pointer words
+// that are all "none" or name a slot: it lies where it was written, and so
+// do the slots before it (bytes inserted or lost behind it moved none).
+bool LastUsedSlotInPlace(const Geometry& g, const uint8_t* page, int64_t fileSize,
+                         uint32_t pairs) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const uint32_t slots = SlotsPerPage(g);
+  const EmptySlotRule rule =
+      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  if (pairs == 0 || 8u * pairs >= g.slotLength) return false;
+  for (uint32_t s = slots; s-- > 0;) {
+    const uint32_t at = header + s * g.slotLength;
+    if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
+      continue;
+    }
+    for (uint32_t w = 0; w < 2 * pairs; ++w) {
+      const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
+      const DuplicatePointer kind =
+          LookAtDuplicatePointer(*g.layout, word, g.pageSize, g.slotLength, slots, fileSize);
+      if (kind != DuplicatePointer::None && kind != DuplicatePointer::Slot) return false;
+    }
+    return true;
+  }
+  return true;  // no used slot: nothing to move
 }
 
 // The last page before `fromPage` (and from `lowest` on) whose header fits
@@ -1023,39 +1088,53 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
     if (q == kNoPhysicalPage) continue;
     DropVariablePageBeforeLoss(g, g.gridShifts[i], q, i == 0 ? 0 : g.gridShifts[i - 1].shift,
                                result);
-    if (pairs == 0) continue;
     const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
     if (current == data.end()) continue;
     const int64_t offset = PhysicalPageOffset(g, q);
     if (ReadInputAt(input, offset, page.data(), g.pageSize) != g.pageSize) continue;
-    const uint32_t moved = FirstMovedSlot(g, page.data(), input->size, pairs);
-    if (moved == kNoSlot) continue;
-    // The bytes went in or out somewhere in the slot before the first that
-    // shows it (whose pointers may fit by chance) or in that one: the slots
-    // before those two lie where they were written.
-    if (moved >= 2) {
-      const uint32_t keep = moved - 1;
-      result->partPages.push_back(PartPage{static_cast<uint32_t>(q),
-                                           g.layout->dataPageHeaderSize + keep * g.slotLength});
-      Skip(result, SkippedPage{offset, current - data.begin(),
-                               PageReason("bytes inserted or lost inside the page moved its "
-                                          "slots (a used slot's duplicate pointer is none): "
-                                          "its first %u slots are read", keep)});
-      continue;
+    uint32_t moved = pairs == 0 ? kNoSlot : FirstMovedSlot(g, page.data(), input->size, pairs);
+    const char* shows = "a used slot's duplicate pointer is none";
+    if (moved == kNoSlot && LastUsedSlotInPlace(g, page.data(), input->size, pairs)) continue;
+    if (moved == kNoSlot) {
+      // No pointer shows the move: the records themselves may, where the
+      // file's other records agree on enough of their bytes.  Where they
+      // do not, nothing tells the slots the bytes moved from those they
+      // left in place (bytes inserted at the page's end move none): the
+      // page's records are held back, not handed out on a guess.
+      const int64_t delta = g.gridShifts[i].shift - (i == 0 ? 0 : g.gridShifts[i - 1].shift);
+      const SlotProfile profile =
+          BuildSlotProfile(input, g, ProfilePageOffsets(g, *result), delta);
+      if (!profile.tells) {
+        result->partPages.push_back(
+            PartPage{static_cast<uint32_t>(q), g.layout->dataPageHeaderSize, true});
+        Skip(result, SkippedPage{offset, current - data.begin(),
+                                 "bytes were inserted or lost inside the page or at its end, "
+                                 "and nothing shows which of its slots they moved: its records "
+                                 "are held back (--keep-doubtful writes them out)"});
+        continue;
+      }
+      moved = FirstUnfittingSlot(g, profile, page.data());
+      if (moved == kNoSlot) continue;  // every slot fits: the bytes went in at its end
+      shows = "a used slot is unlike the file's other records";
     }
-    *current = kNoPhysicalPage;
-    --result->counts.currentData;
+    // The bytes went in or out somewhere in the slot before the first that
+    // shows it (which may fit by chance) or in that one: the slots before
+    // those two lie where they were written, and the rest are held back.
+    const uint32_t keep = moved >= 2 ? moved - 1 : 0;
+    result->partPages.push_back(PartPage{static_cast<uint32_t>(q),
+                                         g.layout->dataPageHeaderSize + keep * g.slotLength, true});
     Skip(result, SkippedPage{offset, current - data.begin(),
-                             "bytes inserted or lost inside the page moved its slots: a "
-                             "duplicate pointer of a used slot is none"});
+                             std::string("bytes inserted or lost inside the page moved its "
+                                         "slots (") + shows + "): its first " +
+                                 std::to_string(keep) + " slots are read, the rest held back"});
   }
 }
 
-uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize) {
+const PartPage* FindPartPage(const ScanResult& scan, uint32_t physical) {
   for (const PartPage& part : scan.partPages) {
-    if (part.physical == physical) return part.bytes;
+    if (part.physical == physical) return &part;
   }
-  return pageSize;
+  return nullptr;
 }
 
 void FindGridShifts(InputFile* input, Geometry* g) {

@@ -85,10 +85,14 @@ struct ProvenPageSink {
   void* context = nullptr;
 };
 
-// A data page whose first `bytes` bytes only are walked.
+// A data page whose first `bytes` bytes only are walked for records.
+// Where `restHeldBack`, the page is there whole but bytes inserted or lost
+// inside it may have moved the slots behind those bytes, and nothing shows
+// which: their records go to the doubtful sink.
 struct PartPage {
   uint32_t physical;
   uint32_t bytes;
+  bool restHeldBack = false;
 };
 
 struct ScanResult {
@@ -117,9 +121,9 @@ struct ScanResult {
   std::vector<PartPage> partPages;
 };
 
-// The bytes of physical page `physical` that the walk may read: the page
-// size, or less for a page cut short (ScanResult::partPages).
-uint32_t WalkableBytes(const ScanResult& scan, uint32_t physical, uint32_t pageSize);
+// The part page entry of physical page `physical` (ScanResult::partPages),
+// or null for a page walked whole.
+const PartPage* FindPartPage(const ScanResult& scan, uint32_t physical);
 
 // Follows the page grid of `g` (usable) through the file and records in
 // g->gridShifts where bytes inserted or lost moved the pages off it.  A page

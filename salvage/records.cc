@@ -39,7 +39,7 @@ bool TakeRecord(ChainWalker* walker, const Geometry& g, const uint8_t* slot,
 constexpr size_t kMaxListedChains = 10000;
 
 enum class Gate : uint8_t {
-  Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact, ZeroedSector
+  Pass, TailOutsideFile, EndlessChain, BrokenChain, StreamNotExact, ZeroedSector, MovedByShift
 };
 
 // The record gate, besides the empty-slot rule that found the slot used: a
@@ -70,6 +70,7 @@ void HoldBack(Gate gate, const uint8_t* bytes, uint32_t length, const RecordSink
   else if (gate == Gate::BrokenChain) ++report->heldBack.brokenChain;
   else if (gate == Gate::StreamNotExact) ++report->heldBack.streamNotExact;
   else if (gate == Gate::ZeroedSector) ++report->heldBack.zeroedSector;
+  else if (gate == Gate::MovedByShift) ++report->heldBack.movedByShift;
   else ++report->heldBack.endlessChain;
   if (sink.writeDoubtful != nullptr) sink.writeDoubtful(sink.doubtfulContext, bytes, length);
 }
@@ -159,24 +160,36 @@ bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset
 
 namespace {
 
+// Slots that lie whole in the first `bytes` bytes of a page.
+uint32_t SlotsWithin(const Geometry& g, uint32_t bytes) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  return bytes >= g.pageSize ? SlotsPerPage(g)
+         : bytes > header    ? std::min(SlotsPerPage(g), (bytes - header) / g.slotLength)
+                             : 0;
+}
+
 // The slot loop of one data page, read whole into `page` (the walk's bytes
 // beyond the page are zeros where its last slot reaches past it), or, for
 // a page the end of the file cut, its first `bytesThere` bytes: the slots
-// that lie whole in them.
+// that lie whole in them.  The used slots that do not lie whole in the
+// first `trustedBytes` are held back.
 void WalkDataPage(const PageWalk& w, const uint8_t* page, uint32_t logical, int64_t offset,
-                  uint32_t bytesThere) {
+                  uint32_t bytesThere, uint32_t trustedBytes) {
   const Geometry& g = *w.g;
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots =
-      bytesThere >= g.pageSize ? SlotsPerPage(g)
-      : bytesThere > header    ? std::min(SlotsPerPage(g), (bytesThere - header) / g.slotLength)
-                               : 0;
+  const uint32_t slots = SlotsWithin(g, bytesThere);
+  const uint32_t trusted = SlotsWithin(g, trustedBytes);
   const bool fixedOnly = !g.variable && !g.compressed;
   ++w.report->dataPagesWalked;
   const ZeroedSectors zeroed = FindZeroedSectors(page, g.pageSize, offset, w.anyZeroRun);
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t slotOffset = header + s * g.slotLength;
     if (!SlotHoldsRecord(g, page, slotOffset)) continue;
+    if (s >= trusted) {
+      HoldBack(Gate::MovedByShift, page + slotOffset + g.slotDataOffset,
+               fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, *w.sink, w.report);
+      continue;
+    }
     if (TouchesZeroedSector(zeroed, offset, slotOffset, g.slotLength)) {
       HoldBack(Gate::ZeroedSector, page + slotOffset + g.slotDataOffset,
                fixedOnly ? g.recordLength : g.slotLength - g.slotDataOffset, *w.sink, w.report);
@@ -241,7 +254,7 @@ void WalkProvenPage(void* context, uint32_t logical, int64_t offset, const uint8
   // the walk is done again (salvage.cc).
   const PageWalk walk{nullptr, &g, early->sink, early->report, nullptr, nullptr, 0,
                       early->lostSectors};
-  WalkDataPage(walk, page, logical, offset, g.pageSize);
+  WalkDataPage(walk, page, logical, offset, g.pageSize, g.pageSize);
 }
 
 void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
@@ -265,7 +278,8 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
     }
     if (data[logical] == kNoPhysicalPage) continue;
     const int64_t offset = PhysicalPageOffset(g, data[logical]);
-    const uint32_t want = WalkableBytes(scan, data[logical], pageSize);
+    const PartPage* part = FindPartPage(scan, data[logical]);
+    const uint32_t want = part == nullptr || part->restHeldBack ? pageSize : part->bytes;
     const bool cut = want < pageSize;
     const uint8_t* bytes = inPlace && !cut ? ViewInputAt(input, offset, pageSize) : nullptr;
     if (bytes == nullptr) {
@@ -279,6 +293,7 @@ void WalkRecords(InputFile* input, const Geometry& g, const ScanResult& scan,
           SkippedPage{offset, static_cast<int64_t>(logical), "cannot be read"});
       continue;
     }
-    WalkDataPage(walk, bytes, static_cast<uint32_t>(logical), offset, want);
+    WalkDataPage(walk, bytes, static_cast<uint32_t>(logical), offset, want,
+                 part == nullptr ? pageSize : part->bytes);
   }
 }

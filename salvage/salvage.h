@@ -49,8 +49,14 @@ struct HeldBackCounts {
                                  // zeros (salvage/zeroed_sectors.h); the
                                  // doubtful sink gets the slot's bytes from
                                  // where the record starts
+  uint64_t movedByShift = 0;      // bytes inserted or lost inside the page
+                                 // may have moved the slot (the doubtful
+                                 // sink gets its bytes, as above); from the
+                                 // first slot that shows the move on, or
+                                 // the whole page where nothing shows it
   uint64_t total() const {
-    return tailOutsideFile + endlessChain + brokenChain + streamNotExact + zeroedSector;
+    return tailOutsideFile + endlessChain + brokenChain + streamNotExact + zeroedSector +
+           movedByShift;
   }
 };
 

@@ -26,22 +26,34 @@ void Collect(void* context, const uint8_t* bytes, uint32_t length) {
   static_cast<Records*>(context)->emplace_back(bytes, bytes + length);
 }
 
+struct Collected {
+  Records* records;
+  Records* doubtful;
+};
+
 bool Forget(void* context) {
-  static_cast<Records*>(context)->clear();
+  Collected* collected = static_cast<Collected*>(context);
+  collected->records->clear();
+  if (collected->doubtful != nullptr) collected->doubtful->clear();
   return true;
 }
 
 }  // namespace
 
 Records SalvageRecords(const std::string& path, SalvageReport* report,
-                       const GeometryOverrides& overrides, bool takeBack) {
+                       const GeometryOverrides& overrides, bool takeBack, Records* doubtful) {
   Records records;
+  Collected collected{&records, doubtful};
   RecordSinkFunction sink;
   sink.write = Collect;
   sink.context = &records;
+  if (doubtful != nullptr) {
+    sink.writeDoubtful = Collect;
+    sink.doubtfulContext = doubtful;
+  }
   if (takeBack) {
     sink.restart = Forget;
-    sink.restartContext = &records;
+    sink.restartContext = &collected;
   }
   SalvageFile(path.c_str(), overrides, sink, report);
   return records;

@@ -24,9 +24,11 @@ fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& options, uint
 
 // Salvages `path`; the records in order.  With `takeBack` the sink can
 // take back what it was given, as the salvage command's dump can: records of
-// fixed length then go out during the page pass.
+// fixed length then go out during the page pass.  With `doubtful`, the
+// records held back are gathered there.
 Records SalvageRecords(const std::string& path, SalvageReport* report,
-                       const GeometryOverrides& overrides = {}, bool takeBack = true);
+                       const GeometryOverrides& overrides = {}, bool takeBack = true,
+                       Records* doubtful = nullptr);
 
 // Equal record lists; otherwise a failure naming the counts and the first
 // record that differs (not the bytes of every record).
