@@ -124,6 +124,12 @@ inline uint32_t SlotsPerPage(const Geometry& g) {
   return g.slotLength == 0 ? 0 : (g.pageSize - g.layout->slotCountReserve) / g.slotLength;
 }
 
+// The empty-slot rule of the data pages of `g` (usable): compressed slots
+// keep a marker where plain ones keep record bytes.
+inline EmptySlotRule EmptySlotRuleOf(const Geometry& g) {
+  return g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+}
+
 // Decides the geometry of `input`.  Reads the control page copies and, when
 // something is missing, a sample of the data pages.  Never fails outright:
 // geometry->usable says whether salvage can go on.

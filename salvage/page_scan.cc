@@ -954,8 +954,7 @@ constexpr uint32_t kNoSlot = UINT32_MAX;
 uint32_t FirstMovedSlot(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = SlotsPerPage(g);
-  const EmptySlotRule rule =
-      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  const EmptySlotRule rule = EmptySlotRuleOf(g);
   if (8u * pairs >= g.slotLength) return kNoSlot;
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t at = header + s * g.slotLength;
@@ -998,8 +997,7 @@ std::vector<int64_t> ProfilePageOffsets(const Geometry& g, const ScanResult& res
 // The first used slot of `page` that does not fit the profile, or kNoSlot.
 uint32_t FirstUnfittingSlot(const Geometry& g, const SlotProfile& profile, const uint8_t* page) {
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const EmptySlotRule rule =
-      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  const EmptySlotRule rule = EmptySlotRuleOf(g);
   for (uint32_t s = 0; s < SlotsPerPage(g); ++s) {
     const uint32_t at = header + s * g.slotLength;
     if (at + g.slotLength > g.pageSize) break;
@@ -1016,8 +1014,7 @@ bool LastUsedSlotInPlace(const Geometry& g, const uint8_t* page, int64_t fileSiz
                          uint32_t pairs) {
   const uint32_t header = g.layout->dataPageHeaderSize;
   const uint32_t slots = SlotsPerPage(g);
-  const EmptySlotRule rule =
-      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+  const EmptySlotRule rule = EmptySlotRuleOf(g);
   if (pairs == 0 || 8u * pairs >= g.slotLength) return false;
   for (uint32_t s = slots; s-- > 0;) {
     const uint32_t at = header + s * g.slotLength;

@@ -153,9 +153,7 @@ void TakeFixedSlot(const PageWalk& w, const uint8_t* slot, uint32_t logical) {
 }  // namespace
 
 bool SlotHoldsRecord(const Geometry& g, const uint8_t* page, uint32_t slotOffset) {
-  const EmptySlotRule rule =
-      g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
-  return !SlotIsEmpty(rule, page, g.pageSize, slotOffset, g.slotLength);
+  return !SlotIsEmpty(EmptySlotRuleOf(g), page, g.pageSize, slotOffset, g.slotLength);
 }
 
 namespace {

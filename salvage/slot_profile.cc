@@ -23,10 +23,6 @@ constexpr uint32_t kMaxSlots = 4096;
 constexpr double kMaxMisfits = 0.05;
 constexpr uint32_t kMinMoved = 16;
 
-EmptySlotRule RuleOf(const Geometry& g) {
-  return g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
-}
-
 // Calls visit(bytes) for every slot of the page read `phase` bytes behind
 // its place (0: in place) that lies whole in the page: the used ones only,
 // or every one.
@@ -38,7 +34,7 @@ void ForEachSlot(const Geometry& g, const uint8_t* page, uint32_t phase, bool us
   for (uint32_t s = 0; s < slots; ++s) {
     const uint32_t at = header + s * g.slotLength + phase;
     if (at + g.slotLength > g.pageSize) break;
-    if (!usedOnly || !SlotIsEmpty(RuleOf(g), page, g.pageSize, at, g.slotLength)) {
+    if (!usedOnly || !SlotIsEmpty(EmptySlotRuleOf(g), page, g.pageSize, at, g.slotLength)) {
       visit(page + at);
     }
   }
