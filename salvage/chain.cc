@@ -1,5 +1,7 @@
 #include "salvage/chain.h"
 
+#include <algorithm>
+
 #include "reader/format.h"
 #include "reader/v8_layout.h"
 
@@ -122,6 +124,13 @@ bool ReadyChainPage(ChainWalker* w, ChainWalk* walk, int64_t page, std::string* 
   const int64_t offset = LocatePage(w, page);
   if (offset < 0) {
     *reason = "variable page " + std::to_string(page) + " not found";
+    EndChain(walk, ChainEnd::MissingPage);
+    return false;
+  }
+  const std::vector<uint32_t>& moved = w->directory->movedVariable;
+  if (std::find(moved.begin(), moved.end(), static_cast<uint32_t>(page)) != moved.end()) {
+    *reason = "variable page " + std::to_string(page) +
+              " took bytes inserted or lost inside it: its fragments may have moved";
     EndChain(walk, ChainEnd::MissingPage);
     return false;
   }

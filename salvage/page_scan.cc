@@ -1052,12 +1052,20 @@ uint64_t PageBeforeShift(InputFile* input, const Geometry& g, const PageGeometry
 
 }  // namespace
 
-// Bytes lost inside the variable page just before the shift (its header
-// is still in place, so the page the bytes were lost from) moved its later
-// fragments and its fragment table: no chain is read through it.
-void DropVariablePageBeforeLoss(const Geometry& g, const GridShift& shift, uint64_t q,
-                                int64_t shiftBefore, ScanResult* result) {
-  if (shift.shift >= shiftBefore || q + 1 != shift.fromPage) return;
+// Bytes inserted or lost inside the variable page just before the shift
+// (its header is still in place, so the page the bytes went into or out
+// of, unless they went in at its end) moved its later fragments and its
+// fragment table: no chain is read through it.
+void DropVariablePageBeforeShift(const Geometry& g, const GridShift& shift, uint64_t q,
+                                 ScanResult* result) {
+  if (!g.variable || q + 1 != shift.fromPage) return;
+  if (g.layout->pageMap == PageMapRule::None) {
+    const std::vector<uint32_t>& data = result->directory.data;
+    if (std::find(data.begin(), data.end(), static_cast<uint32_t>(q)) == data.end()) {
+      result->directory.movedVariable.push_back(static_cast<uint32_t>(q));
+    }
+    return;
+  }
   std::vector<uint32_t>& variable = result->directory.variable;
   const auto current = std::find(variable.begin(), variable.end(), static_cast<uint32_t>(q));
   if (current == variable.end()) return;
@@ -1066,7 +1074,7 @@ void DropVariablePageBeforeLoss(const Geometry& g, const GridShift& shift, uint6
   std::replace(result->mapped.begin(), result->mapped.end(), static_cast<uint32_t>(q),
                kNoPhysicalPage);
   Skip(result, SkippedPage{PhysicalPageOffset(g, q), current - variable.begin(),
-                           "bytes lost inside the page moved its later fragments"});
+                           "bytes inserted or lost inside the page moved its later fragments"});
 }
 
 void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* result) {
@@ -1083,8 +1091,7 @@ void DropPagesAcrossShifts(InputFile* input, const Geometry& g, ScanResult* resu
     const uint64_t lowest = i == 0 ? 0 : g.gridShifts[i - 1].fromPage;
     const uint64_t q = PageBeforeShift(input, g, plan, lowest, g.gridShifts[i].fromPage);
     if (q == kNoPhysicalPage) continue;
-    DropVariablePageBeforeLoss(g, g.gridShifts[i], q, i == 0 ? 0 : g.gridShifts[i - 1].shift,
-                               result);
+    DropVariablePageBeforeShift(g, g.gridShifts[i], q, result);
     const auto current = std::find(data.begin(), data.end(), static_cast<uint32_t>(q));
     if (current == data.end()) continue;
     const int64_t offset = PhysicalPageOffset(g, q);

@@ -55,6 +55,10 @@ struct PageDirectory {
   // kNoPhysicalPage.
   std::vector<uint32_t> data;
   std::vector<uint32_t> variable;
+  // 0x0300-0x0500, whose chains name a page by its place: pages that bytes
+  // inserted or lost inside them may have left with moved fragments and
+  // fragment table; no chain is read through them.
+  std::vector<uint32_t> movedVariable;
 };
 
 // Called now and then with the bytes of the file dealt with so far.

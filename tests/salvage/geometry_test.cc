@@ -968,6 +968,40 @@ TEST(GeometryGridTest, RecordsThatShareALayoutShowWhereInsertedBytesMovedTheSlot
 
 namespace {
 
+// Bytes inserted inside a variable page move its later fragments and the
+// fragment table at its end: no chain is read through it (before 0x0600 a
+// chain names the page by its place, from 0x0600 the map names it), so the
+// records with a fragment there are held back, not handed out with the
+// moved bytes as their tail.
+TEST(GeometryGridTest, VariablePageTheInsertRunsThroughIsNotReadByChains) {
+  for (uint16_t version : {0x0400, 0x0600}) {
+    SCOPED_TRACE(version);
+    FixtureOptions o = Options(version, 1024, 40);
+    o.variableLength = true;
+    const BuiltFile built = Build(o, 300, 900);
+    const Records all = AllRecords(built);
+    ASSERT_GE(built.variablePages.size(), 4u);
+    const uint32_t damaged = built.variablePages[built.variablePages.size() / 2];
+    std::vector<uint8_t> bytes = built.bytes;
+    const size_t at = PhysicalPageOffset(o, damaged) + 300;
+    bytes.insert(bytes.begin() + static_cast<int64_t>(at), 37, 0x5A);
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    ASSERT_FALSE(report.geometry.gridShifts.empty());
+    EXPECT_EQ(Invented(got, all), 0u);
+    Records untouched;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const std::vector<uint32_t>& pages = built.recordPages[i];
+      if (std::find(pages.begin(), pages.end(), damaged) == pages.end()) {
+        untouched.push_back(all[i]);
+      }
+    }
+    EXPECT_EQ(Invented(untouched, got), 0u);
+    EXPECT_GT(report.heldBack.brokenChain, 0u);
+  }
+}
+
 // Before 0x0600 a page is found by the number it carries.  Bytes that read
 // as the number of the page before (as fragment pointers do) at the same
 // place in every page make a second shift fit the pages as well as the true
