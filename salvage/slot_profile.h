@@ -16,7 +16,9 @@
 #include "salvage/geometry.h"
 
 struct SlotProfile {
-  std::vector<uint32_t> offsets;  // slot bytes where the sampled slots agree
+  // The slot bytes that tell: where nearly every sampled slot holds one
+  // value and a slot moved by the shift brings another agreed value.
+  std::vector<uint32_t> offsets;
   std::vector<uint8_t> values;    // the value they agree on, per offset
   uint32_t sampledSlots = 0;
   // The profile tells a slot at its place from one moved by the shift it
