@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "reader/input_stream.h"
+#include "reader/slots.h"
 #include "reader/version_rules.h"
 #include "salvage/geometry_score.h"
 
@@ -128,6 +129,19 @@ inline uint32_t SlotsPerPage(const Geometry& g) {
 // keep a marker where plain ones keep record bytes.
 inline EmptySlotRule EmptySlotRuleOf(const Geometry& g) {
   return g.compressed ? g.layout->emptySlotCompressed : g.layout->emptySlotConsole;
+}
+
+// Calls visit(slot, offset) for each used slot of `page` that lies whole
+// in it, in slot order, until visit returns false.
+template <typename Visit>
+void ForEachUsedSlot(const Geometry& g, const uint8_t* page, Visit visit) {
+  const uint32_t header = g.layout->dataPageHeaderSize;
+  const EmptySlotRule rule = EmptySlotRuleOf(g);
+  for (uint32_t s = 0; s < SlotsPerPage(g); ++s) {
+    const uint32_t at = header + s * g.slotLength;
+    if (at + g.slotLength > g.pageSize) break;
+    if (!SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength) && !visit(s, at)) return;
+  }
 }
 
 // Decides the geometry of `input`.  Reads the control page copies and, when

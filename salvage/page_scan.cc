@@ -948,29 +948,36 @@ bool FindShiftAt(InputFile* input, Geometry* g, const PageGeometry& plan, uint64
 // walked whole.  Where nothing shows either, its records are held back:
 // bytes inserted at its end cannot be told from bytes inserted inside it.
 
+// How the duplicate pointer words that end the slot at `at` read.
+struct SlotPointers {
+  bool other = false;  // a word that is no pointer
+  bool zero = false;   // a zero word
+};
+SlotPointers ReadSlotPointers(const Geometry& g, const uint8_t* page, uint32_t at,
+                              int64_t fileSize, uint32_t pairs) {
+  SlotPointers read;
+  for (uint32_t w = 0; w < 2 * pairs; ++w) {
+    const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
+    const DuplicatePointer kind = LookAtDuplicatePointer(*g.layout, word, g.pageSize,
+                                                         g.slotLength, SlotsPerPage(g), fileSize);
+    read.other |= kind == DuplicatePointer::Other;
+    read.zero |= kind == DuplicatePointer::Zero;
+  }
+  return read;
+}
+
 // The first used slot of `page` that holds a duplicate pointer word that
-// is no pointer, or kNoSlot.
+// is no pointer, or kNoSlot.  Zero words are let pass: a free slot the rule
+// takes for used keeps them.
 constexpr uint32_t kNoSlot = UINT32_MAX;
 uint32_t FirstMovedSlot(const Geometry& g, const uint8_t* page, int64_t fileSize, uint32_t pairs) {
-  const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = SlotsPerPage(g);
-  const EmptySlotRule rule = EmptySlotRuleOf(g);
-  if (8u * pairs >= g.slotLength) return kNoSlot;
-  for (uint32_t s = 0; s < slots; ++s) {
-    const uint32_t at = header + s * g.slotLength;
-    if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
-      continue;
-    }
-    for (uint32_t w = 0; w < 2 * pairs; ++w) {
-      const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
-      // Zero words are let pass: a free slot the rule takes for used keeps them.
-      if (LookAtDuplicatePointer(*g.layout, word, g.pageSize, g.slotLength, slots, fileSize) ==
-          DuplicatePointer::Other) {
-        return s;
-      }
-    }
-  }
-  return kNoSlot;
+  uint32_t moved = kNoSlot;
+  if (8u * pairs >= g.slotLength) return moved;
+  ForEachUsedSlot(g, page, [&](uint32_t s, uint32_t at) {
+    if (ReadSlotPointers(g, page, at, fileSize, pairs).other) moved = s;
+    return moved == kNoSlot;
+  });
+  return moved;
 }
 
 // Data pages to draw a record profile from: up to kProfilePages of the
@@ -996,40 +1003,31 @@ std::vector<int64_t> ProfilePageOffsets(const Geometry& g, const ScanResult& res
 
 // The first used slot of `page` that does not fit the profile, or kNoSlot.
 uint32_t FirstUnfittingSlot(const Geometry& g, const SlotProfile& profile, const uint8_t* page) {
-  const uint32_t header = g.layout->dataPageHeaderSize;
-  const EmptySlotRule rule = EmptySlotRuleOf(g);
-  for (uint32_t s = 0; s < SlotsPerPage(g); ++s) {
-    const uint32_t at = header + s * g.slotLength;
-    if (at + g.slotLength > g.pageSize) break;
-    if (SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) continue;
-    if (!SlotFitsProfile(profile, page + at)) return s;
-  }
-  return kNoSlot;
+  uint32_t unlike = kNoSlot;
+  ForEachUsedSlot(g, page, [&](uint32_t s, uint32_t at) {
+    if (!SlotFitsProfile(profile, page + at)) unlike = s;
+    return unlike == kNoSlot;
+  });
+  return unlike;
 }
 
 // True when the last used slot of `page` keeps duplicate pointer words
 // that are all "none" or name a slot: it lies where it was written, and so
 // do the slots before it (bytes inserted or lost behind it moved none).
+// Without used slots nothing moved.
 bool LastUsedSlotInPlace(const Geometry& g, const uint8_t* page, int64_t fileSize,
                          uint32_t pairs) {
-  const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = SlotsPerPage(g);
-  const EmptySlotRule rule = EmptySlotRuleOf(g);
   if (pairs == 0 || 8u * pairs >= g.slotLength) return false;
-  for (uint32_t s = slots; s-- > 0;) {
-    const uint32_t at = header + s * g.slotLength;
-    if (at + g.slotLength > g.pageSize || SlotIsEmpty(rule, page, g.pageSize, at, g.slotLength)) {
-      continue;
-    }
-    for (uint32_t w = 0; w < 2 * pairs; ++w) {
-      const uint8_t* word = page + at + g.slotLength - 8u * pairs + 4u * w;
-      const DuplicatePointer kind =
-          LookAtDuplicatePointer(*g.layout, word, g.pageSize, g.slotLength, slots, fileSize);
-      if (kind != DuplicatePointer::None && kind != DuplicatePointer::Slot) return false;
-    }
+  uint32_t last = 0;
+  bool any = false;
+  ForEachUsedSlot(g, page, [&](uint32_t, uint32_t at) {
+    last = at;
+    any = true;
     return true;
-  }
-  return true;  // no used slot: nothing to move
+  });
+  if (!any) return true;
+  const SlotPointers read = ReadSlotPointers(g, page, last, fileSize, pairs);
+  return !read.other && !read.zero;
 }
 
 // The last page before `fromPage` (and from `lowest` on) whose header fits

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "reader/slots.h"
 
 namespace {
 
@@ -24,19 +23,15 @@ constexpr double kMaxMisfits = 0.05;
 constexpr uint32_t kMinMoved = 16;
 
 // Calls visit(bytes) for every slot of the page read `phase` bytes behind
-// its place (0: in place) that lies whole in the page: the used ones only,
-// or every one.
+// its place (0 < phase < slot length) that lies whole in the page, used or
+// not.
 template <typename Visit>
-void ForEachSlot(const Geometry& g, const uint8_t* page, uint32_t phase, bool usedOnly,
-                 Visit visit) {
+void ForEachMovedSlot(const Geometry& g, const uint8_t* page, uint32_t phase, Visit visit) {
   const uint32_t header = g.layout->dataPageHeaderSize;
-  const uint32_t slots = SlotsPerPage(g);
-  for (uint32_t s = 0; s < slots; ++s) {
+  for (uint32_t s = 0; s < SlotsPerPage(g); ++s) {
     const uint32_t at = header + s * g.slotLength + phase;
     if (at + g.slotLength > g.pageSize) break;
-    if (!usedOnly || !SlotIsEmpty(EmptySlotRuleOf(g), page, g.pageSize, at, g.slotLength)) {
-      visit(page + at);
-    }
+    visit(page + at);
   }
 }
 
@@ -71,11 +66,11 @@ SlotProfile BuildSlotProfile(InputFile* input, const Geometry& g,
   std::vector<std::array<uint32_t, 256>> counts(g.slotLength);
   for (auto& c : counts) c.fill(0);
   for (const auto& p : pages) {
-    ForEachSlot(g, p.data(), 0, true, [&](const uint8_t* slot) {
-      if (profile.sampledSlots == kMaxSlots) return;
-      for (uint32_t o = 0; o < g.slotLength; ++o) ++counts[o][slot[o]];
-      ++profile.sampledSlots;
+    ForEachUsedSlot(g, p.data(), [&](uint32_t, uint32_t at) {
+      for (uint32_t o = 0; o < g.slotLength; ++o) ++counts[o][p[at + o]];
+      return ++profile.sampledSlots < kMaxSlots;
     });
+    if (profile.sampledSlots == kMaxSlots) break;
   }
   if (profile.sampledSlots < kMinSlots) return profile;
   std::vector<int> agreed(g.slotLength, -1);  // the value nearly all hold, or -1
@@ -100,11 +95,12 @@ SlotProfile BuildSlotProfile(InputFile* input, const Geometry& g,
 
   uint32_t inPlace = 0, misfits = 0, moved = 0, movedFits = 0;
   for (const auto& p : pages) {
-    ForEachSlot(g, p.data(), 0, true, [&](const uint8_t* slot) {
+    ForEachUsedSlot(g, p.data(), [&](uint32_t, uint32_t at) {
       ++inPlace;
-      misfits += !SlotFitsProfile(profile, slot);
+      misfits += !SlotFitsProfile(profile, p.data() + at);
+      return true;
     });
-    ForEachSlot(g, p.data(), phase, false, [&](const uint8_t* slot) {
+    ForEachMovedSlot(g, p.data(), phase, [&](const uint8_t* slot) {
       ++moved;
       movedFits += SlotFitsProfile(profile, slot);
     });
