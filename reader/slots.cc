@@ -30,11 +30,10 @@ bool MarkerSet(const uint8_t* page, uint32_t pageSize, uint32_t at, uint32_t siz
   return marker[0] != 0 || marker[1] != 0 || marker[2] != 0;
 }
 
-}  // namespace
-
-bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
-                 uint32_t slotOffset, uint32_t slotLength) {
-  switch (rule) {
+// The empty-slot test of one rule.
+template <EmptySlotRule kRule>
+bool EmptyBy(const uint8_t* page, uint32_t pageSize, uint32_t slotOffset, uint32_t slotLength) {
+  switch (kRule) {
     case EmptySlotRule::FirstWordThenScanFrom4:
       return FirstWord(page, pageSize, slotOffset) == 0 ||
              !AnyByteSet(page, pageSize, slotOffset, slotLength, 4);
@@ -57,4 +56,53 @@ bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
       return !MarkerSet(page, pageSize, slotOffset + kV8UsedMarkerOffset, kV8UsedMarkerSize);
   }
   return true;
+}
+
+template <EmptySlotRule kRule>
+uint32_t UsedInRowBy(const uint8_t* page, uint32_t pageSize, uint32_t slotOffset,
+                     uint32_t slotLength, uint32_t most) {
+  uint32_t n = 0;
+  while (n < most && !EmptyBy<kRule>(page, pageSize, slotOffset + n * slotLength, slotLength)) {
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
+                 uint32_t slotOffset, uint32_t slotLength) {
+  using R = EmptySlotRule;
+  switch (rule) {
+    case R::FirstWordThenScanFrom4:
+      return EmptyBy<R::FirstWordThenScanFrom4>(page, pageSize, slotOffset, slotLength);
+    case R::ScanFrom0: return EmptyBy<R::ScanFrom0>(page, pageSize, slotOffset, slotLength);
+    case R::ScanFrom4: return EmptyBy<R::ScanFrom4>(page, pageSize, slotOffset, slotLength);
+    case R::FirstWord: return EmptyBy<R::FirstWord>(page, pageSize, slotOffset, slotLength);
+    case R::UsedByteAt4: return EmptyBy<R::UsedByteAt4>(page, pageSize, slotOffset, slotLength);
+    case R::UsedMarkerAt4:
+      return EmptyBy<R::UsedMarkerAt4>(page, pageSize, slotOffset, slotLength);
+    case R::UsedMarkerAt6:
+      return EmptyBy<R::UsedMarkerAt6>(page, pageSize, slotOffset, slotLength);
+  }
+  return true;
+}
+
+uint32_t UsedSlotsInRow(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
+                        uint32_t slotOffset, uint32_t slotLength, uint32_t most) {
+  using R = EmptySlotRule;
+  const uint32_t at = slotOffset;
+  switch (rule) {
+    case R::FirstWordThenScanFrom4:
+      return UsedInRowBy<R::FirstWordThenScanFrom4>(page, pageSize, at, slotLength, most);
+    case R::ScanFrom0: return UsedInRowBy<R::ScanFrom0>(page, pageSize, at, slotLength, most);
+    case R::ScanFrom4: return UsedInRowBy<R::ScanFrom4>(page, pageSize, at, slotLength, most);
+    case R::FirstWord: return UsedInRowBy<R::FirstWord>(page, pageSize, at, slotLength, most);
+    case R::UsedByteAt4: return UsedInRowBy<R::UsedByteAt4>(page, pageSize, at, slotLength, most);
+    case R::UsedMarkerAt4:
+      return UsedInRowBy<R::UsedMarkerAt4>(page, pageSize, at, slotLength, most);
+    case R::UsedMarkerAt6:
+      return UsedInRowBy<R::UsedMarkerAt6>(page, pageSize, at, slotLength, most);
+  }
+  return 0;  // every slot empty, as SlotIsEmpty says
 }

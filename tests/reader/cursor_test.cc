@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "reader/page_directory.h"
+#include "reader/slots.h"
 #include "tests/reader/reader_test_util.h"
 
 using namespace readertest;
@@ -102,6 +103,44 @@ TEST(EmptySlots, FromVersion0600TheFirstWordDecides) {
   }
   for (ReaderVariant v : kBothVariants) {
     EXPECT_EQ(HandedOut(f, v, slots), (std::vector<int>{1, 2})) << VariantName(v);
+  }
+}
+
+// Slots in a row: for every rule, on pages whose slots are empty, used, or
+// used only in the bytes one rule looks at, the count is what SlotIsEmpty
+// calls slot by slot give, the last slot reaching past the page included.
+TEST(EmptySlots, UsedSlotsInRowCountsWhatSlotIsEmptyFinds) {
+  const EmptySlotRule rules[] = {
+      EmptySlotRule::FirstWordThenScanFrom4, EmptySlotRule::ScanFrom0,
+      EmptySlotRule::ScanFrom4,              EmptySlotRule::FirstWord,
+      EmptySlotRule::UsedByteAt4,            EmptySlotRule::UsedMarkerAt4,
+      EmptySlotRule::UsedMarkerAt6};
+  const uint32_t pageSize = 512;
+  const uint32_t slotLength = 14;
+  const uint32_t slots = pageSize / slotLength + 1;  // the last one is cut by the page end
+  uint32_t state = 20261211;
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<uint8_t> page(pageSize, 0);
+    for (uint32_t i = 0; i < pageSize; ++i) {
+      state = state * 1103515245u + 12345u;
+      // Mostly zeros, so that every rule sees empty and used slots.
+      if ((state >> 16) % 5 == 0) page[i] = static_cast<uint8_t>(state >> 24);
+    }
+    for (EmptySlotRule rule : rules) {
+      for (uint32_t first = 0; first < slots; ++first) {
+        uint32_t expected = 0;
+        while (first + expected < slots &&
+               !SlotIsEmpty(rule, page.data(), pageSize, (first + expected) * slotLength,
+                            slotLength)) {
+          ++expected;
+        }
+        ASSERT_EQ(UsedSlotsInRow(rule, page.data(), pageSize, first * slotLength, slotLength,
+                                 slots - first),
+                  expected)
+            << "rule " << static_cast<int>(rule) << ", trial " << trial << ", slot " << first;
+      }
+      EXPECT_EQ(UsedSlotsInRow(rule, page.data(), pageSize, 0, slotLength, 0), 0u);
+    }
   }
 }
 
