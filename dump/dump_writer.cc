@@ -178,12 +178,10 @@ bool PutWholeEntry(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
   return true;
 }
 
-}  // namespace
-
-void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
+// One entry that does not fit whole in what is left of the block, or is in
+// a format that has more than the record and CR LF.
+void WriteEntryInPieces(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
   EntryLayout layout;
-  if (output == nullptr || output->outputFile == nullptr || output->textBuffer == nullptr) return;
-  if (PutWholeEntry(output, length, bytes)) return;
   if (!ConsoleLayout(output->format, &layout)) return;
   const bool gathers = output->blockSize >= kDumpTextBufferSize;
   Pieces pieces = {output->textBuffer, gathers ? output->blockSize : kDumpTextBufferSize,
@@ -194,6 +192,22 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) 
     output->pending = pieces.used;
   } else {
     Flush(pieces);
+  }
+}
+
+}  // namespace
+
+void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
+  if (output == nullptr || output->outputFile == nullptr || output->textBuffer == nullptr) return;
+  if (!PutWholeEntry(output, length, bytes)) WriteEntryInPieces(output, length, bytes);
+}
+
+void WriteDumpRecords(DumpOutput* output, uint32_t length, const uint8_t* first, uint32_t stride,
+                      uint32_t count) {
+  if (output == nullptr || output->outputFile == nullptr || output->textBuffer == nullptr) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* bytes = first + static_cast<size_t>(i) * stride;
+    if (!PutWholeEntry(output, length, bytes)) WriteEntryInPieces(output, length, bytes);
   }
 }
 

@@ -81,6 +81,12 @@ struct DumpOutput {
 // (null allowed when `length` is 0) in output->format.
 void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes);
 
+// Console writer: `count` entries, one for each record of `length` bytes at
+// `first`, `first + stride`, and so on (the used slots of a page that follow
+// each other), as that many WriteDumpRecord calls would write them.
+void WriteDumpRecords(DumpOutput* output, uint32_t length, const uint8_t* first, uint32_t stride,
+                      uint32_t count);
+
 // Console writer: writes what is gathered, then the 0x1A trailer in formats
 // '1' and '2' only.  Called once after the last record, whatever ended the
 // record loop.

@@ -174,4 +174,41 @@ TEST(DumpPiecesTest, EveryFormatAtEveryShortLengthAndAtTheBufferEdges) {
   }
 }
 
+// --- Records that lie one after another, written by one call -------------------
+
+// The slots of a page, `stride` bytes apart, written as runs: the bytes must
+// be those of one WriteDumpRecord call per record, where a run ends inside a
+// block, fills it to the byte, or crosses into the next, in every console
+// format (the raw and hex ones gather whole entries, the others go by pieces).
+TEST(DumpPiecesTest, RunsOfSlotsWriteWhatOneCallPerRecordWrites) {
+  uint32_t state = 20261211;
+  const size_t blockSize = kDumpTextBufferSize;
+  for (const Format& format : kFormats) {
+    if (!format.console) continue;
+    for (uint32_t length : {0u, 1u, 100u, 4094u}) {
+      const uint32_t stride = length + 7;
+      const uint32_t count = static_cast<uint32_t>(3 * blockSize / (length + 2) + 5);
+      const Bytes page = RandomRecord(static_cast<size_t>(stride) * count, &state);
+      std::vector<Bytes> records;
+      for (uint32_t i = 0; i < count; ++i) {
+        records.emplace_back(page.begin() + i * stride, page.begin() + i * stride + length);
+      }
+      fixture::ScopedTempFile file({}, ".dump");
+      FILE* stream = fopen(file.path().c_str(), "wb");
+      ASSERT_NE(stream, nullptr);
+      std::vector<char> text(blockSize);
+      DumpOutput output = {stream, text.data(), static_cast<char>(format.number), blockSize};
+      // Runs of 1, 2, 3, ... records; the last takes what is left.
+      for (uint32_t first = 0, run = 1; first < count; first += run, ++run) {
+        run = std::min(run, count - first);
+        WriteDumpRecords(&output, length, page.data() + first * stride, stride, run);
+      }
+      FlushDumpOutput(&output);
+      ASSERT_EQ(fclose(stream), 0);
+      EXPECT_EQ(fixture::ReadFileBytes(file.path()), Written(format, records, blockSize))
+          << "console '" << static_cast<char>(format.number) << "', length " << length;
+    }
+  }
+}
+
 }  // namespace
