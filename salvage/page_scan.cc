@@ -221,6 +221,7 @@ void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
   // copies the earlier is taken.  Sorted in place: a stable sort would
   // want a second array as large as the list.  A file written in one go
   // has its pages in that order already, and a look costs a tenth of a sort.
+  if (plan.pageMap == PageMapRule::None) return;  // named by the pass (AddCandidate)
   std::vector<Candidate>& list = *candidates;
   const auto order = [](const Candidate& a, const Candidate& b) {
     if (a.logical != b.logical) return a.logical < b.logical;
@@ -229,10 +230,20 @@ void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
   };
   if (!std::is_sorted(list.begin(), list.end(), order)) std::sort(list.begin(), list.end(), order);
   PageDirectory& dir = result->directory;
+  // The variable list is as long as its highest page needs: a file of
+  // fixed records keeps none, and two million pages would cost 8 MiB.
   uint32_t highest = 0;
-  for (const Candidate& c : list) highest = std::max(highest, c.logical);
+  uint32_t highestVariable = 0;
+  bool anyVariable = false;
+  for (const Candidate& c : list) {
+    highest = std::max(highest, c.logical);
+    if (c.kind == HeaderKind::Variable) {
+      highestVariable = std::max(highestVariable, c.logical);
+      anyVariable = true;
+    }
+  }
   dir.data.assign(list.empty() ? 0 : highest + 1, kNoPhysicalPage);
-  dir.variable.assign(dir.data.size(), kNoPhysicalPage);
+  dir.variable.assign(anyVariable ? highestVariable + 1 : 0, kNoPhysicalPage);
   for (size_t i = 0; i < list.size();) {
     size_t end = i;
     while (end < list.size() && list[end].logical == list[i].logical) ++end;
@@ -255,6 +266,18 @@ void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
   }
 }
 
+// Names `physical` as the current copy of `logical` in the data or (with
+// `variable`) the variable directory.  The data list always reaches the
+// highest logical page named; the variable list only its own highest.
+void PlaceInDirectory(uint32_t logical, uint32_t physical, bool variable, ScanResult* result) {
+  PageDirectory& dir = result->directory;
+  if (dir.data.size() <= logical) dir.data.resize(logical + 1, kNoPhysicalPage);
+  if (variable && dir.variable.size() <= logical) {
+    dir.variable.resize(logical + 1, kNoPhysicalPage);
+  }
+  (variable ? dir.variable : dir.data)[logical] = physical;
+}
+
 // What the page pass learns besides the candidates.
 struct PassState {
   std::vector<bool> confirmed;      // per logical page: the map's entry holds it
@@ -268,6 +291,29 @@ struct PassState {
   uint32_t provenThrough = 0;
   bool proofStopped = false;
 };
+
+// Cuts the data list, made as long as the file has pages, after the
+// highest logical page named, as a list grown page by page would end.
+void TrimDirectory(PageDirectory* dir) {
+  size_t size = dir->data.size();
+  while (size > 0 && dir->data[size - 1] == kNoPhysicalPage) --size;
+  dir->data.resize(std::max(size, dir->variable.size()));
+}
+
+// A plausible data or variable page found by the pass.  Without a page map
+// a page's number is its place (ClassifyPageHeader takes no other), so no
+// logical page has two copies: the page is named current at once, and two
+// million pages of 512 bytes keep no list of candidates (24 MiB).
+void AddCandidate(const PageGeometry& plan, const Candidate& c, PassState* pass,
+                  ScanResult* result) {
+  if (plan.pageMap != PageMapRule::None) {
+    pass->candidates.push_back(c);
+    return;
+  }
+  PlaceInDirectory(c.logical, c.physical, c.kind == HeaderKind::Variable, result);
+  if (c.kind == HeaderKind::Data) ++result->counts.currentData;
+  else ++result->counts.currentVariable;
+}
 
 // Whether the data page `physical`, just read and carrying `logical`, is
 // proven current with nothing lower still to come (ProvenPageSink).  The
@@ -341,8 +387,9 @@ bool TakeCutDataPage(const Geometry& g, const MapState& map, uint64_t physical, 
   pass->confirmed[info.logical] = true;
   ++result->counts.unreadable;  // a damaged page, though part of it is read
   pass->carriesNumber[physical] = true;
-  pass->candidates.push_back(
-      Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+  AddCandidate(PlanOf(g),
+               Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind},
+               pass, result);
   result->partPages.push_back(PartPage{static_cast<uint32_t>(physical), got});
   Skip(result, SkippedPage{offset, info.logical,
                            PageReason("cut short: %u of %u bytes; its slots that lie whole in "
@@ -401,8 +448,9 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     }
     if (info.kind == HeaderKind::Data) ++counts.data;
     else ++counts.variable;
-    pass->candidates.push_back(
-        Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind});
+    AddCandidate(plan,
+                 Candidate{info.logical, static_cast<uint32_t>(physical), info.usage, info.kind},
+                 pass, result);
     if (pass->proven != nullptr && info.kind == HeaderKind::Data &&
         ProvenNow(plan, map, info.logical, static_cast<uint32_t>(physical), pass)) {
       pass->proven->page(pass->proven->context, info.logical, offset, bytes);
@@ -456,17 +504,6 @@ bool ReadWipedPage(InputFile* input, const Geometry& g, const PageGeometry& plan
   bool left = false;
   for (uint32_t i = headerBytes; i < g.pageSize && !left; ++i) left = bytes[i] != 0;
   return left;
-}
-
-// Names `physical` as the current copy of `logical` in the data or (with
-// `variable`) the variable directory, growing both lists alike.
-void PlaceInDirectory(uint32_t logical, uint32_t physical, bool variable, ScanResult* result) {
-  PageDirectory& dir = result->directory;
-  if (dir.data.size() <= logical) {
-    dir.data.resize(logical + 1, kNoPhysicalPage);
-    dir.variable.resize(logical + 1, kNoPhysicalPage);
-  }
-  (variable ? dir.variable : dir.data)[logical] = physical;
 }
 
 // A data page whose header was destroyed (zeroed sectors) but which a sound
@@ -1249,9 +1286,19 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   PassState pass;
   pass.confirmed.assign(map.entries.size(), false);
   pass.carriesNumber.assign(result->counts.physical, false);
+  // At most one candidate per physical page: reserved once, the list is
+  // never copied as it grows, and memory the pass does not fill is never
+  // touched.  Without a map the pass fills the data list itself, one entry
+  // per physical page, trimmed after it.
+  if (plan.pageMap != PageMapRule::None) {
+    pass.candidates.reserve(result->counts.physical);
+  } else {
+    result->directory.data.assign(result->counts.physical, kNoPhysicalPage);
+  }
   pass.proven = proven;
   if (proven != nullptr) pass.given.assign(result->counts.physical, false);
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
+  if (plan.pageMap == PageMapRule::None) TrimDirectory(&result->directory);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
   ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
