@@ -64,6 +64,11 @@ void WriteRecord(void* context, const uint8_t* bytes, uint32_t length) {
   WriteDumpRecord(&static_cast<DumpSink*>(context)->output, length, bytes);
 }
 
+void WriteRecords(void* context, const uint8_t* first, uint32_t stride, uint32_t length,
+                  uint32_t count) {
+  WriteDumpRecords(&static_cast<DumpSink*>(context)->output, length, first, stride, count);
+}
+
 // The dumps of one run, for a salvage that takes back the records it gave.
 struct RunDumps {
   DumpSink* dump;
@@ -172,6 +177,7 @@ int SalvageOne(const std::string& file, const OutputPaths& paths,
 
   RecordSinkFunction sink;
   sink.write = WriteRecord;
+  sink.writeRun = WriteRecords;
   sink.context = &dumpSink;
   sink.progress = Progress;
   sink.progressContext = &bar;

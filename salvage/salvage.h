@@ -97,6 +97,12 @@ constexpr uint32_t kMaxRecordBytes = 16u << 20;
 struct RecordSinkFunction {
   void (*write)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
   void* context = nullptr;
+  // Optional, in place of `write` for records that lie one after another:
+  // `count` records of `length` bytes at `first`, `first + stride`, and so
+  // on, in that order.  One call hands out a page's used slots that follow
+  // each other, where a call per record would cost more than the record.
+  void (*writeRun)(void* context, const uint8_t* first, uint32_t stride, uint32_t length,
+                   uint32_t count) = nullptr;
   // Optional, beside `write` (both are called when both are set): the same
   // record with the logical page its slot is on, for callers that keep it.
   void (*writeWithPage)(void* context, const uint8_t* bytes, uint32_t length,

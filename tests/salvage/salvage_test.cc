@@ -63,6 +63,42 @@ TEST(SalvageHealthyTest, EveryVersionGivesTheReadersRecordsAndNoDamage) {
   }
 }
 
+// Records deleted here and there leave runs of used slots of every length:
+// handed out a run at a time or one by one, they are the reader's records.
+TEST(SalvageHealthyTest, DeletedRecordsBetweenUsedSlotsGiveTheReadersRecords) {
+  for (uint16_t version : {0x0300, 0x0400, 0x0500, 0x0600, 0x0700, 0x0800, 0x0900}) {
+    SCOPED_TRACE("version " + std::to_string(version));
+    FixtureOptions o;
+    o.version = version;
+    BuiltFile built = Build(o, 300);
+    ScopedTempFile healthy(built.bytes);
+    SalvageReport report;
+    SalvageRecords(healthy.path(), &report);
+    const uint32_t header = report.geometry.layout->dataPageHeaderSize;
+    const uint32_t perPage = SlotsPerPage(report.geometry);
+    ASSERT_GT(perPage, 3u);
+    uint32_t deleted = 0;
+    for (size_t p = 0; p < built.dataPages.size(); ++p) {
+      for (uint32_t s = 0; s < perPage; ++s) {
+        // The first, the last, single slots and runs of two between them.
+        const bool zero = (p % 3 == 0 && s == 0) || (p % 3 == 1 && s == perPage - 1) ||
+                          (s * 7 + p) % 5 == 0 || (p % 4 == 2 && s >= 2 && s < 4);
+        if (!zero) continue;
+        const size_t at = PageStart(o, built.dataPages[p]) + header + s * built.slotLength;
+        std::fill(built.bytes.begin() + at, built.bytes.begin() + at + built.slotLength, 0);
+        ++deleted;
+      }
+    }
+    ScopedTempFile file(built.bytes);
+    const Records expected = ReaderRecords(file.path());
+    ASSERT_GT(deleted, 20u);
+    ASSERT_LT(expected.size(), 300u - 20u);
+    EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report), expected));
+    EXPECT_TRUE(
+        SameRecords(SalvageRecords(file.path(), &report, {}, true, nullptr, false), expected));
+  }
+}
+
 // --- Control page damage -------------------------------------------------------
 
 struct FieldDamage {

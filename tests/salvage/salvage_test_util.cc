@@ -26,6 +26,11 @@ void Collect(void* context, const uint8_t* bytes, uint32_t length) {
   static_cast<Records*>(context)->emplace_back(bytes, bytes + length);
 }
 
+void CollectRun(void* context, const uint8_t* first, uint32_t stride, uint32_t length,
+                uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) Collect(context, first + size_t{i} * stride, length);
+}
+
 struct Collected {
   Records* records;
   Records* doubtful;
@@ -41,11 +46,13 @@ bool Forget(void* context) {
 }  // namespace
 
 Records SalvageRecords(const std::string& path, SalvageReport* report,
-                       const GeometryOverrides& overrides, bool takeBack, Records* doubtful) {
+                       const GeometryOverrides& overrides, bool takeBack, Records* doubtful,
+                       bool runs) {
   Records records;
   Collected collected{&records, doubtful};
   RecordSinkFunction sink;
   sink.write = Collect;
+  if (runs) sink.writeRun = CollectRun;
   sink.context = &records;
   if (doubtful != nullptr) {
     sink.writeDoubtful = Collect;

@@ -25,10 +25,12 @@ fixture::BuiltFile BuildFixtureFile(const fixture::FixtureOptions& options, uint
 // Salvages `path`; the records in order.  With `takeBack` the sink can
 // take back what it was given, as the salvage command's dump can: records of
 // fixed length then go out during the page pass.  With `doubtful`, the
-// records held back are gathered there.
+// records held back are gathered there.  With `runs`, used slots in a row
+// come in one call, as the salvage command takes them; without, one call
+// per record.
 Records SalvageRecords(const std::string& path, SalvageReport* report,
                        const GeometryOverrides& overrides = {}, bool takeBack = true,
-                       Records* doubtful = nullptr);
+                       Records* doubtful = nullptr, bool runs = true);
 
 // Equal record lists; otherwise a failure naming the counts and the first
 // record that differs (not the bytes of every record).
