@@ -157,6 +157,17 @@ bool WizardLayout(uint8_t format, EntryLayout* layout) {
   return true;
 }
 
+// The entry of a format '2' or '4' record: its bytes (as hex digits) and
+// CR LF, `size` bytes at `at`.
+inline void PutEntryBody(bool hex, const uint8_t* bytes, uint32_t length, size_t size, char* at) {
+  if (hex) {
+    EncodeHex(bytes, length, at);
+  } else if (length > 0) {
+    memcpy(at, bytes, length);
+  }
+  memcpy(at + size - 2, "\r\n", 2);
+}
+
 // An entry of format '2' or '4' that fits in what is left of the block:
 // gathered straight, the commonest entry of all.  False for any other,
 // which goes by pieces.
@@ -167,15 +178,31 @@ bool PutWholeEntry(DumpOutput* output, uint32_t length, const uint8_t* bytes) {
   if (output->blockSize < kDumpTextBufferSize || size > output->blockSize - output->pending) {
     return false;
   }
-  char* at = output->textBuffer + output->pending;
-  if (hex) {
-    EncodeHex(bytes, length, at);
-  } else if (length > 0) {
-    memcpy(at, bytes, length);
-  }
-  memcpy(at + size - 2, "\r\n", 2);
+  PutEntryBody(hex, bytes, length, size, output->textBuffer + output->pending);
   output->pending += size;
   return true;
+}
+
+// PutWholeEntry for up to `most` records `stride` bytes apart from `first`:
+// returns how many were gathered before one did not fit (0 for a format
+// that goes by pieces).
+uint32_t PutWholeEntries(DumpOutput* output, uint32_t length, const uint8_t* first,
+                         uint32_t stride, uint32_t most) {
+  const bool hex = output->format == kConsoleFormatHex;
+  if (!hex && output->format != kConsoleFormatButilNoLen) return 0;
+  if (output->blockSize < kDumpTextBufferSize) return 0;
+  const size_t size = (hex ? 2 * size_t{length} : length) + 2;
+  // Held in locals: the entries' bytes go through char pointers, which the
+  // compiler must assume may change *output.
+  char* const text = output->textBuffer;
+  const size_t blockSize = output->blockSize;
+  size_t pending = output->pending;
+  uint32_t n = 0;
+  for (; n < most && size <= blockSize - pending; ++n, pending += size) {
+    PutEntryBody(hex, first + size_t{n} * stride, length, size, text + pending);
+  }
+  output->pending = pending;
+  return n;
 }
 
 // One entry that does not fit whole in what is left of the block, or is in
@@ -205,9 +232,10 @@ void WriteDumpRecord(DumpOutput* output, uint32_t length, const uint8_t* bytes) 
 void WriteDumpRecords(DumpOutput* output, uint32_t length, const uint8_t* first, uint32_t stride,
                       uint32_t count) {
   if (output == nullptr || output->outputFile == nullptr || output->textBuffer == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* bytes = first + static_cast<size_t>(i) * stride;
-    if (!PutWholeEntry(output, length, bytes)) WriteEntryInPieces(output, length, bytes);
+  for (uint32_t i = 0; i < count;) {
+    i += PutWholeEntries(output, length, first + size_t{i} * stride, stride, count - i);
+    // The entry that did not fit whole, or any entry of another format.
+    if (i < count) WriteEntryInPieces(output, length, first + size_t{i++} * stride);
   }
 }
 
