@@ -217,11 +217,11 @@ const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
 void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
                          const std::vector<bool>& confirmed, std::vector<Candidate>* candidates,
                          ScanResult* result) {
+  if (plan.pageMap == PageMapRule::None) return;  // named by the pass (AddCandidate)
   // Per logical page, highest usage first, then file order: of two equal
   // copies the earlier is taken.  Sorted in place: a stable sort would
   // want a second array as large as the list.  A file written in one go
   // has its pages in that order already, and a look costs a tenth of a sort.
-  if (plan.pageMap == PageMapRule::None) return;  // named by the pass (AddCandidate)
   std::vector<Candidate>& list = *candidates;
   const auto order = [](const Candidate& a, const Candidate& b) {
     if (a.logical != b.logical) return a.logical < b.logical;
@@ -310,9 +310,15 @@ void AddCandidate(const PageGeometry& plan, const Candidate& c, PassState* pass,
     pass->candidates.push_back(c);
     return;
   }
-  PlaceInDirectory(c.logical, c.physical, c.kind == HeaderKind::Variable, result);
+  std::vector<uint32_t>& data = result->directory.data;
   if (c.kind == HeaderKind::Data) ++result->counts.currentData;
   else ++result->counts.currentVariable;
+  // The data list has an entry for every physical page (ScanDataFile).
+  if (c.kind == HeaderKind::Data && c.logical < data.size()) {
+    data[c.logical] = c.physical;
+    return;
+  }
+  PlaceInDirectory(c.logical, c.physical, c.kind == HeaderKind::Variable, result);
 }
 
 // Whether the data page `physical`, just read and carrying `logical`, is
