@@ -1,5 +1,5 @@
-// Both hex encoders against a digit-by-digit reference: every length up to
-// a few SSE2 steps, at every alignment of input and output, writing nothing
+// Every hex encoder this processor runs against a digit-by-digit reference:
+// every length up to a few SIMD steps, at every alignment of input and output, writing nothing
 // outside the 2 * length chars they own.  (The dump entry tests hold the
 // digits against printf.)
 #include "dump/hex_encode.h"
@@ -24,6 +24,10 @@ TEST(HexEncodeTest, EveryLengthAndAlignmentMatchesTheReference) {
   const uint32_t seed = 20261208;
   uint32_t state = seed;
   constexpr size_t kGuard = 32;
+  NamedHexEncoder encoders[kMostHexEncoders];
+  const int count = AvailableHexEncoders(encoders);
+  ASSERT_GE(count, 1);
+  EXPECT_STREQ(encoders[count - 1].name, "scalar");
   for (size_t length = 0; length <= 300; ++length) {
     for (size_t shift = 0; shift < 32; ++shift) {
       // Input exactly as long as needed, so a sanitizer build sees a read
@@ -37,12 +41,12 @@ TEST(HexEncodeTest, EveryLengthAndAlignmentMatchesTheReference) {
       const std::string expected = std::string(kGuard + outShift, '#') +
                                    Reference(input.data() + shift, length) +
                                    std::string(kGuard, '#');
-      for (auto encode : {EncodeHex, EncodeHexScalar}) {
+      for (int e = 0; e <= count; ++e) {
+        const NamedHexEncoder encoder = e < count ? encoders[e] : NamedHexEncoder{"EncodeHex", EncodeHex};
         std::string out(expected.size(), '#');
-        encode(input.data() + shift, length, out.data() + kGuard + outShift);
+        encoder.encode(input.data() + shift, length, out.data() + kGuard + outShift);
         ASSERT_EQ(out, expected) << "length " << length << ", input shift " << shift
-                                 << ", seed " << seed
-                                 << (encode == EncodeHex ? ", EncodeHex" : ", EncodeHexScalar");
+                                 << ", seed " << seed << ", " << encoder.name;
       }
     }
   }
