@@ -80,6 +80,9 @@ struct MapState {
                                   // use, or a writer that leaves it out)
   std::vector<bool> tableValid;   // per map pair / table: a copy was readable
   std::vector<bool> oneCopyOnly;  // per table: the other copy was damaged
+  // Tables whose copy of the greater usage was passed over as a change
+  // never committed (0x0950: newer than the control page).
+  uint32_t newerPassedOver = 0;
 };
 
 // 0x0600-0x0700: of the two copies of a pair the one with the greater
@@ -141,6 +144,7 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const PageGeometr
     const AllocationTableRules& rules = g.layout->tables;
     const uint8_t* current = nullptr;
     uint32_t currentUsage = 0;
+    uint32_t highestUsage = 0;
     int validCopies = 0;
     for (int c = 0; c < 2; ++c) {
       uint8_t* copy = copies.data() + c * static_cast<size_t>(copyBytes);
@@ -149,12 +153,14 @@ void ReadAllocationTables(InputFile* input, const Geometry& g, const PageGeometr
       if (!TableCopyNamesItself(copy, k)) continue;
       ++validCopies;
       const uint32_t usage = TableCopyUsage(rules, copy);
+      highestUsage = std::max(highestUsage, usage);
       if (current == nullptr || PreferTableCopy(rules, g.controlUsage, usage, currentUsage)) {
         current = copy;
         currentUsage = usage;
       }
     }
     map->oneCopyOnly.push_back(validCopies == 1);
+    if (current != nullptr && currentUsage < highestUsage) ++map->newerPassedOver;
     const size_t base = map->entries.size();
     map->entries.resize(base + plan.entriesPerMap, kNotMapped);
     map->kinds.resize(base + plan.entriesPerMap, 0);
@@ -1281,6 +1287,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   if (KeepsMapPairs(plan.pageMap)) ReadPageMap(input, g, plan, result->counts.physical, &map);
   if (plan.pageMap == PageMapRule::AllocationTables) {
     ReadAllocationTables(input, g, plan, result->counts.physical, &map);
+    result->newerTablesPassedOver = map.newerPassedOver;
   }
   if (KeepsMapPairs(plan.pageMap)) {
     result->mapped.assign(map.entries.size(), kNoPhysicalPage);

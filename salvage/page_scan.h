@@ -123,6 +123,9 @@ struct ScanResult {
   // whose header is whole, and pages that bytes inserted or lost inside
   // them cut short (the slots before those the shift moved).
   std::vector<PartPage> partPages;
+  // Allocation tables whose newer copy was taken for a change never
+  // committed, by the control page's counter (0x0950).
+  uint32_t newerTablesPassedOver = 0;
 };
 
 // The part page entry of physical page `physical` (ScanResult::partPages),

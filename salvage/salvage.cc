@@ -67,6 +67,29 @@ bool ContinueAfterEarlyWalk(uint64_t given, bool holds, uint32_t through,
   return sink.restart(sink.restartContext);
 }
 
+// Tables whose newer copy the control page's counter calls uncommitted
+// are right to be passed over only where that counter is the last one
+// committed.  With the other control copy damaged it may have held the
+// next counter: the newer copies may then be the committed state, and the
+// records salvaged those of the state before it.  Nothing in the pages
+// tells the two apart, so the report says so.
+void NoteUncertainCommit(const Geometry& g, const ScanResult& scan, SalvageReport* report) {
+  if (scan.newerTablesPassedOver == 0) return;
+  int damaged = -1;
+  for (int c = 0; c < 2; ++c) {
+    if (g.copies[c].offset >= 0 && !g.copies[c].sound) damaged = c;
+  }
+  if (damaged < 0) return;
+  const uint32_t n = scan.newerTablesPassedOver;
+  report->notes.push_back(
+      std::to_string(n) + (n == 1 ? " allocation table keeps" : " allocation tables keep") +
+      " a copy newer than the control page's counter " +
+      std::to_string(g.controlUsage) + ", taken as a change never committed; control page copy " +
+      std::to_string(damaged + 1) +
+      " is damaged and may have committed it, so the records salvaged may be those of the "
+      "state before that change");
+}
+
 // The page pass, the search for a moved grid where it found damage, and
 // the record walk, with the geometry in `report` usable.  Fixed-length
 // records need no other page than their own: where the sink can take
@@ -96,6 +119,7 @@ bool ScanAndWalk(InputFile* input, bool lostSectors, const RecordSinkFunction& s
   }
   report->pages = scan.counts;
   report->skippedPages = scan.skipped;
+  NoteUncertainCommit(g, scan, report);
   report->skippedNotListed = scan.skippedNotListed;
   uint32_t firstLogical = 1;
   if (!ContinueAfterEarlyWalk(given, holds, scan.provenThrough, sink, report, &firstLogical)) {
