@@ -91,18 +91,21 @@ bool SlotIsEmpty(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
 uint32_t UsedSlotsInRow(EmptySlotRule rule, const uint8_t* page, uint32_t pageSize,
                         uint32_t slotOffset, uint32_t slotLength, uint32_t most) {
   using R = EmptySlotRule;
-  const uint32_t at = slotOffset;
   switch (rule) {
     case R::FirstWordThenScanFrom4:
-      return UsedInRowBy<R::FirstWordThenScanFrom4>(page, pageSize, at, slotLength, most);
-    case R::ScanFrom0: return UsedInRowBy<R::ScanFrom0>(page, pageSize, at, slotLength, most);
-    case R::ScanFrom4: return UsedInRowBy<R::ScanFrom4>(page, pageSize, at, slotLength, most);
-    case R::FirstWord: return UsedInRowBy<R::FirstWord>(page, pageSize, at, slotLength, most);
-    case R::UsedByteAt4: return UsedInRowBy<R::UsedByteAt4>(page, pageSize, at, slotLength, most);
+      return UsedInRowBy<R::FirstWordThenScanFrom4>(page, pageSize, slotOffset, slotLength, most);
+    case R::ScanFrom0:
+      return UsedInRowBy<R::ScanFrom0>(page, pageSize, slotOffset, slotLength, most);
+    case R::ScanFrom4:
+      return UsedInRowBy<R::ScanFrom4>(page, pageSize, slotOffset, slotLength, most);
+    case R::FirstWord:
+      return UsedInRowBy<R::FirstWord>(page, pageSize, slotOffset, slotLength, most);
+    case R::UsedByteAt4:
+      return UsedInRowBy<R::UsedByteAt4>(page, pageSize, slotOffset, slotLength, most);
     case R::UsedMarkerAt4:
-      return UsedInRowBy<R::UsedMarkerAt4>(page, pageSize, at, slotLength, most);
+      return UsedInRowBy<R::UsedMarkerAt4>(page, pageSize, slotOffset, slotLength, most);
     case R::UsedMarkerAt6:
-      return UsedInRowBy<R::UsedMarkerAt6>(page, pageSize, at, slotLength, most);
+      return UsedInRowBy<R::UsedMarkerAt6>(page, pageSize, slotOffset, slotLength, most);
   }
   return 0;  // every slot empty, as SlotIsEmpty says
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 
-
 namespace {
 
 // A byte of the slot joins the profile where at least this share of the
