@@ -45,11 +45,11 @@ struct TableMap {
 };
 
 struct Candidate {
-  uint32_t logical;
-  uint16_t usage;
+  uint32_t logical;  // the number the table entries are looked up by
+  uint32_t number;   // the page number the header gives
   int64_t physical;
+  uint16_t usage;
   PageKindResult kind;
-  uint8_t header[kPageHeaderBytes];
 };
 
 // The table copy to trust of table k: one that names itself (table k, kind
@@ -154,13 +154,8 @@ void PassOverPage(DataFile* dataFile, const TableMap& map, const uint8_t* page,
     }
   }
   if (kind == PageKindResult::Neither) return;
-  Candidate c;
-  c.logical = logical;
-  c.usage = DecodePageHeader(plan.pageNumber, page).usage;
-  c.physical = physical;
-  c.kind = kind;
-  std::copy(page, page + kPageHeaderBytes, c.header);
-  candidates.push_back(c);
+  const PageHeader header = DecodePageHeader(plan.pageNumber, page);
+  candidates.push_back(Candidate{logical, header.number, physical, header.usage, kind});
 }
 
 // Every physical page outside the reserved areas, once, in file order,
@@ -169,6 +164,7 @@ void PassOverPage(DataFile* dataFile, const TableMap& map, const uint8_t* page,
 std::vector<Candidate> PassOverPages(DataFile* dataFile, const TableGeometry& g,
                                      const TableMap& map, std::vector<bool>& confirmed) {
   std::vector<Candidate> candidates;
+  candidates.reserve(static_cast<size_t>(dataFile->pageCount));
   const uint32_t pageSize = dataFile->pageSize;
   for (int64_t physical = 0; physical < dataFile->pageCount; ++physical) {
     if (IsReservedPage(g, physical)) continue;
@@ -237,7 +233,8 @@ void ScanAllocationTables(DataFile* dataFile) {
     const Candidate* chosen = ChooseCopy(dataFile, &candidates[i],
                                          candidates.data() + end, map, confirmed);
     if (chosen != nullptr) {
-      AddPageEntry(dataFile, chosen->header, chosen->kind, chosen->physical * pageSize);
+      AddListedPage(dataFile, chosen->kind, chosen->number, chosen->usage,
+                    chosen->physical * pageSize);
     }
     i = end;
   }

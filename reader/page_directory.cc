@@ -13,6 +13,7 @@ struct List {
   PageEntry** entries;
   uint32_t* count;
   uint32_t* capacity;
+  bool* indexed;
   PositionIndex* index;
 };
 
@@ -20,10 +21,10 @@ bool ListOf(DataFile* dataFile, PageKindResult kind, List* list) {
   ReaderState* state = dataFile->state;
   if (kind == PageKindResult::Data) {
     *list = List{&dataFile->dataPages, &dataFile->dataPageCount, &state->dataCapacity,
-                 &state->dataIndex};
+                 &state->dataIndexed, &state->dataIndex};
   } else if (kind == PageKindResult::Variable) {
     *list = List{&dataFile->variablePages, &dataFile->variablePageCount,
-                 &state->variableCapacity, &state->variableIndex};
+                 &state->variableCapacity, &state->variableIndexed, &state->variableIndex};
   } else {
     return false;
   }
@@ -34,15 +35,43 @@ auto NumberAt(const PageEntry* entries) {
   return [entries](uint32_t position) -> uint64_t { return entries[position].pageNumber; };
 }
 
+// Position of `pageNumber` among `count` entries, or -1: through the index
+// where the list has one, else by halves.
+int64_t FindIn(const PageEntry* entries, uint32_t count, bool indexed,
+               const PositionIndex& index, uint32_t pageNumber) {
+  if (indexed) return FindPosition(index, pageNumber, NumberAt(entries));
+  const PageEntry* end = entries + count;
+  const PageEntry* at = std::lower_bound(
+      entries, end, pageNumber,
+      [](const PageEntry& e, uint32_t number) { return e.pageNumber < number; });
+  return at != end && at->pageNumber == pageNumber ? at - entries : -1;
+}
+
+int64_t FindInList(const List& list, uint32_t pageNumber) {
+  return FindIn(*list.entries, *list.count, *list.indexed, *list.index, pageNumber);
+}
+
+// Indexes every entry of a list whose numbers no longer ascend.
+void IndexList(const List& list) {
+  ResetIndex(*list.index);
+  for (uint32_t i = 0; i < *list.count; ++i) {
+    InsertPosition(*list.index, i, NumberAt(*list.entries));
+  }
+  *list.indexed = true;
+}
+
 }  // namespace
 
 int64_t FindListedPage(const DataFile* dataFile, PageKindResult kind,
                        uint32_t pageNumber) {
-  const PageEntry* entries =
-      kind == PageKindResult::Data ? dataFile->dataPages : dataFile->variablePages;
-  const PositionIndex& index = kind == PageKindResult::Data ? dataFile->state->dataIndex
-                                                            : dataFile->state->variableIndex;
-  const int64_t at = FindPosition(index, pageNumber, NumberAt(entries));
+  const ReaderState* state = dataFile->state;
+  const bool data = kind == PageKindResult::Data;
+  const PageEntry* entries = data ? dataFile->dataPages : dataFile->variablePages;
+  const int64_t at =
+      data ? FindIn(entries, dataFile->dataPageCount, state->dataIndexed, state->dataIndex,
+                    pageNumber)
+           : FindIn(entries, dataFile->variablePageCount, state->variableIndexed,
+                    state->variableIndex, pageNumber);
   return at < 0 ? -1 : entries[at].offset;
 }
 
@@ -53,7 +82,9 @@ ReaderStatus AddListedPage(DataFile* dataFile, PageKindResult kind,
 
   // An older copy of the same page: keep the one written last, which has the
   // higher usage counter.  With equal counters the page read first stays.
-  const int64_t found = FindPosition(*list.index, pageNumber, NumberAt(*list.entries));
+  const uint32_t count = *list.count;
+  const bool ascends = count == 0 || (*list.entries)[count - 1].pageNumber < pageNumber;
+  const int64_t found = ascends ? -1 : FindInList(list, pageNumber);
   if (found >= 0) {
     PageEntry& entry = (*list.entries)[found];
     if (entry.usage < usage) {
@@ -79,8 +110,13 @@ ReaderStatus AddListedPage(DataFile* dataFile, PageKindResult kind,
     *list.capacity = grown;
   }
   (*list.entries)[*list.count] = PageEntry{pageNumber, offset, usage};
-  InsertPosition(*list.index, *list.count, NumberAt(*list.entries));
-  ++*list.count;
+  if (*list.indexed) {
+    InsertPosition(*list.index, *list.count, NumberAt(*list.entries));
+    ++*list.count;
+  } else {
+    ++*list.count;
+    if (!ascends) IndexList(list);
+  }
   return kReaderOk;
 }
 
@@ -102,12 +138,9 @@ void SortDataPages(DataFile* dataFile) {
   PageEntry* const end = dataFile->dataPages + dataFile->dataPageCount;
   if (std::is_sorted(dataFile->dataPages, end, byNumber)) return;
   std::sort(dataFile->dataPages, end, byNumber);
-  // Positions moved: index them anew.
-  PositionIndex& index = dataFile->state->dataIndex;
-  ResetIndex(index);
-  for (uint32_t i = 0; i < dataFile->dataPageCount; ++i) {
-    InsertPosition(index, i, NumberAt(dataFile->dataPages));
-  }
+  // The numbers ascend now: the list is searched by halves again.
+  ResetIndex(dataFile->state->dataIndex);
+  dataFile->state->dataIndexed = false;
 }
 
 ReaderStatus ReadNextDataPage(DataFile* dataFile) {

@@ -40,6 +40,11 @@ struct ReaderState {
   // The page directory (reader/page_directory.h).
   uint32_t dataCapacity = 0;        // allocated entries of dataPages
   uint32_t variableCapacity = 0;
+  // While a list's page numbers ascend in list order (the passes mostly add
+  // pages so) it is searched by halves and has no index; the first page
+  // added out of order indexes the whole list.
+  bool dataIndexed = false;
+  bool variableIndexed = false;
   PositionIndex dataIndex;          // page number -> position in the list
   PositionIndex variableIndex;
 
