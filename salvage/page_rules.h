@@ -10,10 +10,11 @@
 
 enum class HeaderKind : uint8_t { Other = 0, Data = 1, Variable = 2 };
 
+// Eight bytes, so that it comes back from a call in one register.
 struct PageHeaderInfo {
-  HeaderKind kind = HeaderKind::Other;
   uint32_t logical = 0;  // page number from the header
   uint16_t usage = 0;    // usage counter (bit 15 of 0x0800 data pages removed)
+  HeaderKind kind = HeaderKind::Other;
 };
 
 // Classifies the page at physical page `physical` (its first
