@@ -37,6 +37,9 @@ constexpr double kSlotAmbiguous = 0.97;
 // bytes, and by recurring changes, which are rarer.
 constexpr double kMinSlotScore = 0.05;
 constexpr double kMinChangesScore = 0.02;
+// A copy's slot length is contradicted by a spacing that scores this many
+// times as well.
+constexpr double kOtherSlotFactor = 2.0;
 // A slot that keeps this many bytes or fewer besides its duplicate pointers
 // holds a compressed record's pointer and used mark, not a record.
 constexpr uint32_t kMaxTinyRecord = 7;
@@ -161,6 +164,7 @@ void DecodeCopy(const uint8_t* bytes, uint32_t length, int64_t offset, int64_t f
   } else if ((layout = FindVersionRules(info.version)) == nullptr) {
     copy->fcLayout = info.fcLayout;
     copy->version = info.version;
+    copy->versionRejected = true;
     copy->problem = Format("version word 0x%04x not accepted", info.storedVersion);
   } else if (ChoosesActiveCopy(layout->control) && length < kCopyBytes) {
     copy->fcLayout = info.fcLayout;
@@ -626,6 +630,66 @@ bool OwnerPagesInClear(InputFile* input, const ControlCopy& copy) {
   return PagesInClear(evidence);
 }
 
+// Whether the record spacing on the pages clearly says a slot length other
+// than `slotLength`: one found, not ambiguous, above noise, and scoring
+// kOtherSlotFactor times what `slotLength` scores.
+bool PagesSayOtherSlot(const PageSample& sample, const Geometry& g, uint16_t slotLength) {
+  GeometryCandidate slot = ScoreHeaders(sample, *g.layout, g.pageSize);
+  GeometryCandidate runnerUp;
+  InferSlotLength(sample, SpacingMeasure::EqualBytes, &slot, &runnerUp);
+  if (slot.slotLength == 0 || slot.slotLength == slotLength || slot.slotScore < kMinSlotScore ||
+      runnerUp.slotScore >= slot.slotScore * kSlotAmbiguous) {
+    return false;
+  }
+  return slot.slotScore >= kOtherSlotFactor * SlotSpacingScore(sample, slot, slotLength);
+}
+
+// A copy whose version word alone was not accepted still holds the other
+// values, the ones the pages cannot always tell (the record length where
+// blank pointers end the slots, a slot length on a page of few records).
+// Read again as the version the pages gave, they are taken when they pass
+// every check a copy must pass, the page size is the one the pages show,
+// and the record spacing does not clearly say another slot length.  The
+// copy stays unsound in the report, its problem saying what was taken.
+// Returns 1 or 2 for the copy taken, or 0.
+int ReviveCopy(InputFile* input, PageSample* sample, Geometry* g) {
+  int taken = 0;
+  ControlCopy revived[2];
+  for (int c = 0; c < 2; ++c) {
+    const ControlCopy& copy = g->copies[c];
+    if (!copy.versionRejected || !copy.read) continue;
+    uint8_t bytes[kCopyBytes] = {};
+    const uint32_t got = ReadInputAt(input, copy.offset, bytes, kCopyBytes);
+    ControlInfo info;
+    if (got < kMinCopyBytes || DecodeLayout(bytes, &info) != kReaderOk) continue;
+    if (ChoosesActiveCopy(g->layout->control) && got < kCopyBytes) continue;
+    DecodeControlCopy(*g->layout, bytes, &info);
+    if (ChoosesActiveCopy(g->layout->control) && !info.kindMarked) continue;
+    ControlCopy& r = revived[c];
+    r = copy;
+    TakeFields(info, &r);
+    r.version = g->version;
+    if (!CopyProblem(*g->layout, info, copy.offset, input->size, &r).empty() ||
+        r.pageSize != g->pageSize || r.encrypted) {
+      continue;
+    }
+    LoadPageSample(input, kSampleBytes, sample);
+    if (PagesSayOtherSlot(*sample, *g, r.slotLength)) continue;
+    taken = taken == 0 ? c + 1
+                       : ChooseControlCopyOnCounters(*g->layout, revived[0].counter,
+                                                     revived[1].counter);
+  }
+  if (taken == 0) return 0;
+  ControlCopy& copy = g->copies[taken - 1];
+  const std::string problem = copy.problem;
+  copy = revived[taken - 1];
+  copy.revived = true;
+  copy.problem = problem + Format("; its other values, read as version 0x%04x, fit the pages "
+                                  "and are taken",
+                                  g->version);
+  return taken;
+}
+
 }  // namespace
 
 void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geometry* g) {
@@ -643,12 +707,16 @@ void DecideGeometry(InputFile* input, const GeometryOverrides& overrides, Geomet
     if (!confirmed && !CopyFitsPages(input, &sample, &copy)) g->chosenCopy = ChooseCopy(*g);
   }
   const ControlCopy* chosen = g->chosenCopy == 0 ? nullptr : &g->copies[g->chosenCopy - 1];
-  const ValueSource fromCopy =
+  ValueSource fromCopy =
       g->chosenCopy == 1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
   if (chosen != nullptr && chosen->encrypted && !OwnerPagesInClear(input, *chosen)) {
     return Unusable(g, "the file is encrypted with an owner name and cannot be read without the engine");
   }
   if (!DecideVersionAndPageSize(input, &sample, overrides, chosen, fromCopy, g)) return;
+  if (chosen == nullptr && (g->chosenCopy = ReviveCopy(input, &sample, g)) != 0) {
+    chosen = &g->copies[g->chosenCopy - 1];
+    fromCopy = g->chosenCopy == 1 ? ValueSource::ControlCopy1 : ValueSource::ControlCopy2;
+  }
   DecideRecordLayout(chosen, g);
   if (!DecideSlotLength(input, &sample, overrides, chosen, fromCopy, g)) return;
   g->usable = true;

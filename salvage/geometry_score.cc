@@ -262,6 +262,11 @@ bool ClearlyBetter(const GeometryCandidate& best, const GeometryCandidate& runne
   return best.score >= runnerUp.score * kClearMargin;
 }
 
+double SlotSpacingScore(const PageSample& sample, const GeometryCandidate& c, uint32_t length) {
+  return EqualBytesScore(SampledDataPages(sample, c, kSpacingPages),
+                         c.layout->dataPageHeaderSize, c.pageSize, length);
+}
+
 void InferSlotLength(const PageSample& sample, SpacingMeasure measure, GeometryCandidate* c,
                      GeometryCandidate* runnerUp) {
   c->slotLength = 0;

@@ -73,6 +73,11 @@ enum class SpacingMeasure : uint8_t { EqualBytes, RecurringChanges };
 void InferSlotLength(const PageSample& sample, SpacingMeasure measure,
                      GeometryCandidate* candidate, GeometryCandidate* runnerUp);
 
+// The spacing score by equal bytes of slots of `length` on the sampled data
+// pages of `candidate`, as InferSlotLength weighs each length.
+double SlotSpacingScore(const PageSample& sample, const GeometryCandidate& candidate,
+                        uint32_t length);
+
 // How often the byte pairs where a page's bytes change (a field boundary,
 // a value among filler) recur `length` bytes further on, over the bytes of
 // `pages` from `header` to `pageSize`, as a share of all such pairs.  Runs

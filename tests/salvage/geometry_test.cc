@@ -346,6 +346,28 @@ TEST(GeometryInferenceTest, UndecidableFileGivesNothingAndNamesTheOptions) {
   given.recordLength = 62;
   EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report, given), AllRecords(built)));
 
+  // Only the version word damaged: the copy's other values, read as the
+  // version the pages show, fit them and tell the record length.  With its
+  // page size damaged too the copy disagrees with the pages and gives none.
+  for (const bool pageSizeToo : {false, true}) {
+    SCOPED_TRACE(pageSizeToo ? "version word and page size" : "version word");
+    std::vector<uint8_t> misread = built.bytes;
+    fixture::PutLE16(misread, 6, 0x1234);
+    if (pageSizeToo) fixture::PutLE16(misread, 8, 2048);
+    ScopedTempFile damaged(misread);
+    const Records got = SalvageRecords(damaged.path(), &report);
+    if (pageSizeToo) {
+      EXPECT_TRUE(got.empty());
+      EXPECT_EQ(report.status, kSalvageNothing);
+      EXPECT_EQ(report.geometry.chosenCopy, 0);
+    } else {
+      EXPECT_TRUE(SameRecords(got, AllRecords(built))) << report.error;
+      EXPECT_EQ(report.status, kSalvageDamaged);
+      EXPECT_EQ(report.geometry.recordLengthSource, ValueSource::ControlCopy1);
+      EXPECT_EQ(report.geometry.versionSource, ValueSource::Inferred);
+    }
+  }
+
   // Noise with a plausible header here and there: no candidate is clearly
   // best, nothing comes out.
   std::vector<uint8_t> noise(64 * 1024);
