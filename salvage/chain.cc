@@ -4,6 +4,7 @@
 
 #include "reader/format.h"
 #include "reader/v8_layout.h"
+#include "salvage/page_rules.h"
 
 namespace {
 
@@ -52,18 +53,19 @@ bool NextFragmentLost(const ChainWalker* w, const ChainWalk& walk, bool headerle
 
 // Found by its position (0x0300-0x0500) a page may hold anything after
 // damage, and its table would hand out noise: it must carry its number and
-// no data page mark.  The page map of 0x0600 and 0x0610 does lead healthy
-// files' chains to pages of other kinds, whose tables end them at once; only
-// a blank page there is a lost one.  From 0x0700 on the page pass only
-// offers variable pages.
-bool LooksLikeVariablePage(const Geometry& g, const uint8_t* page, int64_t number) {
+// no data page mark.  Found through the map or the tables, it must be a
+// variable page carrying the number the chain names: a page of another kind
+// there (a data page copied over it, a page the map was not updated for)
+// has a table that ends the chain at once, and the record would come out
+// without its tail.  No chain of a healthy corpus file meets such a page.
+bool LooksLikeVariablePage(const ChainWalker* w, const uint8_t* page, int64_t number) {
+  const Geometry& g = *w->geometry;
   if (g.layout->pageMap == PageMapRule::None) {
     return (DecodeLE16(page + 4) & 0x8000) == 0 && DecodePageNumber24(page) == number;
   }
-  for (uint32_t i = 0; i < 8; ++i) {
-    if (page[i] != 0) return true;
-  }
-  return false;
+  const uint64_t bound = LogicalBound(w->input->size / g.pageSize);
+  const PageHeaderInfo header = ClassifyPageHeader(*g.layout, page, 0, bound);
+  return header.kind == HeaderKind::Variable && header.logical == number;
 }
 
 // Writes back the fragment count of a counted table whose header was
@@ -120,7 +122,6 @@ bool TakeHeaderlessVariablePage(ChainWalker* w) {
 // Locates, reads and checks the page of the walk's next fragment; false,
 // with the walk ended and `reason` set, when the chain breaks there.
 bool ReadyChainPage(ChainWalker* w, ChainWalk* walk, int64_t page, std::string* reason) {
-  const Geometry& g = *w->geometry;
   const int64_t offset = LocatePage(w, page);
   if (offset < 0) {
     *reason = "variable page " + std::to_string(page) + " not found";
@@ -140,8 +141,8 @@ bool ReadyChainPage(ChainWalker* w, ChainWalk* walk, int64_t page, std::string* 
     return false;
   }
   const bool headerless =
-      !LooksLikeVariablePage(g, w->page.data(), page) && TakeHeaderlessVariablePage(w);
-  if (!headerless && !LooksLikeVariablePage(g, w->page.data(), page)) {
+      !LooksLikeVariablePage(w, w->page.data(), page) && TakeHeaderlessVariablePage(w);
+  if (!headerless && !LooksLikeVariablePage(w, w->page.data(), page)) {
     *reason = "page " + std::to_string(page) + " is not a variable page";
     EndChain(walk, ChainEnd::MissingPage);
     return false;

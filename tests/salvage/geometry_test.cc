@@ -689,6 +689,42 @@ TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
   }
 }
 
+// A data page copied over a variable page: the map or the tables still
+// lead the chains there, and the table of the page found ends them at once.
+// The records whose tails lay on that page are held back as broken chains,
+// never handed out as their fixed parts alone, and the copy's records come
+// out once.
+TEST(GeometryGateTest, ChainsLedToAPageOfAnotherKindAreBroken) {
+  for (uint16_t version : {0x0600, 0x0700, 0x0800, 0x0900}) {
+    SCOPED_TRACE(version);
+    FixtureOptions o;
+    o.version = version;
+    o.variableLength = true;
+    o.recordLength = 20;
+    const BuiltFile built = Build(o, 200, 300);
+    const Records all = AllRecords(built);
+    ASSERT_GE(built.variablePages.size(), 2u);
+    const uint32_t lost = built.variablePages[0];
+    std::vector<uint8_t> bytes = built.bytes;
+    const size_t from = static_cast<size_t>(fixture::PhysicalPageOffset(o, built.dataPages[0]));
+    const size_t to = static_cast<size_t>(fixture::PhysicalPageOffset(o, lost));
+    std::copy(bytes.begin() + from, bytes.begin() + from + o.pageSize, bytes.begin() + to);
+    Records expected;
+    for (size_t r = 0; r < all.size(); ++r) {
+      const std::vector<uint32_t>& pages = built.recordPages[r];
+      if (std::find(pages.begin(), pages.end(), lost) == pages.end()) expected.push_back(all[r]);
+    }
+    ASSERT_LT(expected.size(), all.size());
+    ScopedTempFile file(bytes);
+    SalvageReport report;
+    const Records got = SalvageRecords(file.path(), &report);
+    EXPECT_TRUE(SameRecords(got, expected));
+    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_EQ(report.heldBack.brokenChain, all.size() - expected.size());
+    EXPECT_EQ(report.status, kSalvageDamaged);
+  }
+}
+
 }  // namespace
 
 // --- Pages off the grid ------------------------------------------------------------
