@@ -204,6 +204,7 @@ std::string SalvageReportJson(const SalvageReport& r) {
   Field(j, "currentData", static_cast<int64_t>(r.pages.currentData));
   Field(j, "headerless", static_cast<int64_t>(r.pages.headerless));
   Field(j, "headerlessVariable", static_cast<int64_t>(r.pages.headerlessVariable));
+  Field(j, "crossed", static_cast<int64_t>(r.pages.crossed));
   Field(j, "currentVariable", static_cast<int64_t>(r.pages.currentVariable));
   Field(j, "dataPagesWalked", static_cast<int64_t>(r.dataPagesWalked));
   JsonEndObject(j);

@@ -197,9 +197,33 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
 // the copies stale.  Where the map's other copy was wiped, the one left may
 // be older than the pages it names, and a copy with a higher counter than
 // the one it names (or any copy, where it names none) is newer.
+// The copy of logical page `first->logical` that lies where the map places
+// another logical page, where the map places that page where the copy's
+// own entry points: two pages that traded places (0x0600-0x0700), each
+// still carrying its own number.  A page freed and reused under another
+// number leaves no such pair: the other page's entry names the reused page
+// itself.  `numberAt` gives per physical page the number its header
+// carries, of whatever kind (0 for none).
+const Candidate* CrossedCopy(const MapState& map, const std::vector<uint32_t>& numberAt,
+                             uint32_t entry, const Candidate* first, const Candidate* end) {
+  if (entry >= numberAt.size()) return nullptr;
+  const uint32_t other = numberAt[entry];
+  if (other == 0 || other == first->logical || other >= map.entries.size()) return nullptr;
+  const uint32_t otherEntry = map.entries[other];
+  if (otherEntry == entry || otherEntry >= numberAt.size() ||
+      numberAt[otherEntry] != first->logical) {
+    return nullptr;
+  }
+  for (const Candidate* c = first; c != end; ++c) {
+    if (c->physical == otherEntry) return c;
+  }
+  return nullptr;
+}
+
 const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
-                           const std::vector<bool>& confirmed, const Candidate* first,
-                           const Candidate* end) {
+                           const std::vector<bool>& confirmed,
+                           const std::vector<uint32_t>& numberAt, const Candidate* first,
+                           const Candidate* end, bool* crossed) {
   const uint32_t logical = first->logical;
   const uint32_t entry = logical < map.entries.size() ? map.entries[logical] : kNotMapped;
   const size_t table = (logical - 1) / (plan.entriesPerMap == 0 ? 1 : plan.entriesPerMap);
@@ -213,7 +237,12 @@ const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
     return named;
   }
   if (entry == kMapUnused) return olderMap ? first : nullptr;
-  if (KeepsMapPairs(plan.pageMap) && entry != kNotMapped) return olderMap ? first : nullptr;
+  if (KeepsMapPairs(plan.pageMap) && entry != kNotMapped) {
+    if (olderMap) return first;
+    const Candidate* moved = CrossedCopy(map, numberAt, entry, first, end);
+    *crossed = moved != nullptr;
+    return moved;
+  }
   // No map covers the page, or its entry names a page that does not carry
   // it: the copy written last is the best guess.
   return first;
@@ -221,8 +250,9 @@ const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
 
 // Fills the page directory with the current copy of every logical page.
 void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
-                         const std::vector<bool>& confirmed, std::vector<Candidate>* candidates,
-                         ScanResult* result) {
+                         const std::vector<bool>& confirmed,
+                         const std::vector<uint32_t>& numberAt,
+                         std::vector<Candidate>* candidates, ScanResult* result) {
   if (plan.pageMap == PageMapRule::None) return;  // named by the pass (AddCandidate)
   // Per logical page, highest usage first, then file order: of two equal
   // copies the earlier is taken.  Sorted in place: a stable sort would
@@ -253,7 +283,10 @@ void ChooseCurrentCopies(const PageGeometry& plan, const MapState& map,
   for (size_t i = 0; i < list.size();) {
     size_t end = i;
     while (end < list.size() && list[end].logical == list[i].logical) ++end;
-    const Candidate* chosen = ChooseOne(plan, map, confirmed, &list[i], list.data() + end);
+    bool crossed = false;
+    const Candidate* chosen =
+        ChooseOne(plan, map, confirmed, numberAt, &list[i], list.data() + end, &crossed);
+    result->counts.crossed += crossed;
     for (size_t k = i; k < end; ++k) {
       const Candidate& c = list[k];
       if (&c != chosen) {
@@ -288,6 +321,8 @@ void PlaceInDirectory(uint32_t logical, uint32_t physical, bool variable, ScanRe
 struct PassState {
   std::vector<bool> confirmed;      // per logical page: the map's entry holds it
   std::vector<bool> carriesNumber;  // per physical page: its header has a number
+  std::vector<uint32_t> numberAt;   // 0x0600-0x0700, per physical page: that
+                                    // number, whatever the page's kind (0: none)
   std::vector<Candidate> candidates;
   // The proven-page sink's pages (per physical page: given), how many,
   // the last logical number given, and whether the proof was given up.
@@ -441,6 +476,7 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     // carries the entry's logical number, whatever kind of page it is.
     const uint32_t number = RawPageNumber(*g.layout, bytes);
     pass->carriesNumber[physical] = number != 0 && number < bound;
+    if (!pass->numberAt.empty() && pass->carriesNumber[physical]) pass->numberAt[physical] = number;
     if (plan.pageMap != PageMapRule::None && number < map.entries.size() &&
         map.entries[number] == physical) {
       pass->confirmed[number] = true;
@@ -1299,6 +1335,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   PassState pass;
   pass.confirmed.assign(map.entries.size(), false);
   pass.carriesNumber.assign(result->counts.physical, false);
+  if (KeepsMapPairs(plan.pageMap)) pass.numberAt.assign(result->counts.physical, 0);
   // At most one candidate per physical page: reserved once, the list is
   // never copied as it grows, and memory the pass does not fill is never
   // touched.  Without a map the pass fills the data list itself, one entry
@@ -1313,7 +1350,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
   if (plan.pageMap == PageMapRule::None) TrimDirectory(&result->directory);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
-  ChooseCurrentCopies(plan, map, pass.confirmed, &pass.candidates, result);
+  ChooseCurrentCopies(plan, map, pass.confirmed, pass.numberAt, &pass.candidates, result);
   FollowNewerVariablePages(plan, map, result);
   ReportLostPages(input, g, plan, map, pass, result);
   TakeWipedDataPages(input, g, plan, pass, result);

@@ -34,6 +34,7 @@ bool FoundDamage(const SalvageReport& report) {
   const uint64_t found = report.recordsSalvaged + report.recordsTooLong;
   const bool countsDiffer = !g.recordCountKnown || found != g.recordCount;
   return copy1Damaged || countsDiffer || !g.gridShifts.empty() || report.heldBack.total() > 0 ||
+         report.pages.crossed > 0 ||
          !report.skippedPages.empty() || !report.brokenChains.empty() ||
          report.brokenNotListed > 0;
 }
@@ -119,6 +120,12 @@ bool ScanAndWalk(InputFile* input, bool lostSectors, const RecordSinkFunction& s
   }
   report->pages = scan.counts;
   report->skippedPages = scan.skipped;
+  if (scan.counts.crossed > 0) {
+    report->notes.push_back(
+        std::to_string(scan.counts.crossed) +
+        " pages lie where the page map places another logical page, which it places where "
+        "they lie: pages that traded places, each taken by the number it carries");
+  }
   NoteUncertainCommit(g, scan, report);
   report->skippedNotListed = scan.skippedNotListed;
   uint32_t firstLogical = 1;
