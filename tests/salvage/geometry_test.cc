@@ -32,6 +32,13 @@ FixtureOptions Options(uint16_t version, uint16_t pageSize, uint16_t recordLengt
   return o;
 }
 
+// Records of 20 bytes with a variable tail.
+FixtureOptions VariableOptions(uint16_t version) {
+  FixtureOptions o = Options(version, 512, 20);
+  o.variableLength = true;
+  return o;
+}
+
 Records AllRecords(const BuiltFile& built) {
   ScopedTempFile file(built.bytes);
   return ReaderRecords(file.path());
@@ -649,10 +656,7 @@ TEST(GeometrySectorTest, WipedHeaderPagesAreReadWhereTheMapPlacesThem) {
 TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
   for (uint16_t version : {0x0600, 0x0700, 0x0800}) {
     SCOPED_TRACE(version);
-    FixtureOptions o;
-    o.version = version;
-    o.variableLength = true;
-    o.recordLength = 20;
+    const FixtureOptions o = VariableOptions(version);
     const BuiltFile built = Build(o, 60, 40);
     const Records all = AllRecords(built);
     const uint32_t slotData = version >= 0x0800 ? 2 : 0;
@@ -719,10 +723,7 @@ TEST(GeometryGateTest, TailPointersOutsideTheFileAndEndlessChainsAreHeldBack) {
 TEST(GeometryGateTest, ChainsLedToAPageOfAnotherKindAreBroken) {
   for (uint16_t version : {0x0600, 0x0700, 0x0800, 0x0900}) {
     SCOPED_TRACE(version);
-    FixtureOptions o;
-    o.version = version;
-    o.variableLength = true;
-    o.recordLength = 20;
+    const FixtureOptions o = VariableOptions(version);
     const BuiltFile built = Build(o, 200, 300);
     const Records all = AllRecords(built);
     ASSERT_GE(built.variablePages.size(), 2u);
