@@ -683,7 +683,6 @@ int ReviveCopy(InputFile* input, PageSample* sample, Geometry* g) {
   ControlCopy& copy = g->copies[taken - 1];
   const std::string problem = copy.problem;
   copy = revived[taken - 1];
-  copy.revived = true;
   copy.problem = problem + Format("; its other values, read as version 0x%04x, fit the pages "
                                   "and are taken",
                                   g->version);

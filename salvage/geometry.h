@@ -47,7 +47,6 @@ struct ControlCopy {
                                 // (a file cut short, a count overwritten)
   bool fcLayout = false;   // "FC" signature
   bool versionRejected = false;  // the layout read, but no row has its version word
-  bool revived = false;    // that copy's other values were taken (DecideGeometry)
   uint16_t version = 0;    // absolute value of the stored word
   uint32_t pageSize = 0;
   uint32_t counter = 0;    // word 4 (0x0600-0x0700), usage word 6 (0x0800,

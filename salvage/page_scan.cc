@@ -190,13 +190,6 @@ std::string PageReason(const char* format, unsigned a, unsigned b = 0) {
   return text;
 }
 
-// Of the copies [first, end) that carry one logical number (highest usage
-// first), the current one, or null.  The map decides where it is sound and
-// not older than the pages: a copy that the map confirms is current; an
-// entry that says "unused", or (0x0600-0x0700) names another page, makes
-// the copies stale.  Where the map's other copy was wiped, the one left may
-// be older than the pages it names, and a copy with a higher counter than
-// the one it names (or any copy, where it names none) is newer.
 // The copy of logical page `first->logical` that lies where the map places
 // another logical page, where the map places that page where the copy's
 // own entry points: two pages that traded places (0x0600-0x0700), each
@@ -220,6 +213,14 @@ const Candidate* CrossedCopy(const MapState& map, const std::vector<uint32_t>& n
   return nullptr;
 }
 
+// Of the copies [first, end) that carry one logical number (highest usage
+// first), the current one, or null.  The map decides where it is sound and
+// not older than the pages: a copy that the map confirms is current; an
+// entry that says "unused", or (0x0600-0x0700) names another page, makes
+// the copies stale, unless the two pages traded places (*crossed: the copy
+// is taken by its number).  Where the map's other copy was wiped, the one left may
+// be older than the pages it names, and a copy with a higher counter than
+// the one it names (or any copy, where it names none) is newer.
 const Candidate* ChooseOne(const PageGeometry& plan, const MapState& map,
                            const std::vector<bool>& confirmed,
                            const std::vector<uint32_t>& numberAt, const Candidate* first,

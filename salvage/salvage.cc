@@ -21,7 +21,7 @@ namespace {
 // 2 may never have been; and a copy older than the chosen one may hold stale
 // fields.  Damage is a copy 1 that is not a control page at all, or one not
 // older than the copy chosen; a count the records do not meet; pages off the
-// grid, skipped or held back, chains broken.
+// grid, skipped, held back or out of their places, chains broken.
 bool FoundDamage(const SalvageReport& report) {
   const Geometry& g = report.geometry;
   const ControlCopy& copy1 = g.copies[0];
