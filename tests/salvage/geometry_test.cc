@@ -371,7 +371,6 @@ TEST(GeometryInferenceTest, UndecidableFileGivesNothingAndNamesTheOptions) {
       EXPECT_TRUE(SameRecords(got, AllRecords(built))) << report.error;
       EXPECT_EQ(report.status, kSalvageDamaged);
       EXPECT_EQ(report.geometry.recordLengthSource, ValueSource::ControlCopy1);
-      EXPECT_EQ(report.geometry.versionSource, ValueSource::Inferred);
     }
   }
 
@@ -740,9 +739,7 @@ TEST(GeometryGateTest, ChainsLedToAPageOfAnotherKindAreBroken) {
     ASSERT_LT(expected.size(), all.size());
     ScopedTempFile file(bytes);
     SalvageReport report;
-    const Records got = SalvageRecords(file.path(), &report);
-    EXPECT_TRUE(SameRecords(got, expected));
-    EXPECT_EQ(Invented(got, all), 0u);
+    EXPECT_TRUE(SameRecords(SalvageRecords(file.path(), &report), expected));
     EXPECT_EQ(report.heldBack.brokenChain, all.size() - expected.size());
     EXPECT_EQ(report.status, kSalvageDamaged);
   }
