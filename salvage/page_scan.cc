@@ -324,6 +324,10 @@ struct PassState {
   std::vector<bool> carriesNumber;  // per physical page: its header has a number
   std::vector<uint32_t> numberAt;   // 0x0600-0x0700, per physical page: that
                                     // number, whatever the page's kind (0: none)
+  // 0x0300-0x0500: data pages whose number is another place, where their
+  // header and slots would fit, as (physical, number); at most
+  // kMostMisplacedPages.
+  std::vector<std::pair<uint32_t, uint32_t>> misplaced;
   std::vector<Candidate> candidates;
   // The proven-page sink's pages (per physical page: given), how many,
   // the last logical number given, and whether the proof was given up.
@@ -446,6 +450,42 @@ bool TakeCutDataPage(const Geometry& g, const MapState& map, uint64_t physical, 
 }
 
 // Reads every physical page once, classifies and checks it.
+constexpr size_t kMostMisplacedPages = 4096;
+
+// Before 0x0600 a page's number is its place, and a data page found at
+// another place is no page of this file there; it is kept in mind when its
+// header and slots would fit at the place its number gives (see
+// TakeCrossedPages).
+void NoteMisplacedPage(const Geometry& g, const uint8_t* bytes, uint64_t physical,
+                       uint32_t number, uint64_t bound, PassState* pass) {
+  if (g.layout->pageMap != PageMapRule::None || number == physical || number == 0 ||
+      pass->misplaced.size() >= kMostMisplacedPages ||
+      ClassifyPageHeader(*g.layout, bytes, number, bound).kind != HeaderKind::Data ||
+      !DataPageSlotsPlausible(g, bytes)) {
+    return;
+  }
+  pass->misplaced.emplace_back(static_cast<uint32_t>(physical), number);
+}
+
+// Two data pages before 0x0600 that traded places: the page at a carries
+// b's number and the page at b carries a's.  Each is taken where its number
+// puts it; a page found elsewhere alone is not (noise or a page of another
+// file may carry any number).
+void TakeCrossedPages(const PassState& pass, ScanResult* result) {
+  std::vector<uint32_t>& data = result->directory.data;
+  for (const auto& [physical, number] : pass.misplaced) {
+    const bool crossed =
+        std::find(pass.misplaced.begin(), pass.misplaced.end(),
+                  std::make_pair(number, physical)) != pass.misplaced.end();
+    if (!crossed || number >= data.size() || data[number] != kNoPhysicalPage) continue;
+    data[number] = physical;
+    ++result->counts.crossed;
+    ++result->counts.currentData;
+    ++result->counts.data;
+    --result->counts.other;
+  }
+}
+
 void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, const MapState& map,
               ProgressFunction progress, void* progressContext, PassState* pass,
               ScanResult* result) {
@@ -485,6 +525,7 @@ void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, con
     if (info.kind == HeaderKind::Other) {
       ++counts.other;
       if (IsIndexPage(*g.layout, bytes, number, bound)) ++counts.index;
+      NoteMisplacedPage(g, bytes, physical, number, bound, pass);
       continue;
     }
     if (info.kind == HeaderKind::Data && !DataPageSlotsPlausible(g, bytes)) {
@@ -1349,6 +1390,7 @@ void ScanDataFile(InputFile* input, const Geometry& g, ProgressFunction progress
   pass.proven = proven;
   if (proven != nullptr) pass.given.assign(result->counts.physical, false);
   PagePass(input, g, plan, map, progress, progressContext, &pass, result);
+  TakeCrossedPages(pass, result);
   if (plan.pageMap == PageMapRule::None) TrimDirectory(&result->directory);
   DistrustUnconfirmedMaps(plan, pass.confirmed, &map);
   ChooseCurrentCopies(plan, map, pass.confirmed, pass.numberAt, &pass.candidates, result);

@@ -48,7 +48,9 @@ struct PageCounts {
   uint64_t crossed = 0;       // of currentData and currentVariable: pages
                               // lying where the page map places another
                               // logical page that the map places where they
-                              // lie (two pages that traded places)
+                              // lie, or (before 0x0600) where the other page
+                              // carries their place as its number: two pages
+                              // that traded places
   uint64_t wipedHeaders = 0;  // data or variable pages the map or tables
                               // name whose header alone reads as zeros,
                               // read or not: the mark of lost sectors

@@ -123,8 +123,8 @@ bool ScanAndWalk(InputFile* input, bool lostSectors, const RecordSinkFunction& s
   if (scan.counts.crossed > 0) {
     report->notes.push_back(
         std::to_string(scan.counts.crossed) +
-        " pages lie where the page map places another logical page, which it places where "
-        "they lie: pages that traded places, each taken by the number it carries");
+        " pages lie at each other's places (the page map, or before 0x0600 the page's "
+        "number, puts each where the other lies): each is taken by the number it carries");
   }
   NoteUncertainCommit(g, scan, report);
   report->skippedNotListed = scan.skippedNotListed;
