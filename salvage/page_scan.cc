@@ -449,7 +449,6 @@ bool TakeCutDataPage(const Geometry& g, const MapState& map, uint64_t physical, 
   return true;
 }
 
-// Reads every physical page once, classifies and checks it.
 constexpr size_t kMostMisplacedPages = 4096;
 
 // Before 0x0600 a page's number is its place, and a data page found at
@@ -486,6 +485,7 @@ void TakeCrossedPages(const PassState& pass, ScanResult* result) {
   }
 }
 
+// Reads every physical page once, classifies and checks it.
 void PagePass(InputFile* input, const Geometry& g, const PageGeometry& plan, const MapState& map,
               ProgressFunction progress, void* progressContext, PassState* pass,
               ScanResult* result) {
