@@ -16,6 +16,16 @@ namespace {
 
 constexpr uint16_t kRecordLength = 10;
 
+// Options for a file of kRecordLength-byte fixed parts with variable tails.
+FixtureOptions VariableOptions(uint16_t version, uint16_t pageSize = FixtureOptions{}.pageSize) {
+  FixtureOptions o;
+  o.version = version;
+  o.pageSize = pageSize;
+  o.variableLength = true;
+  o.recordLength = kRecordLength;
+  return o;
+}
+
 // Fragment table entry `fragment` of the page starting at `page`.
 void PutEntry(RawFile& f, size_t page, uint32_t fragment, uint16_t value) {
   const size_t word = ((f.options.pageSize - 1) >> 1) - fragment;
@@ -184,10 +194,7 @@ TEST(VariableMiddle, UnlocatablePagesEndTheChainOrFailByFragmentNumber) {
 
 TEST(VariableChains, ExactFitOverflowAndCapacityZero) {
   for (uint16_t version : {0x0400, 0x0610, 0x0700}) {
-    FixtureOptions o;
-    o.version = version;
-    o.variableLength = true;
-    o.recordLength = kRecordLength;
+    FixtureOptions o = VariableOptions(version);
     o.maxFragmentData = 30;
     FixtureRecord record;
     record.fixed.assign(kRecordLength, 'K');
@@ -219,11 +226,7 @@ TEST(VariableChains, ExactFitOverflowAndCapacityZero) {
 }
 
 TEST(VariableChains, LengthAbove65535IsReportedIn16Bits) {
-  FixtureOptions o;
-  o.version = 0x0610;
-  o.pageSize = 4096;
-  o.variableLength = true;
-  o.recordLength = kRecordLength;
+  const FixtureOptions o = VariableOptions(0x0610, 4096);
   FixtureRecord record;
   record.fixed.assign(kRecordLength, 'L');
   for (int i = 0; i < 70000; ++i) record.variable.push_back(static_cast<uint8_t>(i * 7));
@@ -247,10 +250,7 @@ TEST(VariableChains, LengthAbove65535IsReportedIn16Bits) {
 }
 
 TEST(VariableChains, ChainLeadingBackEndsWithWhatWasAssembled) {
-  FixtureOptions o;
-  o.version = 0x0600;
-  o.variableLength = true;
-  o.recordLength = kRecordLength;
+  FixtureOptions o = VariableOptions(0x0600);
   o.maxFragmentData = 20;
   FixtureRecord record;
   record.fixed.assign(kRecordLength, 'C');
@@ -278,11 +278,7 @@ TEST(VariableChains, ChainLeadingBackEndsWithWhatWasAssembled) {
 // searched by halves while its numbers ascend and indexed from the first
 // number out of order on.
 TEST(VariableChains, VariablePagesOutOfFileOrderAreStillFound) {
-  FixtureOptions o;
-  o.version = 0x0700;
-  o.pageSize = 1024;
-  o.variableLength = true;
-  o.recordLength = kRecordLength;
+  FixtureOptions o = VariableOptions(0x0700, 1024);
   o.maxFragmentData = 40;
   std::vector<FixtureRecord> records(60);
   for (size_t i = 0; i < records.size(); ++i) {
